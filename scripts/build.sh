@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# build.sh BUILD_DIR [cmake options...]: configure (once) and build with ccache.
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+dir="$1"; shift
+jobs="${QUELVAN_JOBS:-2}"
+if [ ! -f "$dir/CMakeCache.txt" ]; then
+  cmake -S "$here" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+else
+  cmake -S "$here" -B "$dir" "$@" >/dev/null
+fi
+cmake --build "$dir" -j "$jobs"

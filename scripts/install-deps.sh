@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package that building, running and testing Quelvan needs.
+# Safe to run again: packages already present are skipped.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build ccache pkg-config git
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libhidapi-dev libudev-dev
+  libcli11-dev nlohmann-json3-dev libsimpleini-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  umockdev libumockdev-dev
+  clang-14 libclang-rt-14-dev
+  fonts-dejavu-core
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+echo "Installing: ${missing[*]}" >&2
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

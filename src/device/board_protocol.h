@@ -1,0 +1,64 @@
+#pragma once
+// The board's report protocol: one shared in-memory copy of each record, moved to and
+// from the held board device with fixed buffers and fixed attempt counts.
+//
+// The window ignores the results (a failed transfer is simply dropped and the next poll
+// brings the records back in line); the command-line tool uses them to say what failed.
+
+#include "device/clock.h"
+#include "device/records.h"
+
+#include <cstdint>
+#include <optional>
+#include <utility>
+
+namespace quelvan {
+
+class HidDevice;
+
+struct TransferResult {
+    bool ok = false;   // every transfer of the operation succeeded
+    int attempts = 0;  // feature-report transfers tried
+    bool sent() const { return attempts > 0; }
+};
+
+class BoardProtocol {
+public:
+    static constexpr int kWriteAttempts = 3;
+    static constexpr int kLiveStateReadAttempts = 3;
+
+    explicit BoardProtocol(const Clock& clock) : clock_(clock) {}
+
+    // The board slot. Without a device every operation is a no-op.
+    void SetDevice(HidDevice* device) { device_ = device; }
+    HidDevice* Device() const { return device_; }
+
+    // The program's one copy of each record.
+    LiveState live;
+    DeviceConfig config;
+
+    TransferResult ReadLiveState();
+    TransferResult WriteLiveState(bool setClock, bool setMoonTransit, bool setChannels);
+    TransferResult ReadDeviceConfig();
+    TransferResult WriteDeviceConfig();
+    // The board chooses which entry it sends; nullopt when the get failed.
+    std::optional<std::pair<std::uint8_t, ScheduleEntry>> ReadScheduleEntry(TransferResult* result = nullptr);
+    TransferResult WriteScheduleEntry(std::uint8_t index, const ScheduleEntry& entry);
+    TransferResult SaveEEPROM();
+    TransferResult EnterBootloader();
+
+    // Sets the clock fields of `live` from the computer's local time (hour, minute,
+    // second, and the sub-second tick).
+    void SetClockFromComputer();
+    const Clock& ComputerClock() const { return clock_; }
+
+private:
+    TransferResult Get(std::uint8_t* buffer, std::size_t length, int attempts);
+    TransferResult Set(const std::uint8_t* buffer, std::size_t length, int attempts);
+    TransferResult SendCommand(std::uint8_t command);
+
+    const Clock& clock_;
+    HidDevice* device_ = nullptr;
+};
+
+}  // namespace quelvan
