@@ -1,0 +1,21 @@
+#pragma once
+// Chooses the HID backend at run time: the real hidraw/udev one, or the simulated board.
+
+#include "device/clock.h"
+#include "device/hid_backend.h"
+
+#include <memory>
+#include <string>
+
+namespace quelvan {
+
+struct BackendOptions {
+    bool simulate = false;
+    // With simulate: the board lives on in this file between runs (empty: in memory only).
+    std::string stateFile;
+};
+
+// nullptr with a message in `error` when the backend cannot be set up.
+std::unique_ptr<HidBackend> MakeBackend(const BackendOptions& options, const Clock& clock, std::string* error);
+
+}  // namespace quelvan
