@@ -1,0 +1,135 @@
+#include "cli/board_session.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+
+namespace quelvan::cli {
+
+BoardSession::BoardSession(HidBackend& backend, const Clock& clock, TransferTraceFile* trace)
+    : controller_(backend), protocol_(clock), trace_(trace) {
+    controller_.SetTransferObserver([this](const TransferRecord& record) {
+        transfers_.push_back(record);
+        if (trace_) trace_->Write(record);
+    });
+}
+
+BoardSession::~BoardSession() {
+    protocol_.SetDevice(nullptr);
+    if (board_) controller_.ReleaseDevice(board_);
+}
+
+std::vector<DeviceListing> BoardSession::ListDevices() {
+    std::vector<DeviceListing> devices;
+    controller_.OnEnumerate = [&](HidDevice& device, int index) {
+        DeviceListing d;
+        d.index = index;
+        d.vendorId = device.VendorID();
+        d.productId = device.ProductID();
+        const std::u16string manufacturer = device.ManufacturerString();
+        const std::u16string product = device.ProductString();
+        d.manufacturer = ToUtf8(manufacturer);
+        d.product = ToUtf8(product);
+        d.serial = ToUtf8(device.SerialNumberString());
+        d.role = IdentifyDevice(manufacturer, product);
+        devices.push_back(std::move(d));
+        return true;
+    };
+    controller_.OnDeviceChange = [this] { controller_.EnumerateDevices(); };
+    controller_.ProcessNotifications();
+    controller_.OnEnumerate = nullptr;
+    controller_.OnDeviceChange = nullptr;
+    return devices;
+}
+
+std::optional<Failure> BoardSession::Connect() {
+    std::optional<DeviceRole> bootloader;
+    controller_.OnEnumerate = [&](HidDevice& device, int index) {
+        const DeviceRole role = IdentifyDevice(device.ManufacturerString(), device.ProductString());
+        if (role == DeviceRole::Board && !board_) board_ = controller_.AcquireDevice(index);
+        if ((role == DeviceRole::Bootloader1 || role == DeviceRole::Bootloader2) && !bootloader) bootloader = role;
+        return true;
+    };
+    controller_.OnDeviceChange = [this] { controller_.EnumerateDevices(); };
+    controller_.ProcessNotifications();
+    controller_.OnEnumerate = nullptr;
+    controller_.OnDeviceChange = nullptr;
+
+    if (!board_) {
+        if (bootloader) {
+            return Failure{kExitNoBoard,
+                           std::string("error: only the board's bootloader (") + RoleName(*bootloader) +
+                               ") was found; the board waits for a firmware update",
+                           "hint: flash a firmware with the window's \"Firmware aktualisieren...\""};
+        }
+        return Failure{kExitNoBoard, "error: no Quelvan 2.x board found", {}};
+    }
+    protocol_.SetDevice(board_);
+
+    const TransferResult live = protocol_.ReadLiveState();
+    if (!live.ok) return TransferFailure("reading the live state", live);
+
+    const int version = protocol_.live.FirmwareVersion;
+    if (version != kSupportedFirmwareVersion) {
+        const std::string hint = "hint: update the firmware (window: menu \"Datei\", \"Firmware aktualisieren...\")";
+        if (version == 0) return Failure{kExitNoBoard, "error: the board runs an older firmware (version 0)", hint};
+        return Failure{kExitNoBoard,
+                       "error: the board runs firmware version " + std::to_string(version) +
+                           "; quelvanctl needs version " + std::to_string(kSupportedFirmwareVersion),
+                       hint};
+    }
+
+    const std::size_t first = transfers_.size();
+    const TransferResult config = protocol_.ReadDeviceConfig();
+    if (!config.ok) {
+        Failure failure = TransferFailure("reading the configuration", config);
+        const std::vector<int> failed = FailedReports(first);
+        if (failure.exitCode == kExitTransferFailed && !failed.empty())
+            failure.message = "error: reading the configuration failed at report " + std::to_string(failed.front());
+        return failure;
+    }
+    return std::nullopt;
+}
+
+std::optional<Failure> BoardSession::WriteDeviceConfig() {
+    const std::size_t first = transfers_.size();
+    const TransferResult r = protocol_.WriteDeviceConfig();
+    if (r.ok) return std::nullopt;
+    Failure failure = TransferFailure("writing the configuration", r);
+    const std::vector<int> failed = FailedReports(first);
+    if (failure.exitCode == kExitTransferFailed && !failed.empty()) {
+        failure.message = "error: writing the configuration failed: report " + std::to_string(failed.front()) +
+                          " failed after " + std::to_string(BoardProtocol::kWriteAttempts) + " attempts";
+    }
+    return failure;
+}
+
+Failure BoardSession::TransferFailure(const std::string& what, const TransferResult& result) const {
+    const int openError = board_ ? board_->LastOpenError() : 0;
+    if (openError == EACCES || openError == EPERM) {
+        return Failure{kExitNoBoard, "error: no permission to open the board (" + board_->DevicePath() + ")",
+                       "hint: install the udev rule dist/linux/70-quelvan.rules (see docs/udev.md), "
+                       "then unplug and replug the board"};
+    }
+    return Failure{kExitTransferFailed,
+                   "error: " + what + " failed after " + std::to_string(result.attempts) +
+                       (result.attempts == 1 ? " attempt" : " attempts"),
+                   {}};
+}
+
+std::vector<int> BoardSession::FailedReports(std::size_t firstTransfer) const {
+    std::map<int, bool> anyOk;
+    std::vector<int> order;
+    for (std::size_t i = firstTransfer; i < transfers_.size(); ++i) {
+        const TransferRecord& r = transfers_[i];
+        const int id = r.bytes.empty() ? 0 : r.bytes[0];
+        if (!anyOk.count(id)) order.push_back(id);
+        anyOk[id] = anyOk[id] || r.ok;
+    }
+    std::vector<int> failed;
+    for (int id : order)
+        if (!anyOk[id]) failed.push_back(id);
+    return failed;
+}
+
+}  // namespace quelvan::cli

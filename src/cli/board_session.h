@@ -1,0 +1,70 @@
+#pragma once
+// One run of quelvanctl against the HID devices: one controller, its initial notification
+// delivered at once, the board found and connected the way the window connects it.
+
+#include "cli/command_line.h"
+#include "device/board_protocol.h"
+#include "device/hid_device_controller.h"
+#include "device/identification.h"
+#include "device/transfer_trace.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quelvan::cli {
+
+// Why a command could not be carried out: the exit code and what to tell the user.
+struct Failure {
+    int exitCode = 0;
+    std::string message;  // "error: ..."
+    std::string hint;     // optional second line
+};
+
+struct DeviceListing {
+    int index = 0;
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::string manufacturer, product, serial;  // UTF-8
+    DeviceRole role = DeviceRole::Other;
+};
+
+class BoardSession {
+public:
+    // `trace` (may be null) receives every transfer attempt.
+    BoardSession(HidBackend& backend, const Clock& clock, TransferTraceFile* trace);
+    ~BoardSession();
+    BoardSession(const BoardSession&) = delete;
+    BoardSession& operator=(const BoardSession&) = delete;
+
+    // Every HID device with its identification strings and role; no transfers.
+    std::vector<DeviceListing> ListDevices();
+
+    // Finds the first board, acquires it, reads its live state, checks the firmware version
+    // and reads its configuration. Afterwards Protocol() talks to the board.
+    std::optional<Failure> Connect();
+
+    BoardProtocol& Protocol() { return protocol_; }
+
+    // Turns a failed operation into the message for the user. `what` names the operation
+    // ("writing the live state"); a board that could not be opened for lack of permission
+    // gets the udev hint instead.
+    Failure TransferFailure(const std::string& what, const TransferResult& result) const;
+    // WriteDeviceConfig, with the report that failed named in the message.
+    std::optional<Failure> WriteDeviceConfig();
+
+    // For operations of several reports: the report IDs whose every attempt since
+    // `firstTransfer` failed.
+    std::vector<int> FailedReports(std::size_t firstTransfer) const;
+    std::size_t TransferCount() const { return transfers_.size(); }
+
+private:
+    HidDeviceController controller_;
+    BoardProtocol protocol_;
+    TransferTraceFile* trace_;
+    std::vector<TransferRecord> transfers_;
+    HidDevice* board_ = nullptr;
+};
+
+}  // namespace quelvan::cli

@@ -1,0 +1,124 @@
+#include "cli/command_line.h"
+
+#include "cli/command_values.h"
+
+#include <CLI/CLI.hpp>
+
+namespace quelvan::cli {
+
+namespace {
+
+constexpr const char* kFooter = R"(Channels: A..L (any case), or "all" together with on/off.
+VALUE: a percentage 0..100 with a point or a comma (33.3 or 33,3), or on/off.
+  Unlike the window, quelvanctl refuses percentages outside 0..100 and clock times
+  outside 00:00..24:00 instead of sending them to the board.
+  "set all on|off" first switches the board to mode "Manuell", like "ALLES EIN"/"ALLES AUS".
+Modes: manual (manuell), auto, demo, flash, slave.
+
+Exit codes:
+  0  done
+  1  a transfer to the board failed after its retries
+  2  usage error
+  3  no usable board: none found, only its bootloader, an unsupported firmware
+     version, or no permission to open it (install dist/linux/70-quelvan.rules,
+     see docs/udev.md)
+Data goes to standard output, messages to standard error.)";
+
+// A flag's value when it is given without "=FILE".
+constexpr const char* kNoStateFile = "\x01";
+
+}  // namespace
+
+ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& out, std::ostream& err) {
+    CLI::App app{"Configures and controls the Quelvan 2.x LED dimmer board.", "quelvanctl"};
+    app.footer(kFooter);
+    app.require_subcommand(1);
+    // Global options may also follow the command.
+    app.fallthrough();
+
+    Request request;
+    std::string simulate;
+    auto* simulateOption = app.add_flag(std::string("--simulate{") + kNoStateFile + "}", simulate,
+                                        "Use the simulated board; with =STATEFILE it lives on in that file")
+                               ->type_name("[=STATEFILE]");
+    app.add_option("--trace", request.traceFile, "Write one line per feature-report transfer to FILE")
+        ->type_name("FILE");
+    app.add_flag("--json", request.json, "Print one JSON object on standard output");
+
+    app.add_subcommand("list", "List every HID device and its role");
+    app.add_subcommand("status", "Show the board's live state and settings");
+
+    std::string channelText, valueText;
+    auto* set = app.add_subcommand("set", "Set a channel (A..L or all) to a percentage or on/off");
+    set->add_option("CHANNEL", channelText, "A..L, or all")->required();
+    set->add_option("VALUE", valueText, "Percentage 0..100, on or off")->required();
+
+    std::string modeText;
+    auto* mode = app.add_subcommand("mode", "Set the operating mode");
+    mode->add_option("NAME", modeText, "manual, auto, demo, flash or slave")->required();
+
+    std::string timeText;
+    auto* clock = app.add_subcommand("clock", "Set the board's clock: sync (from this computer) or HH:MM");
+    clock->add_option("TIME", timeText, "sync or HH:MM")->required();
+
+    app.add_subcommand("save-eeprom", "Store the board's settings in its EEPROM");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e, out, err);
+        return ParseOutcome{std::nullopt, code == 0 ? kExitOk : kExitUsage};
+    }
+
+    auto usage = [&](const std::string& message) {
+        err << "error: " << message << "\n";
+        return ParseOutcome{std::nullopt, kExitUsage};
+    };
+
+    request.simulate = simulateOption->count() > 0;
+    if (request.simulate && simulate != kNoStateFile) request.stateFile = simulate;
+    if (request.simulate && request.stateFile.empty() && simulate != kNoStateFile)
+        return usage("--simulate= needs a file name after the '='");
+
+    const std::string name = app.get_subcommands().front()->get_name();
+    if (name == "list") {
+        request.command = Command::List;
+    } else if (name == "status") {
+        request.command = Command::Status;
+    } else if (name == "set") {
+        request.command = Command::Set;
+        const auto channel = ParseChannel(channelText);
+        if (!channel) return usage("unknown channel '" + channelText + "' (A..L or all)");
+        request.channel = *channel;
+        request.on = ParseOnOff(valueText);
+        if (!request.on) {
+            if (request.channel == kAllChannels) return usage("'set all' takes on or off, not a percentage");
+            const auto percent = ParseDecimal(valueText);
+            if (!percent) return usage("'" + valueText + "' is neither a percentage nor on/off");
+            if (*percent < 0 || *percent > 100) return usage("the percentage must lie between 0 and 100");
+            request.percent = *percent;
+        }
+    } else if (name == "mode") {
+        request.command = Command::Mode;
+        const auto value = ParseModeName(modeText);
+        if (!value) return usage("unknown mode '" + modeText + "' (manual, auto, demo, flash or slave)");
+        request.mode = *value;
+    } else if (name == "clock") {
+        request.command = Command::Clock;
+        if (timeText == "sync") {
+            request.clockSync = true;
+        } else {
+            // A user tool should not send nonsense: unlike the window's clock edit, which
+            // stores whatever was typed, times outside 00:00..24:00 are refused.
+            const auto time = ParseClockTime(timeText);
+            if (!time) return usage("'" + timeText + "' is not a time HH:MM between 00:00 and 24:00 (or sync)");
+            request.hour = time->hour;
+            request.minute = time->minute;
+        }
+    } else {
+        request.command = Command::SaveEEPROM;
+    }
+    return ParseOutcome{request, kExitOk};
+}
+
+}  // namespace quelvan::cli

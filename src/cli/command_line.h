@@ -1,0 +1,47 @@
+#pragma once
+// The command-line grammar of quelvanctl, parsed with CLI11 into a plain request.
+
+#include <optional>
+#include <ostream>
+#include <string>
+
+namespace quelvan::cli {
+
+// Exit codes of quelvanctl.
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitTransferFailed = 1,
+    kExitUsage = 2,
+    kExitNoBoard = 3,
+};
+
+enum class Command { List, Status, Set, Mode, Clock, SaveEEPROM };
+
+struct Request {
+    bool simulate = false;
+    std::string stateFile;  // with simulate: where the simulated board lives between calls
+    std::string traceFile;  // empty: no trace
+    bool json = false;
+    Command command = Command::Status;
+
+    // set
+    int channel = 0;  // 0..11, or kAllChannels
+    std::optional<bool> on;
+    double percent = 0;
+    // mode
+    int mode = 0;
+    // clock
+    bool clockSync = false;
+    int hour = 0;
+    int minute = 0;
+};
+
+struct ParseOutcome {
+    std::optional<Request> request;  // set when a command is to run
+    int exitCode = kExitOk;          // otherwise: what to exit with (help: 0, errors: 2)
+};
+
+// Help goes to `out`, usage errors to `err`.
+ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& out, std::ostream& err);
+
+}  // namespace quelvan::cli

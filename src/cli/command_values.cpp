@@ -1,0 +1,136 @@
+#include "cli/command_values.h"
+
+#include "device/numeric.h"
+
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace quelvan::cli {
+
+namespace {
+
+std::string Lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+bool AllDigits(std::string_view text) {
+    if (text.empty()) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+std::optional<int> ParseSmallInt(std::string_view text) {
+    // More than three digits cannot be a valid hour or minute; this also keeps from_chars in range.
+    if (!AllDigits(text) || text.size() > 3) return std::nullopt;
+    int value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
+}
+
+}  // namespace
+
+std::optional<int> ParseChannel(std::string_view text) {
+    const std::string lower = Lower(text);
+    if (lower == "all") return kAllChannels;
+    if (lower.size() == 1 && lower[0] >= 'a' && lower[0] <= 'l') return lower[0] - 'a';
+    return std::nullopt;
+}
+
+std::optional<bool> ParseOnOff(std::string_view text) {
+    const std::string lower = Lower(text);
+    if (lower == "on" || lower == "ein") return true;
+    if (lower == "off" || lower == "aus") return false;
+    return std::nullopt;
+}
+
+std::optional<double> ParseDecimal(std::string_view text) {
+    std::string normal;
+    std::size_t pos = 0;
+    if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
+        if (text[0] == '-') normal += '-';
+        pos = 1;
+    }
+    bool digits = false;
+    bool separator = false;
+    for (; pos < text.size(); ++pos) {
+        const char c = text[pos];
+        if (c >= '0' && c <= '9') {
+            digits = true;
+            normal += c;
+        } else if ((c == '.' || c == ',') && !separator) {
+            separator = true;
+            normal += '.';
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!digits) return std::nullopt;
+    double value = 0;
+    const auto [end, ec] = std::from_chars(normal.data(), normal.data() + normal.size(), value);
+    if (ec != std::errc() || end != normal.data() + normal.size()) return std::nullopt;
+    return value;
+}
+
+std::int16_t ChannelValueFromPercent(double percent) { return LowSigned16(RoundHalfEven(percent * 4096 / 100)); }
+
+namespace {
+constexpr std::array<std::string_view, 5> kModeNames = {"Manuell", "Auto", "Demo", "Flash", "Slave"};
+}
+
+std::optional<int> ParseModeName(std::string_view text) {
+    const std::string lower = Lower(text);
+    if (lower == "manual") return 0;
+    for (std::size_t i = 0; i < kModeNames.size(); ++i)
+        if (lower == Lower(kModeNames[i])) return static_cast<int>(i);
+    return std::nullopt;
+}
+
+std::string_view ModeName(int mode) {
+    if (mode < 0 || mode >= static_cast<int>(kModeNames.size())) return {};
+    return kModeNames[static_cast<std::size_t>(mode)];
+}
+
+std::optional<ClockTime> ParseClockTime(std::string_view text) {
+    const auto colon = text.find(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    const auto hour = ParseSmallInt(text.substr(0, colon));
+    const auto minute = ParseSmallInt(text.substr(colon + 1));
+    if (!hour || !minute) return std::nullopt;
+    if (*minute > 59 || *hour > 24 || (*hour == 24 && *minute != 0)) return std::nullopt;
+    return ClockTime{*hour, *minute};
+}
+
+std::string FormatTrimmed(double value, int decimals) {
+    // to_chars ignores the C locale, so the separator is always a point.
+    std::array<char, 400> buffer{};
+    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed,
+                                      decimals);
+    std::string text(buffer.data(), result.ptr);
+    if (text.find('.') != std::string::npos) {
+        while (text.back() == '0') text.pop_back();
+        if (text.back() == '.') text.pop_back();
+    }
+    if (text == "-0") text = "0";
+    return text;
+}
+
+std::string FormatPercent(int channelValue) {
+    // The product with 100 is formed in integers, the division in floating point.
+    return FormatTrimmed((channelValue * 100) / 4096.0, 2);
+}
+
+double PercentNumber(int channelValue) { return std::nearbyint(channelValue * 100 * 100 / 4096.0) / 100; }
+
+std::string TwoDigits(int value) {
+    std::array<char, 16> buffer{};
+    std::snprintf(buffer.data(), buffer.size(), "%02d", value);
+    return buffer.data();
+}
+
+}  // namespace quelvan::cli

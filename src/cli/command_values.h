@@ -1,0 +1,49 @@
+#pragma once
+// Parsing of the command-line tool's arguments (channels, percentages, modes, times) and
+// formatting of the board's values for output. Pure functions, no I/O.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quelvan::cli {
+
+// A channel argument: 0..11 for A..L (either case); kAllChannels for "all".
+constexpr int kAllChannels = -1;
+std::optional<int> ParseChannel(std::string_view text);
+
+// "on"/"off" (also "ein"/"aus"), either case.
+std::optional<bool> ParseOnOff(std::string_view text);
+
+// A plain decimal number with a point or a comma ("50", "33,3", ".5"); nothing else
+// (no exponents, no "inf", no thousands separators, no surrounding blanks).
+std::optional<double> ParseDecimal(std::string_view text);
+
+// The board's value for a percentage: Round(percent * 4096 / 100), ties to even, kept in
+// the 16-bit field.
+std::int16_t ChannelValueFromPercent(double percent);
+
+// Operating modes by name: manual/manuell 0, auto 1, demo 2, flash 3, slave 4 (any case).
+std::optional<int> ParseModeName(std::string_view text);
+// The board's own name of a mode ("Manuell" .. "Slave"); empty above 4.
+std::string_view ModeName(int mode);
+
+// "HH:MM" with 0..23 hours and 0..59 minutes, or exactly 24:00 (the end of the day, which
+// the window's clock track bar can send too).
+struct ClockTime {
+    int hour = 0;
+    int minute = 0;
+};
+std::optional<ClockTime> ParseClockTime(std::string_view text);
+
+// value * 100 / 4096 with up to two decimals and no trailing zeros ("50", "24.41", "0.02").
+std::string FormatPercent(int channelValue);
+// The same percentage as a number, rounded to two decimals (for JSON).
+double PercentNumber(int channelValue);
+// A number with up to `decimals` decimals, trailing zeros dropped, point as separator.
+std::string FormatTrimmed(double value, int decimals);
+// At least two digits: 7 -> "07".
+std::string TwoDigits(int value);
+
+}  // namespace quelvan::cli

@@ -1,0 +1,8 @@
+#include "cli/quelvanctl.h"
+
+#include <iostream>
+
+int main(int argc, char** argv) {
+    const quelvan::SystemClock clock;
+    return quelvan::cli::RunQuelvanctl(argc, argv, clock, std::cout, std::cerr);
+}

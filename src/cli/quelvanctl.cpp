@@ -1,0 +1,197 @@
+#include "cli/quelvanctl.h"
+
+#include "backend/backend_factory.h"
+#include "cli/board_session.h"
+#include "cli/command_values.h"
+#include "cli/status_report.h"
+#include "device/channel_names.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <memory>
+
+namespace quelvan::cli {
+
+namespace {
+
+std::string HexId(std::uint16_t id) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, "%04X", static_cast<unsigned>(id));
+    return buffer;
+}
+
+// Reports a failure: the message (and hint) on stderr; with --json also {"ok":false} on stdout.
+int Fail(const Failure& failure, const Request& request, std::ostream& out, std::ostream& err) {
+    err << failure.message << "\n";
+    if (!failure.hint.empty()) err << failure.hint << "\n";
+    if (request.json) {
+        const std::string text = failure.message.rfind("error: ", 0) == 0 ? failure.message.substr(7) : failure.message;
+        out << nlohmann::json{{"ok", false}, {"error", text}}.dump() << "\n";
+    }
+    return failure.exitCode;
+}
+
+int ListDevices(BoardSession& session, const Request& request, std::ostream& out) {
+    const std::vector<DeviceListing> devices = session.ListDevices();
+    if (request.json) {
+        nlohmann::json list = nlohmann::json::array();
+        for (const DeviceListing& d : devices) {
+            list.push_back({{"index", d.index},
+                            {"vendor_id", HexId(d.vendorId)},
+                            {"product_id", HexId(d.productId)},
+                            {"manufacturer", d.manufacturer},
+                            {"product", d.product},
+                            {"serial", d.serial},
+                            {"role", RoleName(d.role)}});
+        }
+        out << list.dump(2) << "\n";
+        return kExitOk;
+    }
+    for (const DeviceListing& d : devices) {
+        out << "HID " << d.index << ": " << HexId(d.vendorId) << ":" << HexId(d.productId) << " \"" << d.manufacturer
+            << "\" \"" << d.product << "\" \"" << d.serial << "\" " << RoleName(d.role) << "\n";
+    }
+    return kExitOk;
+}
+
+// The write commands. Each sends what the matching window action sends, no more; `sent`
+// collects what the JSON answer reports. Returns the first failure.
+std::optional<Failure> SetChannels(BoardSession& session, const Request& request, nlohmann::json& sent,
+                                   std::ostream& err) {
+    BoardProtocol& board = session.Protocol();
+    std::optional<Failure> failure;
+    if (request.channel == kAllChannels) {
+        // "ALLES EIN"/"ALLES AUS": switch to "Manuell" first so the board's own program
+        // does not override the values at once.
+        board.config.Mode = 0;
+        failure = session.WriteDeviceConfig();
+        board.live.ChannelValue.fill(*request.on ? 4096 : 0);
+        sent["mode"] = 0;
+        sent["channel"] = "all";
+        sent["value"] = *request.on ? 4096 : 0;
+    } else {
+        const auto n = static_cast<std::size_t>(request.channel);
+        if (board.config.Mode != 0) {
+            const std::string_view name = ModeName(board.config.Mode);
+            err << "warning: the board runs in mode \"" << (name.empty() ? "?" : name)
+                << "\", where its own program overrides the value; use 'quelvanctl mode manual' first\n";
+        }
+        board.live.ChannelValue[n] = request.on ? (*request.on ? 4096 : 0) : ChannelValueFromPercent(request.percent);
+        sent["channel"] = std::string(1, ChannelLetter(request.channel));
+        sent["name"] = ChannelDisplayName(request.channel, board.config.ColorName[n]);
+        sent["value"] = board.live.ChannelValue[n];
+        sent["percent"] = PercentNumber(board.live.ChannelValue[n]);
+    }
+    const TransferResult live = board.WriteLiveState(false, false, true);
+    if (!live.ok && !failure) failure = session.TransferFailure("writing the live state", live);
+    return failure;
+}
+
+std::optional<Failure> SetMode(BoardSession& session, const Request& request, nlohmann::json& sent) {
+    session.Protocol().config.Mode = static_cast<std::uint8_t>(request.mode);
+    sent["mode"] = request.mode;
+    sent["mode_name"] = std::string(ModeName(request.mode));
+    return session.WriteDeviceConfig();
+}
+
+std::optional<Failure> SetClock(BoardSession& session, const Request& request, nlohmann::json& sent) {
+    BoardProtocol& board = session.Protocol();
+    if (request.clockSync) {
+        board.SetClockFromComputer();
+        sent["clock"] = TwoDigits(board.live.ClockHour) + ":" + TwoDigits(board.live.ClockMinute) + ":" +
+                        TwoDigits(board.live.ClockSecond);
+    } else {
+        // Seconds and tick go back as the board last reported them, as from the clock edit.
+        board.live.ClockHour = static_cast<std::int8_t>(request.hour);
+        board.live.ClockMinute = static_cast<std::int8_t>(request.minute);
+        sent["clock"] = TwoDigits(request.hour) + ":" + TwoDigits(request.minute);
+    }
+    const TransferResult r = board.WriteLiveState(true, false, false);
+    if (r.ok) return std::nullopt;
+    return session.TransferFailure("writing the live state", r);
+}
+
+std::optional<Failure> SaveSettings(BoardSession& session) {
+    const TransferResult r = session.Protocol().SaveEEPROM();
+    if (r.ok) return std::nullopt;
+    return session.TransferFailure("saving the settings to EEPROM", r);
+}
+
+const char* CommandName(Command command) {
+    switch (command) {
+        case Command::List: return "list";
+        case Command::Status: return "status";
+        case Command::Set: return "set";
+        case Command::Mode: return "mode";
+        case Command::Clock: return "clock";
+        case Command::SaveEEPROM: return "save-eeprom";
+    }
+    return "";
+}
+
+}  // namespace
+
+int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, std::ostream& out,
+               std::ostream& err) {
+    std::unique_ptr<TransferTraceFile> trace;
+    if (!request.traceFile.empty()) {
+        trace = std::make_unique<TransferTraceFile>(request.traceFile);
+        if (!trace->IsOpen()) {
+            err << "error: cannot write the trace file " << request.traceFile << "\n";
+            return kExitUsage;
+        }
+    }
+    BoardSession session(backend, clock, trace.get());
+    if (request.command == Command::List) return ListDevices(session, request, out);
+
+    if (auto failure = session.Connect()) return Fail(*failure, request, out, err);
+    BoardProtocol& board = session.Protocol();
+
+    if (request.command == Command::Status) {
+        if (request.json)
+            out << StatusJson(board.live, board.config).dump(2) << "\n";
+        else
+            PrintStatus(board.live, board.config, out);
+        return kExitOk;
+    }
+
+    nlohmann::json sent = {{"command", CommandName(request.command)}};
+    std::optional<Failure> failure;
+    switch (request.command) {
+        case Command::Set: failure = SetChannels(session, request, sent, err); break;
+        case Command::Mode: failure = SetMode(session, request, sent); break;
+        case Command::Clock: failure = SetClock(session, request, sent); break;
+        case Command::SaveEEPROM: failure = SaveSettings(session); break;
+        case Command::List:
+        case Command::Status: break;
+    }
+    if (failure) return Fail(*failure, request, out, err);
+    if (request.json) {
+        sent["ok"] = true;
+        out << sent.dump() << "\n";
+    }
+    return kExitOk;
+}
+
+int RunQuelvanctl(int argc, const char* const argv[], HidBackend& backend, const Clock& clock, std::ostream& out,
+                  std::ostream& err) {
+    const ParseOutcome parsed = ParseCommandLine(argc, argv, out, err);
+    if (!parsed.request) return parsed.exitCode;
+    return RunRequest(*parsed.request, backend, clock, out, err);
+}
+
+int RunQuelvanctl(int argc, const char* const argv[], const Clock& clock, std::ostream& out, std::ostream& err) {
+    const ParseOutcome parsed = ParseCommandLine(argc, argv, out, err);
+    if (!parsed.request) return parsed.exitCode;
+    std::string error;
+    std::unique_ptr<HidBackend> backend =
+        MakeBackend(BackendOptions{parsed.request->simulate, parsed.request->stateFile}, clock, &error);
+    if (!backend) {
+        err << "error: " << (error.empty() ? "cannot access the HID devices" : error) << "\n";
+        return kExitNoBoard;
+    }
+    return RunRequest(*parsed.request, *backend, clock, out, err);
+}
+
+}  // namespace quelvan::cli
