@@ -4,24 +4,33 @@
 
 #include <QObject>
 #include <QString>
+#include <array>
 #include <functional>
 
 class QComboBox;
+class QLabel;
+class QPushButton;
 class QTabWidget;
 class QWidget;
 
 namespace quelvan {
 
 class BoardProtocol;
+class LabeledEdit;
+class TrackBar;
 
 class ChannelControl : public QObject {
     Q_OBJECT
 public:
+    // Height at the top of the configuration page taken by the clock controls; the
+    // settings below them start there.
+    static constexpr int kClockAreaHeight = 96;
+
     // Creates the twelve channel rows on the two channel pages and the clock controls
     // (trbTime, edtTime, btnNow) on the configuration page. `pc` is the page control
     // (the all-on/all-off commands make the first channel page active).
-    ChannelControl(BoardProtocol& board, QTabWidget* pc, QWidget* channelsAF, QWidget* channelsGL,
-                   QWidget* configPage, QObject* parent = nullptr);
+    ChannelControl(BoardProtocol& board, QTabWidget* pc, QWidget* channelsAF, QWidget* channelsGL, QWidget* configPage,
+                   QObject* parent = nullptr);
 
     // Every channel's display name from ColorName: name choices (unless focused), edit
     // labels, and the hooks below (grid header cells, graph channel list).
@@ -32,14 +41,64 @@ public:
     void RefreshClock();
 
     // Later pages plug in here: the schedule grid's header cell for a channel column,
-    // and the graph's channel choice with the graph's current channel.
+    // and the graph's channel choice with the graph's current channel. cmbVisualize is
+    // refilled with its signals blocked, so refilling raises no change of graph channel.
     std::function<void(int column, const QString& name)> setGridHeader;
     QComboBox* cmbVisualize = nullptr;
     std::function<int()> currentGraphChannel;
 
+    // How the all-on/all-off commands make the first channel page active. The default is
+    // pc->setCurrentWidget; the main window replaces it to mark the change as made by the
+    // program (such a page change does not upload the schedule).
+    std::function<void(QWidget* page)> showPage;
+
 public slots:
     void mnuAllOffClick();
     void mnuAllOnClick();
+
+private slots:
+    void trbAChange(int position);
+    void edtAChange(const QString& text);
+    void btnOffAClick();
+    void btnOnAClick();
+    void cmbNameAChange(int index);
+    void trbTimeChange(int position);
+    void edtTimeChange(const QString& text);
+    void btnNowClick();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct ChannelRow {
+        TrackBar* trb = nullptr;
+        QLabel* lblName = nullptr;
+        QComboBox* cmbName = nullptr;
+        LabeledEdit* edt = nullptr;
+        QPushButton* btnOff = nullptr;
+        QPushButton* btnOn = nullptr;
+    };
+
+    void CreateRow(int channel, QWidget* page);
+    void CreateClockControls(QWidget* configPage);
+    void LayoutChannelPage(QWidget* page);
+    void LayoutClockControls();
+    // The channel number a per-channel control carries, or -1.
+    int ChannelOf(QObject* control) const;
+    void SetChannel(int channel, int value);
+    void SetAllChannels(int value);
+
+    BoardProtocol& board_;
+    QWidget* channelsAF_;
+    QWidget* channelsGL_;
+    QWidget* configPage_;
+    std::array<ChannelRow, 12> rows_{};
+    TrackBar* trbTime_ = nullptr;
+    LabeledEdit* edtTime_ = nullptr;
+    QPushButton* btnNow_ = nullptr;
+    // Set while the program itself moves controls, so that their change handlers do not
+    // take the program's values for user input.
+    bool updating_ = false;
 };
 
 }  // namespace quelvan

@@ -1,8 +1,8 @@
 #include "window/number_format.h"
 
-#include "device/numeric.h"
-
 #include <cmath>
+
+#include "device/numeric.h"
 
 namespace quelvan {
 
