@@ -75,10 +75,9 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
         return ParseOutcome{std::nullopt, kExitUsage};
     };
 
+    // "--simulate" alone (or with an empty "=") keeps the board in memory for this run only.
     request.simulate = simulateOption->count() > 0;
     if (request.simulate && simulate != kNoStateFile) request.stateFile = simulate;
-    if (request.simulate && request.stateFile.empty() && simulate != kNoStateFile)
-        return usage("--simulate= needs a file name after the '='");
 
     const std::string name = app.get_subcommands().front()->get_name();
     if (name == "list") {

@@ -1,0 +1,135 @@
+// The command layer in-process on a simulated board: failure paths that need hooks a
+// state file does not carry (injected transfer failures, permissions, a fixed clock).
+
+#include "board_fixture.h"
+#include "cli/quelvanctl.h"
+#include "run_quelvanctl.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <sstream>
+
+namespace quelvan::testing {
+namespace {
+
+class QuelvanctlInProcess : public ::testing::Test {
+protected:
+    QuelvanctlInProcess() : clock_(LocalDateTime{2024, 5, 17, 13, 45, 30, 520}), backend_({}, &clock_) {
+        backend_.Board().SetFrozen(true);
+        backend_.Board().Config().Mode = 0;
+    }
+
+    int Run(std::vector<std::string> args) {
+        args.insert(args.begin(), {"quelvanctl", "--trace", trace_});
+        std::vector<const char*> argv;
+        for (const auto& a : args) argv.push_back(a.c_str());
+        std::ostringstream out, err;
+        backend_.ClearTransfers();
+        const int code = cli::RunQuelvanctl(static_cast<int>(argv.size()), argv.data(), backend_, clock_, out, err);
+        out_ = out.str();
+        err_ = err.str();
+        lines_ = ParseTrace(ReadLines(trace_));
+        return code;
+    }
+
+    ScratchDir dir_;
+    const std::string trace_ = dir_.File("trace.txt");
+    ManualClock clock_;
+    sim::SimulatedHidBackend backend_;
+    std::string out_, err_;
+    std::vector<TraceLine> lines_;
+};
+
+TEST_F(QuelvanctlInProcess, ClockSyncSendsTheComputersTimeWithTick) {
+    ASSERT_EQ(Run({"--json", "clock", "sync"}), 0) << err_;
+    ASSERT_FALSE(lines_.empty());
+    const TraceLine& set = lines_.back();
+    ASSERT_TRUE(set.isSet);
+    EXPECT_EQ(set.reportId, 1);
+    EXPECT_EQ(set.bytes[5], 13) << "520 ms in 40 ms ticks";
+    EXPECT_EQ(set.bytes[6], 30);
+    EXPECT_EQ(set.bytes[7], 45);
+    EXPECT_EQ(set.bytes[8], 13);
+    EXPECT_EQ(set.bytes[11], 0xff);
+    EXPECT_EQ(nlohmann::json::parse(out_)["clock"], "13:45:30");
+}
+
+TEST_F(QuelvanctlInProcess, FailedTransfersExitWithOneAndSayWhat) {
+    struct Case {
+        const char* what;
+        bool isSet;
+        int reportId;
+        int failures;
+        std::vector<std::string> args;
+        const char* message;
+        int failLines;
+    };
+    const Case cases[] = {
+        {"live write", true, 1, 3, {"set", "B", "20"}, "error: writing the live state failed after 3 attempts", 3},
+        {"clock write", true, 1, 3, {"clock", "12:00"}, "error: writing the live state failed after 3 attempts", 3},
+        {"live read", false, 1, 3, {"status"}, "error: reading the live state failed after 3 attempts", 3},
+        {"config read", false, 5, 1, {"status"}, "error: reading the configuration failed at report 5", 1},
+        {"config write", true, 5, 3, {"mode", "auto"}, "report 5 failed after 3 attempts", 3},
+        {"eeprom", true, 3, 3, {"save-eeprom"}, "error: saving the settings to EEPROM failed after 3 attempts", 3},
+    };
+    for (const Case& c : cases) {
+        backend_.FailNext(c.isSet, static_cast<std::uint8_t>(c.reportId), c.failures);
+        EXPECT_EQ(Run(c.args), 1) << c.what;
+        EXPECT_NE(err_.find(c.message), std::string::npos) << c.what << ": " << err_;
+        int fails = 0;
+        for (const TraceLine& l : lines_) fails += l.ok ? 0 : 1;
+        EXPECT_EQ(fails, c.failLines) << c.what;
+    }
+    // The configuration write goes on with the reports after the failing one.
+    backend_.FailNext(true, 4, 3);
+    EXPECT_EQ(Run({"mode", "auto"}), 1);
+    EXPECT_EQ(backend_.CountTransfers(true, 5), 1);
+    EXPECT_EQ(backend_.CountTransfers(true, 6), 1);
+}
+
+TEST_F(QuelvanctlInProcess, FailureWithJsonPrintsOkFalse) {
+    backend_.FailNext(true, 1, 3);
+    EXPECT_EQ(Run({"--json", "set", "A", "on"}), 1);
+    const auto json = nlohmann::json::parse(out_);
+    EXPECT_EQ(json["ok"], false);
+    EXPECT_NE(json["error"].get<std::string>().find("live state"), std::string::npos);
+}
+
+TEST_F(QuelvanctlInProcess, NoPermissionPointsToTheUdevRule) {
+    backend_.SetOpenError(EACCES);
+    EXPECT_EQ(Run({"status"}), 3);
+    EXPECT_NE(err_.find("no permission"), std::string::npos) << err_;
+    EXPECT_NE(err_.find("70-quelvan.rules"), std::string::npos) << err_;
+    EXPECT_TRUE(out_.empty());
+}
+
+TEST_F(QuelvanctlInProcess, WriteCommandsReportWhatWasSent) {
+    ASSERT_EQ(Run({"--json", "set", "b", "33,3"}), 0) << err_;
+    auto json = nlohmann::json::parse(out_);
+    EXPECT_EQ(json["ok"], true);
+    EXPECT_EQ(json["channel"], "B");
+    EXPECT_EQ(json["value"], 1364);
+    EXPECT_EQ(backend_.Board().Live().ChannelValue[1], 1364);
+
+    ASSERT_EQ(Run({"--json", "set", "all", "off"}), 0) << err_;
+    json = nlohmann::json::parse(out_);
+    EXPECT_EQ(json["channel"], "all");
+    EXPECT_EQ(json["value"], 0);
+
+    ASSERT_EQ(Run({"--json", "save-eeprom"}), 0) << err_;
+    EXPECT_EQ(nlohmann::json::parse(out_)["ok"], true);
+    EXPECT_EQ(backend_.Board().EEPROMStoreCount(), 1);
+}
+
+TEST_F(QuelvanctlInProcess, TheFirstBoardIsUsedWhenOtherDevicesComeFirst) {
+    backend_.Unplug();
+    backend_.AddForeignDevice({});
+    backend_.Plug();
+    ASSERT_EQ(Run({"set", "D", "100"}), 0) << err_;
+    EXPECT_EQ(backend_.Board().Live().ChannelValue[3], 4096);
+}
+
+}  // namespace
+}  // namespace quelvan::testing

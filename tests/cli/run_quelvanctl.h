@@ -1,0 +1,36 @@
+#pragma once
+// Runs the built quelvanctl binary with arguments and collects its output and exit code,
+// and gives each test a scratch folder for state and trace files.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace quelvan::testing {
+
+struct ProcessResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// QUELVANCTL_PATH is set by the build to the binary under test.
+ProcessResult RunQuelvanctlBinary(const std::vector<std::string>& args);
+
+// A fresh, empty folder below the system's temporary folder, removed on destruction.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::string ReadFile(const std::string& path);
+std::vector<std::string> ReadLines(const std::string& path);
+
+}  // namespace quelvan::testing
