@@ -2,16 +2,16 @@
 // One run of quelvanctl against the HID devices: one controller, its initial notification
 // delivered at once, the board found and connected the way the window connects it.
 
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "cli/command_line.h"
 #include "device/board_protocol.h"
 #include "device/hid_device_controller.h"
 #include "device/identification.h"
 #include "device/transfer_trace.h"
-
-#include <cstdint>
-#include <optional>
-#include <string>
-#include <vector>
 
 namespace quelvan::cli {
 

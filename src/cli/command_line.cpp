@@ -1,8 +1,8 @@
 #include "cli/command_line.h"
 
-#include "cli/command_values.h"
-
 #include <CLI/CLI.hpp>
+
+#include "cli/command_values.h"
 
 namespace quelvan::cli {
 

@@ -1,12 +1,12 @@
 #include "cli/command_values.h"
 
-#include "device/numeric.h"
-
 #include <array>
 #include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+
+#include "device/numeric.h"
 
 namespace quelvan::cli {
 
@@ -77,7 +77,9 @@ std::optional<double> ParseDecimal(std::string_view text) {
     return value;
 }
 
-std::int16_t ChannelValueFromPercent(double percent) { return LowSigned16(RoundHalfEven(percent * 4096 / 100)); }
+std::int16_t ChannelValueFromPercent(double percent) {
+    return LowSigned16(RoundHalfEven(percent * 4096 / 100));
+}
 
 namespace {
 constexpr std::array<std::string_view, 5> kModeNames = {"Manuell", "Auto", "Demo", "Flash", "Slave"};
@@ -109,8 +111,8 @@ std::optional<ClockTime> ParseClockTime(std::string_view text) {
 std::string FormatTrimmed(double value, int decimals) {
     // to_chars ignores the C locale, so the separator is always a point.
     std::array<char, 400> buffer{};
-    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed,
-                                      decimals);
+    const auto result =
+        std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed, decimals);
     std::string text(buffer.data(), result.ptr);
     if (text.find('.') != std::string::npos) {
         while (text.back() == '0') text.pop_back();
@@ -125,7 +127,9 @@ std::string FormatPercent(int channelValue) {
     return FormatTrimmed((channelValue * 100) / 4096.0, 2);
 }
 
-double PercentNumber(int channelValue) { return std::nearbyint(channelValue * 100 * 100 / 4096.0) / 100; }
+double PercentNumber(int channelValue) {
+    return std::nearbyint(channelValue * 100 * 100 / 4096.0) / 100;
+}
 
 std::string TwoDigits(int value) {
     std::array<char, 16> buffer{};

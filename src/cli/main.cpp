@@ -1,6 +1,6 @@
-#include "cli/quelvanctl.h"
-
 #include <iostream>
+
+#include "cli/quelvanctl.h"
 
 int main(int argc, char** argv) {
     const quelvan::SystemClock clock;

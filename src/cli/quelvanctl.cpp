@@ -1,15 +1,14 @@
 #include "cli/quelvanctl.h"
 
+#include <cstdio>
+#include <memory>
+#include <nlohmann/json.hpp>
+
 #include "backend/backend_factory.h"
 #include "cli/board_session.h"
 #include "cli/command_values.h"
 #include "cli/status_report.h"
 #include "device/channel_names.h"
-
-#include <nlohmann/json.hpp>
-
-#include <cstdio>
-#include <memory>
 
 namespace quelvan::cli {
 
@@ -120,20 +119,25 @@ std::optional<Failure> SaveSettings(BoardSession& session) {
 
 const char* CommandName(Command command) {
     switch (command) {
-        case Command::List: return "list";
-        case Command::Status: return "status";
-        case Command::Set: return "set";
-        case Command::Mode: return "mode";
-        case Command::Clock: return "clock";
-        case Command::SaveEEPROM: return "save-eeprom";
+        case Command::List:
+            return "list";
+        case Command::Status:
+            return "status";
+        case Command::Set:
+            return "set";
+        case Command::Mode:
+            return "mode";
+        case Command::Clock:
+            return "clock";
+        case Command::SaveEEPROM:
+            return "save-eeprom";
     }
     return "";
 }
 
 }  // namespace
 
-int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, std::ostream& out,
-               std::ostream& err) {
+int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, std::ostream& out, std::ostream& err) {
     std::unique_ptr<TransferTraceFile> trace;
     if (!request.traceFile.empty()) {
         trace = std::make_unique<TransferTraceFile>(request.traceFile);
@@ -159,12 +163,21 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
     nlohmann::json sent = {{"command", CommandName(request.command)}};
     std::optional<Failure> failure;
     switch (request.command) {
-        case Command::Set: failure = SetChannels(session, request, sent, err); break;
-        case Command::Mode: failure = SetMode(session, request, sent); break;
-        case Command::Clock: failure = SetClock(session, request, sent); break;
-        case Command::SaveEEPROM: failure = SaveSettings(session); break;
+        case Command::Set:
+            failure = SetChannels(session, request, sent, err);
+            break;
+        case Command::Mode:
+            failure = SetMode(session, request, sent);
+            break;
+        case Command::Clock:
+            failure = SetClock(session, request, sent);
+            break;
+        case Command::SaveEEPROM:
+            failure = SaveSettings(session);
+            break;
         case Command::List:
-        case Command::Status: break;
+        case Command::Status:
+            break;
     }
     if (failure) return Fail(*failure, request, out, err);
     if (request.json) {

@@ -2,11 +2,11 @@
 // quelvanctl as a library: the whole tool behind two calls, so that tests can run it
 // in-process against a simulated board and main() stays a one-liner.
 
+#include <ostream>
+
 #include "cli/command_line.h"
 #include "device/clock.h"
 #include "device/hid_backend.h"
-
-#include <ostream>
 
 namespace quelvan::cli {
 
@@ -19,7 +19,6 @@ int RunQuelvanctl(int argc, const char* const argv[], HidBackend& backend, const
                   std::ostream& err);
 
 // Runs one parsed request on a backend.
-int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, std::ostream& out,
-               std::ostream& err);
+int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, std::ostream& out, std::ostream& err);
 
 }  // namespace quelvan::cli

@@ -1,10 +1,10 @@
 #include "cli/status_report.h"
 
-#include "cli/command_values.h"
-#include "device/channel_names.h"
-
 #include <iomanip>
 #include <string>
+
+#include "cli/command_values.h"
+#include "device/channel_names.h"
 
 namespace quelvan::cli {
 
@@ -43,8 +43,9 @@ void PrintStatus(const LiveState& live, const DeviceConfig& config, std::ostream
     for (int n = 0; n < kChannelCount; ++n) {
         const std::string name = ChannelName(config, n);
         const int value = live.ChannelValue[static_cast<std::size_t>(n)];
-        out << "  " << ChannelLetter(n) << "  " << name << std::string(12 - std::min<std::size_t>(12, Columns(name)), ' ')
-            << std::setw(6) << value << "  " << std::setw(6) << FormatPercent(value) << " %\n";
+        out << "  " << ChannelLetter(n) << "  " << name
+            << std::string(12 - std::min<std::size_t>(12, Columns(name)), ' ') << std::setw(6) << value << "  "
+            << std::setw(6) << FormatPercent(value) << " %\n";
     }
     out << "Supply voltage: " << FormatTrimmed(live.SupplyVoltage / 1000.0, 2) << " V\n";
     if (live.Temperature == kNoTemperatureSensor)

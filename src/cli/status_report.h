@@ -2,10 +2,10 @@
 // What `quelvanctl status` prints: the board's live state and the settings that matter
 // for its operation, as text or as JSON.
 
-#include "device/records.h"
-
 #include <nlohmann/json.hpp>
 #include <ostream>
+
+#include "device/records.h"
 
 namespace quelvan::cli {
 

@@ -1,12 +1,12 @@
 #include "board_fixture.h"
 
-#include "device/identification.h"
-#include "device/records.h"
-
 #include <gtest/gtest.h>
 
 #include <array>
 #include <sstream>
+
+#include "device/identification.h"
+#include "device/records.h"
 
 namespace quelvan::testing {
 

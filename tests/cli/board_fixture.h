@@ -2,12 +2,12 @@
 // Prepares simulated boards for the command-line tests: a state file that the quelvanctl
 // binary picks up with --simulate=FILE, and helpers to read a transfer trace.
 
-#include "simulator/simulated_backend.h"
-
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "simulator/simulated_backend.h"
 
 namespace quelvan::testing {
 

@@ -1,12 +1,12 @@
 #include "cli/command_line.h"
 
-#include "cli/command_values.h"
-
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "cli/command_values.h"
 
 namespace quelvan::cli {
 namespace {

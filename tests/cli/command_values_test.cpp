@@ -1,7 +1,8 @@
 #include "cli/command_values.h"
-#include "device/channel_names.h"
 
 #include <gtest/gtest.h>
+
+#include "device/channel_names.h"
 
 namespace quelvan::cli {
 namespace {
@@ -12,8 +13,8 @@ TEST(CommandValues, PercentagesBecomeBoardValuesRoundedHalfToEven) {
         int value;
     };
     const Case cases[] = {
-        {"50", 2048},     {"33,3", 1364},  {"33.3", 1364},       {"0", 0},
-        {"100", 4096},    {"24.41", 1000}, {"0.02", 1},          {".5", 20},
+        {"50", 2048},           {"33,3", 1364},  {"33.3", 1364}, {"0", 0},
+        {"100", 4096},          {"24.41", 1000}, {"0.02", 1},    {".5", 20},
         {"0.0122070312500", 0},  // exactly 0.5: halves go to the even neighbour
         {"0.0366210937500", 2},  // exactly 1.5
         {"+12,5", 512},
@@ -26,8 +27,8 @@ TEST(CommandValues, PercentagesBecomeBoardValuesRoundedHalfToEven) {
 }
 
 TEST(CommandValues, OnlyPlainDecimalNumbersParse) {
-    for (const char* text : {"", "abc", "1e2", "inf", "nan", "1.2.3", "1,2,3", "12%", " 12", "12 ", "-", ".", "0x10",
-                             "1,000.5"}) {
+    for (const char* text :
+         {"", "abc", "1e2", "inf", "nan", "1.2.3", "1,2,3", "12%", " 12", "12 ", "-", ".", "0x10", "1,000.5"}) {
         EXPECT_FALSE(ParseDecimal(text)) << text;
     }
     EXPECT_EQ(ParseDecimal("-3,5"), -3.5);
@@ -38,7 +39,7 @@ TEST(CommandValues, PercentShowsUpToTwoDecimalsWithoutTrailingZeros) {
         int value;
         const char* text;
     };
-    const Case cases[] = {{2048, "50"}, {1000, "24.41"}, {1, "0.02"}, {4096, "100"},
+    const Case cases[] = {{2048, "50"}, {1000, "24.41"}, {1, "0.02"},  {4096, "100"},
                           {0, "0"},     {-1, "-0.02"},   {1024, "25"}, {410, "10.01"}};
     for (const Case& c : cases) EXPECT_EQ(FormatPercent(c.value), c.text) << c.value;
     EXPECT_DOUBLE_EQ(PercentNumber(1000), 24.41);
@@ -56,9 +57,9 @@ TEST(CommandValues, ClockTimesUpToTheEndOfTheDay) {
         int hour, minute;
     };
     const Case cases[] = {
-        {"07:05", true, 7, 5},  {"7:5", true, 7, 5},     {"00:00", true, 0, 0}, {"23:59", true, 23, 59},
-        {"24:00", true, 24, 0}, {"24:01", false, 0, 0},  {"25:00", false, 0, 0}, {"12:60", false, 0, 0},
-        {"1200", false, 0, 0},  {":30", false, 0, 0},    {"12:", false, 0, 0},  {"-1:00", false, 0, 0},
+        {"07:05", true, 7, 5},  {"7:5", true, 7, 5},       {"00:00", true, 0, 0},    {"23:59", true, 23, 59},
+        {"24:00", true, 24, 0}, {"24:01", false, 0, 0},    {"25:00", false, 0, 0},   {"12:60", false, 0, 0},
+        {"1200", false, 0, 0},  {":30", false, 0, 0},      {"12:", false, 0, 0},     {"-1:00", false, 0, 0},
         {"a:b", false, 0, 0},   {"12:30:00", false, 0, 0}, {"0256:00", false, 0, 0},
     };
     for (const Case& c : cases) {
@@ -100,10 +101,11 @@ TEST(ChannelNames, DisplayNameUsesTheLetterForIndexZeroAndNeverReadsPastTheTable
         const char* name;
     };
     const Case cases[] = {
-        {0, 0, "Kanal A"},  {11, 0, "Kanal L"},   {1, 4, "Blau"},     {2, 3, "Grün"},
+        {0, 0, "Kanal A"},    {11, 0, "Kanal L"}, {1, 4, "Blau"},      {2, 3, "Grün"},
         {5, 11, "Royalblau"}, {3, 12, "Kanal D"}, {3, 255, "Kanal D"}, {3, -1, "Kanal D"},
     };
-    for (const Case& c : cases) EXPECT_EQ(ChannelDisplayName(c.channel, c.index), c.name) << c.channel << "/" << c.index;
+    for (const Case& c : cases)
+        EXPECT_EQ(ChannelDisplayName(c.channel, c.index), c.name) << c.channel << "/" << c.index;
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
 // End-to-end: the built quelvanctl binary against a simulated board kept in a state file.
 
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
 #include "board_fixture.h"
 #include "run_quelvanctl.h"
-
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 namespace quelvan::testing {
 namespace {
@@ -19,7 +20,9 @@ Summary Concat(Summary a, const Summary& b) {
 
 class QuelvanctlBinary : public ::testing::Test {
 protected:
-    void SetUp() override { WriteBoardState(state_, [](sim::SimulatedHidBackend& b) { b.Board().Config().Mode = 0; }); }
+    void SetUp() override {
+        WriteBoardState(state_, [](sim::SimulatedHidBackend& b) { b.Board().Config().Mode = 0; });
+    }
 
     // Runs `--simulate=STATE --trace TRACE args...` and parses the trace.
     ProcessResult Run(std::vector<std::string> args) {

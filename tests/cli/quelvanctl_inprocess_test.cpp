@@ -1,15 +1,15 @@
 // The command layer in-process on a simulated board: failure paths that need hooks a
 // state file does not carry (injected transfer failures, permissions, a fixed clock).
 
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
 #include "board_fixture.h"
 #include "cli/quelvanctl.h"
 #include "run_quelvanctl.h"
-
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
-#include <cerrno>
-#include <sstream>
 
 namespace quelvan::testing {
 namespace {
