@@ -5,4 +5,4 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 "$here/scripts/install-deps.sh"
 "$here/scripts/build.sh" "$here/build"
-exec "$here/build/src/cli/quelvanctl" --simulate status "$@"
+exec "$here/build/src/app/quelvan" --simulate "$@"

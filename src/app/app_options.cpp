@@ -1,0 +1,43 @@
+#include "app/app_options.h"
+
+namespace quelvan {
+
+AppOptions ParseAppOptions(const QStringList& arguments) {
+    AppOptions options;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& arg = arguments[i];
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--simulate") {
+            options.simulate = true;
+        } else if (arg.startsWith("--simulate=")) {
+            options.simulate = true;
+            options.stateFile = arg.mid(QStringLiteral("--simulate=").size());
+            if (options.stateFile.isEmpty()) options.error = "--simulate= needs a file name after the '='";
+        } else if (arg == "--trace") {
+            if (i + 1 >= arguments.size()) {
+                options.error = "--trace needs a file name";
+            } else {
+                options.traceFile = arguments[++i];
+            }
+        } else if (arg.startsWith("--trace=")) {
+            options.traceFile = arg.mid(QStringLiteral("--trace=").size());
+            if (options.traceFile.isEmpty()) options.error = "--trace= needs a file name after the '='";
+        } else {
+            options.error = "unknown argument '" + arg + "'";
+        }
+        if (!options.error.isEmpty()) break;
+    }
+    return options;
+}
+
+QString AppUsage() {
+    return QStringLiteral(
+        "Usage: quelvan [--simulate[=STATEFILE]] [--trace FILE]\n"
+        "Configures and controls the Quelvan 2.x LED dimmer board.\n\n"
+        "  --simulate[=STATEFILE]  Use the simulated board; with =STATEFILE it lives on in that file\n"
+        "  --trace FILE            Write one line per feature-report transfer to FILE\n"
+        "  -h, --help              Show this help\n");
+}
+
+}  // namespace quelvan

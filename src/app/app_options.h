@@ -1,0 +1,22 @@
+#pragma once
+// The window program's command line: --simulate[=STATEFILE], --trace FILE, --help.
+
+#include <QString>
+#include <QStringList>
+
+namespace quelvan {
+
+struct AppOptions {
+    bool simulate = false;
+    QString stateFile;  // with simulate: the board lives on in this file (empty: in memory)
+    QString traceFile;  // one line per feature-report transfer
+    bool help = false;
+    QString error;  // non-empty: the command line is not usable
+};
+
+// `arguments` without the program name.
+AppOptions ParseAppOptions(const QStringList& arguments);
+
+QString AppUsage();
+
+}  // namespace quelvan

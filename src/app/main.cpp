@@ -1,0 +1,89 @@
+// quelvan: the window program. One instance at a time; the real USB backend, or the
+// simulated board with --simulate.
+
+#include "app/app_options.h"
+#include "app/single_instance.h"
+#include "backend/backend_factory.h"
+#include "device/clock.h"
+#include "device/transfer_trace.h"
+#include "window/dialog_service.h"
+#include "window/main_window.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+// What the window runs on when the platform's HID layer cannot be used: nothing is ever
+// connected, as on a system without HID support.
+class NoHidBackend final : public quelvan::HidBackend {
+public:
+    std::vector<quelvan::HidInterfaceInfo> Enumerate() override { return {}; }
+    quelvan::HidOpenResult Open(const quelvan::HidInterfaceInfo&) override { return {}; }
+    std::optional<std::u16string> ReadString(const quelvan::HidInterfaceInfo&, quelvan::HidString) override {
+        return std::nullopt;
+    }
+    int ChangeFd() const override { return -1; }
+    bool TakeChange() override { return false; }
+};
+
+std::string AbsolutePath(const QString& path) {
+    return path.isEmpty() ? std::string() : QFileInfo(path).absoluteFilePath().toStdString();
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    using namespace quelvan;
+
+    // Before anything else, so that a second start shows nothing at all.
+    SingleInstanceLock lock;
+    if (lock.state() == SingleInstanceLock::State::HeldElsewhere) return 0;
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationDisplayName(QStringLiteral("Quelvan 2.x"));
+
+    const AppOptions options = ParseAppOptions(QApplication::arguments().mid(1));
+    if (options.help) {
+        std::fputs(AppUsage().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (!options.error.isEmpty()) {
+        std::fprintf(stderr, "error: %s\n%s", options.error.toLocal8Bit().constData(),
+                     AppUsage().toLocal8Bit().constData());
+        return 2;
+    }
+
+    // File names are taken as given from here: the window makes the program's folder current.
+    SystemClock clock;
+    BackendOptions backendOptions;
+    backendOptions.simulate = options.simulate;
+    backendOptions.stateFile = AbsolutePath(options.stateFile);
+    std::string error;
+    std::unique_ptr<HidBackend> backend = MakeBackend(backendOptions, clock, &error);
+    if (!backend) {
+        if (options.simulate) {
+            std::fprintf(stderr, "error: %s\n", error.c_str());
+            return 2;
+        }
+        std::fprintf(stderr, "quelvan: no USB HID access (%s); no board can be found\n", error.c_str());
+        backend = std::make_unique<NoHidBackend>();
+    }
+
+    std::unique_ptr<TransferTraceFile> trace;
+    if (!options.traceFile.isEmpty()) {
+        trace = std::make_unique<TransferTraceFile>(AbsolutePath(options.traceFile));
+        if (!trace->IsOpen()) {
+            std::fprintf(stderr, "error: cannot write the trace file %s\n", options.traceFile.toLocal8Bit().constData());
+            return 2;
+        }
+    }
+
+    QtDialogService dialogs;
+    TfrmQuelvan window(*backend, clock, dialogs);
+    if (trace) window.HidCtl().SetTransferObserver([&trace](const TransferRecord& record) { trace->Write(record); });
+    window.show();
+    return app.exec();
+}

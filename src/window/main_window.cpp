@@ -1,0 +1,305 @@
+#include "window/main_window.h"
+
+#include "device/identification.h"
+#include "window/channel_control.h"
+#include "window/status_bar.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDate>
+#include <QDir>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QSocketNotifier>
+#include <QTabWidget>
+#include <QTime>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace quelvan {
+
+namespace {
+
+// Design sizes of the window: the client area (menu bar excluded), and the outer minimum
+// less the frame that the design's window manager drew around it (border and caption).
+constexpr int kClientWidth = 682;
+constexpr int kClientHeight = 560;
+constexpr int kMinimumOuterWidth = 690;
+constexpr int kMinimumOuterHeight = 610;
+constexpr int kDesignFrameWidth = 8;
+constexpr int kDesignFrameHeight = 31;
+
+struct PageSpec {
+    const char* name;
+    const char* caption;
+};
+constexpr PageSpec kPages[] = {
+    {"tsChannelsAF", "Kanäle A-F"},  {"tsChannelsGL", "Kanäle G-L"},     {"tsData", "Tabelle"},
+    {"tsVisualize", "Grafik"},       {"tsConfig", "Konfiguration"},      {"tsWeather", "Wetter/Mond"},
+    {"tsExpert", "Expertenoptionen"}, {"tsJMP", "JMP-Pin"},              {"tsMessages", "Meldungen"},
+};
+
+// Device-bound controls and menu items that simply follow the connection. Per-channel
+// prefixes are listed separately and composed with 0..11.
+constexpr const char* kBoundNames[] = {
+    // menu items
+    "mnuDataImport", "mnuConfigImport", "mnuDataConfigExport", "mnuModeManual", "mnuModeAuto", "mnuModeDemo",
+    "mnuModeFlash", "mnuModeSlave", "mnuSaveEEPROM", "mnuStep", "mnuAllOff", "mnuAllOn",
+    // "Tabelle"
+    "sg", "lblDescription1", "lblDescription2", "btnUpload",
+    // "Grafik"
+    "lblVisualize", "cmbVisualize", "img",
+    // "Konfiguration"
+    "trbTime", "edtTime", "btnNow", "trbDisplay", "panDisplayMax", "panDisplayMin", "trbTimeLapse", "btnRealtime",
+    "edtTimeLapse", "trbFan", "panFanLow", "panFanHigh",
+    // "Wetter/Mond"
+    "trbCloudCount", "edtCloudCount", "trbCloudSeconds", "edtCloudSeconds", "trbStormCount", "edtStormCount",
+    "trbStormMinutes", "edtStormMinutes", "lblCloudRatio", "lblStormRatio", "trbMoonTransit", "edtMoonTransit",
+    "lblDescription3",
+    // "Expertenoptionen"
+    "edtPoweronPosition", "edtPWMPrescaler", "lblPWMPrescaler", "edtTWIBitrate", "lblTWIBitrate", "edtLightningP",
+    "edtLightningD", "edtCloudAlpha", "edtCloudStep", "edtStormAlpha", "edtStormStep", "rbtFMOLED", "edtTempOffset",
+    "edtFullmoonTransit",
+    // "JMP-Pin"
+    "rbtJMPIRLearn", "rbtJMPStorm", "rbtJMPCooler", "rbtJMPHeater", "lblJMPWarning1", "lblJMPWarning2",
+};
+constexpr const char* kBoundChannelPrefixes[] = {"lblName", "trb", "edt", "btnOff", "btnOn", "cmbName",
+                                                 "edtLightning", "edtMoon"};
+
+// The locale's long time format without its time-zone part.
+QString LongTimeFormatWithoutZone(const QLocale& locale) {
+    const QString format = locale.timeFormat(QLocale::LongFormat);
+    QString result;
+    bool quoted = false;
+    for (const QChar c : format) {
+        if (c == '\'') quoted = !quoted;
+        if (!quoted && c == 't') continue;
+        result += c;
+    }
+    return result.simplified();
+}
+
+}  // namespace
+
+TfrmQuelvan::TfrmQuelvan(HidBackend& backend, const Clock& clock, DialogService& dialogs, MainWindowOptions options,
+                         QWidget* parent)
+    : QMainWindow(parent),
+      clock_(clock),
+      dialogs_(dialogs),
+      ppi_(options.ppi ? *options.ppi : (screen() ? screen()->logicalDotsPerInch() : 96.0)),
+      board_(clock),
+      hidCtl_(std::make_unique<HidDeviceController>(backend)) {
+    setObjectName("frmQuelvan");
+    QFont font(QStringLiteral("Segoe UI"));
+    font.setPixelSize(16);
+    setFont(font);
+
+    menu_ = BuildMainMenu(*this);
+    CreatePages();
+    sb_ = new PanelStatusBar(ppi_, this);
+    setStatusBar(sb_);
+    CreateTimers();
+    channels_ = new ChannelControl(board_, pc_, tsChannelsAF_, tsChannelsGL_, tsConfig_, this);
+
+    connect(menu_.mnuFile, &QMenu::aboutToShow, this, &TfrmQuelvan::mnuFileClick);
+    connect(menu_.mnuExit, &QAction::triggered, this, &TfrmQuelvan::mnuExitClick);
+    connect(menu_.mnuAllOff, &QAction::triggered, channels_, &ChannelControl::mnuAllOffClick);
+    connect(menu_.mnuAllOn, &QAction::triggered, channels_, &ChannelControl::mnuAllOnClick);
+
+    // FormCreate, in its order.
+    ScaleAndPlace();
+    QString folder = QCoreApplication::applicationDirPath();
+    if (!folder.endsWith('/')) folder += '/';
+    QDir::setCurrent(folder);  // a failure leaves the current folder as it was
+    od.directory = folder;
+    sd.directory = folder;
+    const QString caption = QStringLiteral("Quelvan 2.x.") + QString::number(kSupportedFirmwareVersion);
+    setWindowTitle(caption);
+    QGuiApplication::setApplicationDisplayName(caption);
+    pc_->setCurrentWidget(tsMessages_);
+    pc_->setTabVisible(pc_->indexOf(tsExpert_), false);
+    pc_->setTabVisible(pc_->indexOf(tsJMP_), false);
+    SetControlsEnabled(false);
+    LogMessage("Die Bedienelemente werden nach dem Anschluss der Platine mit einem USB-Kabel bedienbar.");
+    LogMessage(
+        "Wenn beim Aktualisieren der Firmware Fehler auftreten oder danach die Platine nicht mehr reagiert, kann der "
+        "Bootloader beim Start der Platine erzwungen werden: Dazu im ausgeschalteten Zustand den Jumper auf \"JMP\" "
+        "stecken (siehe Anleitung; wie beim Programmieren der Fernbedienung, nur im ausgeschalteten Zustand). Dann "
+        "den Strom einschalten. Das Display sollte blinken: Der Bootloader ist aktiv. Nach dem Aktualisieren der "
+        "Firmware den Jumper wieder abziehen!");
+
+    StartDeviceNotifications();
+}
+
+TfrmQuelvan::~TfrmQuelvan() { FormClose(); }
+
+void TfrmQuelvan::CreatePages() {
+    pc_ = new QTabWidget(this);
+    pc_->setObjectName("pc");
+    pc_->setUsesScrollButtons(true);
+    for (const PageSpec& spec : kPages) {
+        auto* page = new QWidget;
+        page->setObjectName(spec.name);
+        pc_->addTab(page, QString::fromUtf8(spec.caption));
+    }
+    auto page = [this](const char* name) { return pc_->findChild<QWidget*>(name); };
+    tsChannelsAF_ = page("tsChannelsAF");
+    tsChannelsGL_ = page("tsChannelsGL");
+    tsConfig_ = page("tsConfig");
+    tsExpert_ = page("tsExpert");
+    tsJMP_ = page("tsJMP");
+    tsMessages_ = page("tsMessages");
+
+    mem_ = new QPlainTextEdit(tsMessages_);
+    mem_->setObjectName("mem");
+    mem_->setReadOnly(true);
+    mem_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    mem_->setMaximumBlockCount(0);  // no line limit
+    auto* layout = new QVBoxLayout(tsMessages_);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->addWidget(mem_);
+    setCentralWidget(pc_);
+}
+
+void TfrmQuelvan::CreateTimers() {
+    tmrQuelvan_ = new QTimer(this);
+    tmrQuelvan_->setObjectName("tmrQuelvan");
+    tmrQuelvan_->setInterval(500);
+    connect(tmrQuelvan_, &QTimer::timeout, this, &TfrmQuelvan::tmrQuelvanTimer);
+    // Redraws the graph while a mouse button is held on it; its handler belongs to the graph.
+    tmrVisualize_ = new QTimer(this);
+    tmrVisualize_->setObjectName("tmrVisualize");
+    tmrVisualize_->setInterval(25);
+}
+
+void TfrmQuelvan::ScaleAndPlace() {
+    const int menuHeight = menuBar()->sizeHint().height();
+    setMinimumSize(kMinimumOuterWidth - kDesignFrameWidth, kMinimumOuterHeight - kDesignFrameHeight);
+    resize(ScaleForPpi(kClientWidth, ppi_), ScaleForPpi(kClientHeight, ppi_) + menuHeight);
+    if (const QScreen* s = screen()) {
+        QRect frame = geometry();
+        frame.moveCenter(s->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void TfrmQuelvan::StartDeviceNotifications() {
+    hidCtl_->OnEnumerate = [this](HidDevice& device, int index) { return HidCtlEnumerate(device, index); };
+    hidCtl_->OnDeviceChange = [this] { HidCtlDeviceChange(); };
+    if (hidCtl_->ChangeFd() >= 0) {
+        changeNotifier_ = new QSocketNotifier(hidCtl_->ChangeFd(), QSocketNotifier::Read, this);
+        connect(changeNotifier_, &QSocketNotifier::activated, this, &TfrmQuelvan::DeliverNotifications);
+    } else if (hidCtl_->RescanIntervalMs() > 0) {
+        rescanTimer_ = new QTimer(this);
+        rescanTimer_->setInterval(hidCtl_->RescanIntervalMs());
+        connect(rescanTimer_, &QTimer::timeout, this, [this] {
+            try {
+                hidCtl_->NotifyDeviceChange();
+            } catch (...) {
+                // A failing scan is retried by the next notification.
+            }
+        });
+        rescanTimer_->start();
+    }
+    // The controller's initial notification, delivered once the event loop runs, so that
+    // the board is looked for only after the window is complete.
+    QTimer::singleShot(0, this, &TfrmQuelvan::DeliverNotifications);
+}
+
+void TfrmQuelvan::DeliverNotifications() {
+    try {
+        hidCtl_->ProcessNotifications();
+    } catch (...) {
+        // A failing scan is retried by the next notification.
+    }
+}
+
+void TfrmQuelvan::LogMessage(const QString& text) {
+    const LocalDateTime now = clock_.Now();
+    const QLocale locale;
+    const QString stamp = locale.toString(QDate(now.year, now.month, now.day), QLocale::ShortFormat) + ' ' +
+                          locale.toString(QTime(now.hour, now.minute, now.second), LongTimeFormatWithoutZone(locale));
+    mem_->appendPlainText('[' + stamp + "] " + text);
+}
+
+void TfrmQuelvan::ReportStatus(const QString& text) {
+    sb_->SetPanelText(0, text);
+    LogMessage(text);
+}
+
+void TfrmQuelvan::SetControlsEnabled(bool enabled) {
+    auto set = [this](const QString& name, bool on) {
+        for (QObject* object : findChildren<QObject*>(name)) {
+            if (auto* widget = qobject_cast<QWidget*>(object))
+                widget->setEnabled(on);
+            else if (auto* action = qobject_cast<QAction*>(object))
+                action->setEnabled(on);
+        }
+    };
+    auto checked = [this](const char* name) {
+        auto* button = findChild<QAbstractButton*>(name);
+        return button && button->isChecked();
+    };
+    for (const char* name : kBoundNames) set(name, enabled);
+    for (const char* prefix : kBoundChannelPrefixes)
+        for (int n = 0; n < kChannelCount; ++n) set(prefix + QString::number(n), enabled);
+
+    // The settings pages' own conditions, in their order.
+    set("rbtFMOWater", enabled && board_.live.Temperature != kNoTemperatureSensor);
+    const bool waterEdits = enabled && checked("rbtFMOWater");
+    set("edtTempWaterLow", waterEdits);
+    set("edtTempWaterHigh", waterEdits);
+    const bool jmpEdits = enabled && (checked("rbtJMPCooler") || checked("rbtJMPHeater"));
+    set("edtTempJMPLow", jmpEdits);
+    set("edtTempJMPHigh", jmpEdits);
+}
+
+void TfrmQuelvan::mnuFileClick() { menu_.mnuFlash->setEnabled(BoardDevice() != nullptr || BootloaderDevice() != nullptr); }
+
+void TfrmQuelvan::mnuExitClick() { close(); }
+
+void TfrmQuelvan::closeEvent(QCloseEvent* event) {
+    FormClose();
+    QMainWindow::closeEvent(event);
+}
+
+void TfrmQuelvan::FormClose() {
+    tmrQuelvan_->stop();
+    // Both slots are released even when the first release fails, so the window always closes.
+    try {
+        if (HidDevice* device = BootloaderDevice()) {
+            bootloader_.SetDevice(nullptr);
+            hidCtl_->ReleaseDevice(device);
+        }
+    } catch (...) {
+    }
+    try {
+        if (HidDevice* device = BoardDevice()) {
+            board_.SetDevice(nullptr);
+            hidCtl_->ReleaseDevice(device);
+        }
+    } catch (...) {
+    }
+}
+
+void TfrmQuelvan::LoadFromDevice() {
+    if (hooks.loadFromDevice) hooks.loadFromDevice();
+}
+
+void TfrmQuelvan::ShowDeviceConfig() {
+    if (hooks.showDeviceConfig) hooks.showDeviceConfig();
+}
+
+void TfrmQuelvan::RefreshSettings() {
+    if (hooks.refreshSettings) hooks.refreshSettings();
+}
+
+void TfrmQuelvan::DrawGraph() {
+    if (hooks.drawGraph) hooks.drawGraph();
+}
+
+}  // namespace quelvan

@@ -1,0 +1,135 @@
+#pragma once
+// The one window `frmQuelvan`: pages, menu, status bar and message log; the services every
+// page uses (LogMessage, ReportStatus, SetControlsEnabled); the board and bootloader slots
+// with their discovery; and the 500 ms status poll.
+
+#include "device/board_protocol.h"
+#include "device/bootloader_protocol.h"
+#include "device/clock.h"
+#include "device/hid_device_controller.h"
+#include "window/dialog_service.h"
+#include "window/menu_builder.h"
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QPlainTextEdit;
+class QSocketNotifier;
+class QTabWidget;
+class QTimer;
+
+namespace quelvan {
+
+class ChannelControl;
+class PanelStatusBar;
+
+struct MainWindowOptions {
+    // Pixels per inch to scale the window for; the screen's logical PPI when not set.
+    std::optional<double> ppi;
+};
+
+// What later pages plug into the connection sequence and the poll. Empty hooks do nothing.
+struct PageHooks {
+    std::function<void()> loadFromDevice;    // read the schedule, show grid and graph
+    std::function<void()> showDeviceConfig;  // show the settings after connecting
+    std::function<void()> refreshSettings;   // the settings pages' share of a poll tick
+    std::function<void()> drawGraph;         // redraw the schedule graph
+};
+
+class TfrmQuelvan : public QMainWindow {
+    Q_OBJECT
+public:
+    TfrmQuelvan(HidBackend& backend, const Clock& clock, DialogService& dialogs, MainWindowOptions options = {},
+                QWidget* parent = nullptr);
+    ~TfrmQuelvan() override;
+
+    // ---- window services ----
+    // Appends "[date time] text" to the message log.
+    void LogMessage(const QString& text);
+    // Status panel 0 and the log.
+    void ReportStatus(const QString& text);
+    // Every device-bound control and menu item that exists, found by name.
+    void SetControlsEnabled(bool enabled);
+
+    // ---- device discovery (the controller's two events) ----
+    bool HidCtlEnumerate(HidDevice& device, int index);
+    void HidCtlDeviceChange();
+    // Writes a firmware file through the held bootloader.
+    void FlashFirmware(const QString& fileName);
+
+    // ---- status poll: one tick ----
+    void tmrQuelvanTimer();
+
+    // ---- parts for pages, tests and the program ----
+    BoardProtocol& Board() { return board_; }
+    BootloaderProtocol& Bootloader() { return bootloader_; }
+    HidDevice* BoardDevice() const { return board_.Device(); }
+    HidDevice* BootloaderDevice() const { return bootloader_.Device(); }
+    HidDeviceController& HidCtl() { return *hidCtl_; }
+    ChannelControl& Channels() { return *channels_; }
+    PanelStatusBar& StatusPanels() { return *sb_; }
+    QTabWidget& PageControl() { return *pc_; }
+    const MainMenu& Menu() const { return menu_; }
+    DialogService& Dialogs() { return dialogs_; }
+    const Clock& ComputerClock() const { return clock_; }
+    double Ppi() const { return ppi_; }
+    QTimer& StatusTimer() { return *tmrQuelvan_; }
+    QTimer& VisualizeTimer() { return *tmrVisualize_; }
+
+    PageHooks hooks;
+    // The file-open and file-save dialogs' settings (title, filter, suffix, folder).
+    FileDialogSettings od;
+    FileDialogSettings sd;
+
+public slots:
+    // The "Datei" menu opens: "Firmware aktualisieren..." only while a slot holds a device.
+    void mnuFileClick();
+    void mnuExitClick();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreatePages();
+    void CreateTimers();
+    void ScaleAndPlace();
+    void StartDeviceNotifications();
+    void DeliverNotifications();
+    void FormClose();
+
+    void ConnectBoard(int version);
+    void BootloaderFound(int index, const QString& extension);
+    void LoadFromDevice();
+    void ShowDeviceConfig();
+    void RefreshSettings();
+    void DrawGraph();
+    void ShowStatusPanels();
+    void CorrectBoardClock();
+
+    const Clock& clock_;
+    DialogService& dialogs_;
+    double ppi_;
+    BoardProtocol board_;
+    BootloaderProtocol bootloader_;
+    std::unique_ptr<HidDeviceController> hidCtl_;
+
+    MainMenu menu_;
+    QTabWidget* pc_ = nullptr;
+    QWidget* tsChannelsAF_ = nullptr;
+    QWidget* tsChannelsGL_ = nullptr;
+    QWidget* tsConfig_ = nullptr;
+    QWidget* tsExpert_ = nullptr;
+    QWidget* tsJMP_ = nullptr;
+    QWidget* tsMessages_ = nullptr;
+    QPlainTextEdit* mem_ = nullptr;
+    PanelStatusBar* sb_ = nullptr;
+    QTimer* tmrQuelvan_ = nullptr;
+    QTimer* tmrVisualize_ = nullptr;
+    QTimer* rescanTimer_ = nullptr;
+    QSocketNotifier* changeNotifier_ = nullptr;
+    ChannelControl* channels_ = nullptr;
+};
+
+}  // namespace quelvan
