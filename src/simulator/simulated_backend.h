@@ -5,10 +5,6 @@
 // Everything runs in-process and on the caller's thread. Device changes (plug, unplug,
 // restart into the bootloader and back) are signalled through ChangeFd(), like udev.
 
-#include "device/clock.h"
-#include "device/hid_backend.h"
-#include "device/records.h"
-
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -16,6 +12,10 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "device/clock.h"
+#include "device/hid_backend.h"
+#include "device/records.h"
 
 namespace quelvan::sim {
 
@@ -29,6 +29,7 @@ struct BoardSettings {
     std::uint32_t flashSize = 32768;
     bool temperatureSensor = true;  // false: the board reports 0x7FFF
     std::u16string serialNumber = u"QV2-000123";
+    std::uint32_t randomSeed = 1;  // weather and supply noise replay the same under one seed
 };
 
 // A HID device that is not the board (a keyboard, another maker's gadget).
@@ -113,7 +114,9 @@ public:
     virtual BoardSettings& MutableSettings() = 0;
 
     // RAM: the records as the board holds them (what report gets return). Reading
-    // them advances the board's simulation to the current time first.
+    // them advances the board's simulation to the current time first. FirmwareVersion
+    // follows Settings().firmwareVersion, EntryCount the schedule (or its override), and
+    // Temperature is 0x7FFF while Settings().temperatureSensor is false.
     virtual LiveState& Live() = 0;
     virtual DeviceConfig& Config() = 0;
     // The schedule rows; EntryCount follows the size. Any size 0..255.
@@ -126,10 +129,15 @@ public:
     // Makes the next schedule gets answer with this index instead of the real one.
     virtual void SetScheduleIndexOverride(std::optional<int> index) = 0;
 
-    // Stops the board's own changes (clock, schedule playback, weather) for stable tests.
+    // Stops the board's own changes (clock, schedule playback, weather, supply noise) for
+    // stable tests. Advance() still works on a frozen board.
     virtual void SetFrozen(bool frozen) = 0;
-    // Moves the board's time forward (and plays schedule and weather over that span).
+    virtual bool Frozen() const = 0;
+    // Moves the board's time forward by `span` of real time (the board's clock moves
+    // TimeLapse times as far) and plays schedule and weather over that span.
     virtual void Advance(std::chrono::milliseconds span) = 0;
+    // Restarts the board's random source (weather, supply noise).
+    virtual void SetRandomSeed(std::uint32_t seed) = 0;
 
     // EEPROM and power.
     virtual void PowerCycle() = 0;  // RAM := what command 255 stored last (defaults if never)

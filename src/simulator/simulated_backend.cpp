@@ -1,0 +1,392 @@
+#include "simulator/simulated_backend.h"
+
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <map>
+#include <random>
+#include <thread>
+
+#include "device/identification.h"
+#include "simulator/board_model.h"
+#include "simulator/state_file.h"
+
+namespace quelvan::sim {
+
+namespace {
+
+// Which of the bus's devices a handle was opened on; names as the transfer log shows them.
+enum class Target { Board, Bootloader, Foreign };
+
+const char* TargetName(Target t) {
+    switch (t) {
+        case Target::Board:
+            return "board";
+        case Target::Bootloader:
+            return "bootloader";
+        case Target::Foreign:
+            return "foreign";
+    }
+    return "foreign";
+}
+
+// Transfers of handles go through this; it outlives no backend, and handles notice that.
+class TransferSink {
+public:
+    virtual ~TransferSink() = default;
+    virtual bool Transfer(const std::string& identity, Target target, bool readWrite, bool isSet, std::uint8_t* buffer,
+                          std::size_t length) = 0;
+};
+
+class SimHandle final : public HidHandle {
+public:
+    SimHandle(std::weak_ptr<TransferSink*> sink, std::string identity, Target target, bool readWrite)
+        : sink_(std::move(sink)), identity_(std::move(identity)), target_(target), readWrite_(readWrite) {}
+
+    bool GetFeature(std::uint8_t* buffer, std::size_t length) override {
+        auto sink = sink_.lock();
+        return sink && (*sink)->Transfer(identity_, target_, readWrite_, false, buffer, length);
+    }
+    bool SetFeature(const std::uint8_t* buffer, std::size_t length) override {
+        auto sink = sink_.lock();
+        // The sink never writes into a set buffer.
+        return sink &&
+               (*sink)->Transfer(identity_, target_, readWrite_, true, const_cast<std::uint8_t*>(buffer), length);
+    }
+
+private:
+    std::weak_ptr<TransferSink*> sink_;
+    std::string identity_;
+    Target target_;
+    bool readWrite_;
+};
+
+// What identifies one version of the state file, to notice another process's writes.
+struct FileStamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    std::int64_t mtimeNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+std::optional<FileStamp> StampOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec};
+}
+
+// The transfer log keeps the most recent attempts; a long simulated session must not
+// grow without bound. The counts are kept apart and stay exact.
+constexpr std::size_t kMaxLoggedTransfers = 200'000;
+
+}  // namespace
+
+struct SimulatedHidBackend::Impl final : TransferSink {
+    Impl(BoardSettings settings, const Clock* clock, std::function<std::int64_t()> now)
+        : board(std::move(settings), clock, std::move(now)) {
+        eventFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        board.SetChangeListener([this] {
+            Signal();
+            Save();
+        });
+    }
+    ~Impl() override {
+        if (eventFd >= 0) ::close(eventFd);
+    }
+
+    BoardModel board;
+    BusState bus;
+    std::vector<SimTransfer> transfers;
+    std::map<std::pair<bool, std::uint8_t>, int> counts;
+    std::map<std::pair<bool, std::uint8_t>, int> failNext;
+    double failProbability = 0.0;
+    std::mt19937 failRandom;
+    std::chrono::microseconds latency{0};
+    int eventFd = -1;
+    std::string statePath;
+    std::optional<FileStamp> stamp;
+    std::shared_ptr<TransferSink*> self = std::make_shared<TransferSink*>(this);
+
+    void Signal() const {
+        const std::uint64_t one = 1;
+        if (eventFd < 0) return;
+        // A full counter already means "changed"; nothing is lost when this write fails.
+        [[maybe_unused]] const auto written = ::write(eventFd, &one, sizeof one);
+    }
+
+    bool BoardPresent(const std::string& identity) const {
+        return board.Mode() != BoardMode::Absent && identity == board.Data().identity;
+    }
+
+    ForeignSlot* FindForeign(const std::string& identity) {
+        for (auto& slot : bus.foreign)
+            if (slot.present && slot.identity == identity) return &slot;
+        return nullptr;
+    }
+
+    bool InjectedFailure(bool isSet, std::uint8_t reportId) {
+        auto it = failNext.find({isSet, reportId});
+        if (it != failNext.end() && it->second > 0) {
+            --it->second;
+            return true;
+        }
+        return failProbability > 0.0 && std::uniform_real_distribution<double>(0.0, 1.0)(failRandom) < failProbability;
+    }
+
+    void Log(Target target, bool isSet, std::vector<std::uint8_t> bytes, bool ok) {
+        if (target != Target::Foreign && !bytes.empty()) ++counts[{isSet, bytes[0]}];
+        if (transfers.size() >= kMaxLoggedTransfers)
+            transfers.erase(transfers.begin(), transfers.begin() + kMaxLoggedTransfers / 2);
+        transfers.push_back({TargetName(target), isSet, std::move(bytes), ok});
+    }
+
+    bool Transfer(const std::string& identity, Target target, bool readWrite, bool isSet, std::uint8_t* buffer,
+                  std::size_t length) override {
+        ReloadIfChanged();
+        board.Sync();
+        if (latency.count() > 0) std::this_thread::sleep_for(latency);
+        std::vector<std::uint8_t> asked(buffer, buffer + length);
+        bool ok = false;
+        // A stale handle (its interface left the bus), a query-only handle and a foreign
+        // device all fail; injected failures reach the board not at all.
+        if (target != Target::Foreign && readWrite && length > 0 && BoardPresent(identity) &&
+            !InjectedFailure(isSet, buffer[0]))
+            ok = isSet ? board.Set(buffer, length) : board.Get(buffer, length);
+        Log(target, isSet, (isSet || !ok) ? std::move(asked) : std::vector<std::uint8_t>(buffer, buffer + length), ok);
+        if (isSet) Save();
+        return ok;
+    }
+
+    std::vector<HidInterfaceInfo> Enumerate() const {
+        std::vector<HidInterfaceInfo> list;
+        if (board.Mode() != BoardMode::Absent) {
+            const std::string& id = board.Data().identity;
+            const bool app = board.Mode() == BoardMode::Application;
+            list.push_back({id, "sim:" + std::string(app ? "board/" : "bootloader/") + id,
+                            static_cast<std::uint16_t>(kBoardVendorId), static_cast<std::uint16_t>(kBoardProductId),
+                            static_cast<std::uint16_t>(app ? 0x0100 : 0x0001)});
+        }
+        for (const auto& slot : bus.foreign)
+            if (slot.present)
+                list.push_back({slot.identity, "sim:foreign/" + slot.identity, slot.device.vendorId,
+                                slot.device.productId, slot.device.versionNumber});
+        return list;
+    }
+
+    // ---- persistence ----
+    bool SaveTo(const std::string& path, std::string* error) {
+        board.Sync();
+        StateSnapshot snapshot{board.Data(), bus, WallClockUnixMs()};
+        BootloaderFirmware(snapshot.board.flash, snapshot.board.settings).FitFlash();
+        return WriteFileAtomically(path, WriteStateJson(snapshot), error);
+    }
+
+    void Save() {
+        if (statePath.empty()) return;
+        if (SaveTo(statePath, nullptr)) stamp = StampOf(statePath);
+    }
+
+    bool LoadFrom(const std::string& path, std::string* error) {
+        std::string text;
+        StateSnapshot snapshot;
+        std::string why;
+        if (!ReadWholeFile(path, text, &why) || !ReadStateJson(text, snapshot, &why)) {
+            if (error) *error = path + ": " + why;
+            return false;
+        }
+        const std::vector<HidInterfaceInfo> before = Enumerate();
+        board.Data() = std::move(snapshot.board);
+        bus = std::move(snapshot.bus);
+        board.Resume(WallClockUnixMs() - snapshot.savedAtUnixMs);
+        const std::vector<HidInterfaceInfo> after = Enumerate();
+        auto ids = [](const std::vector<HidInterfaceInfo>& l) {
+            std::vector<std::string> out;
+            for (const auto& i : l) out.push_back(i.identity);
+            return out;
+        };
+        if (ids(before) != ids(after)) Signal();
+        return true;
+    }
+
+    // Another process sharing the state file may have changed the board meanwhile.
+    void ReloadIfChanged() {
+        if (statePath.empty()) return;
+        const auto now = StampOf(statePath);
+        if (!now || now == stamp) return;
+        if (LoadFrom(statePath, nullptr)) stamp = now;
+    }
+};
+
+SimulatedHidBackend::SimulatedHidBackend(BoardSettings settings, const Clock* clock, std::function<std::int64_t()> now)
+    : impl_(std::make_unique<Impl>(std::move(settings), clock, std::move(now))) {}
+
+SimulatedHidBackend::~SimulatedHidBackend() {
+    impl_->Save();
+}
+
+std::vector<HidInterfaceInfo> SimulatedHidBackend::Enumerate() {
+    impl_->ReloadIfChanged();
+    return impl_->Enumerate();
+}
+
+HidOpenResult SimulatedHidBackend::Open(const HidInterfaceInfo& device) {
+    impl_->ReloadIfChanged();
+    HidOpenResult result;
+    Target target;
+    if (impl_->BoardPresent(device.identity))
+        target = impl_->board.Mode() == BoardMode::Application ? Target::Board : Target::Bootloader;
+    else if (impl_->FindForeign(device.identity))
+        target = Target::Foreign;
+    else {
+        result.error = ENODEV;
+        return result;
+    }
+    // Without the udev rule only the maker's device is locked away; a query-only handle remains.
+    const bool denied = target != Target::Foreign && impl_->bus.openError != 0;
+    result.readWrite = !denied;
+    result.error = denied ? impl_->bus.openError : 0;
+    result.handle = std::make_unique<SimHandle>(impl_->self, device.identity, target, result.readWrite);
+    return result;
+}
+
+std::optional<std::u16string> SimulatedHidBackend::ReadString(const HidInterfaceInfo& device, HidString which) {
+    impl_->ReloadIfChanged();
+    if (const ForeignSlot* slot = impl_->FindForeign(device.identity)) {
+        switch (which) {
+            case HidString::Manufacturer:
+                return slot->device.manufacturer;
+            case HidString::Product:
+                return slot->device.product;
+            case HidString::SerialNumber:
+                return slot->device.serialNumber;
+        }
+    }
+    if (!impl_->BoardPresent(device.identity) || !impl_->bus.stringsReadable) return std::nullopt;
+    const BoardSettings& s = impl_->board.Settings();
+    const bool app = impl_->board.Mode() == BoardMode::Application;
+    switch (which) {
+        case HidString::Manufacturer:
+            return std::u16string(kMakerManufacturer);
+        case HidString::Product:
+            if (app) return std::u16string(kBoardProduct);
+            return std::u16string(s.bootloaderVariant == 1 ? kBootloader1Product : kBootloader2Product);
+        case HidString::SerialNumber:
+            return app ? s.serialNumber : std::u16string();
+    }
+    return std::nullopt;
+}
+
+std::optional<std::u16string> SimulatedHidBackend::ReadLanguageList(const HidInterfaceInfo& device) {
+    impl_->ReloadIfChanged();
+    if (!impl_->BoardPresent(device.identity) && !impl_->FindForeign(device.identity)) return std::nullopt;
+    return std::u16string(u"\x0409");  // US English, the one language of these devices
+}
+
+int SimulatedHidBackend::ChangeFd() const {
+    return impl_->eventFd;
+}
+
+bool SimulatedHidBackend::TakeChange() {
+    impl_->ReloadIfChanged();
+    std::uint64_t value = 0;
+    if (impl_->eventFd < 0) return false;
+    return ::read(impl_->eventFd, &value, sizeof value) == static_cast<ssize_t>(sizeof value) && value > 0;
+}
+
+SimulatedBoard& SimulatedHidBackend::Board() {
+    impl_->ReloadIfChanged();
+    return impl_->board;
+}
+
+const std::vector<SimTransfer>& SimulatedHidBackend::Transfers() const {
+    return impl_->transfers;
+}
+
+void SimulatedHidBackend::ClearTransfers() {
+    impl_->transfers.clear();
+    impl_->counts.clear();
+}
+
+int SimulatedHidBackend::CountTransfers(bool isSet, std::uint8_t reportId) const {
+    auto it = impl_->counts.find({isSet, reportId});
+    return it == impl_->counts.end() ? 0 : it->second;
+}
+
+void SimulatedHidBackend::FailNext(bool isSet, std::uint8_t reportId, int count) {
+    impl_->failNext[{isSet, reportId}] = count;
+}
+
+void SimulatedHidBackend::FailRandomly(double probability, std::uint32_t seed) {
+    impl_->failProbability = probability;
+    impl_->failRandom.seed(seed);
+}
+
+void SimulatedHidBackend::SetLatency(std::chrono::microseconds latency) {
+    impl_->latency = latency;
+}
+
+void SimulatedHidBackend::Unplug() {
+    impl_->ReloadIfChanged();
+    impl_->board.SetOnBus(false);
+}
+
+void SimulatedHidBackend::Plug() {
+    impl_->ReloadIfChanged();
+    impl_->board.SetOnBus(true);
+}
+
+int SimulatedHidBackend::AddForeignDevice(const ForeignDevice& device) {
+    impl_->ReloadIfChanged();
+    impl_->bus.foreign.push_back({device, impl_->board.NewIdentity(), true});
+    impl_->Signal();
+    impl_->Save();
+    return static_cast<int>(impl_->bus.foreign.size()) - 1;
+}
+
+void SimulatedHidBackend::RemoveForeignDevice(int index) {
+    impl_->ReloadIfChanged();
+    if (index < 0 || index >= static_cast<int>(impl_->bus.foreign.size())) return;
+    ForeignSlot& slot = impl_->bus.foreign[static_cast<std::size_t>(index)];
+    if (!slot.present) return;
+    slot.present = false;
+    impl_->Signal();
+    impl_->Save();
+}
+
+void SimulatedHidBackend::SetStringsReadable(bool readable) {
+    impl_->bus.stringsReadable = readable;
+    impl_->Save();
+}
+
+void SimulatedHidBackend::SetOpenError(int error) {
+    impl_->bus.openError = error;
+    impl_->Save();
+}
+
+bool SimulatedHidBackend::LoadState(const std::string& path, std::string* error) {
+    return impl_->LoadFrom(path, error);
+}
+
+bool SimulatedHidBackend::SaveState(const std::string& path, std::string* error) const {
+    return impl_->SaveTo(path, error);
+}
+
+bool SimulatedHidBackend::SetStateFile(const std::string& path, std::string* error) {
+    if (StampOf(path)) {
+        if (!impl_->LoadFrom(path, error)) return false;
+    }
+    impl_->statePath = path;
+    std::string why;
+    if (!impl_->SaveTo(path, &why)) {
+        impl_->statePath.clear();
+        if (error) *error = why;
+        return false;
+    }
+    impl_->stamp = StampOf(path);
+    return true;
+}
+
+}  // namespace quelvan::sim

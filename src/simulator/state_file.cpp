@@ -1,0 +1,366 @@
+#include "simulator/state_file.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <stdexcept>
+
+#include "device/identification.h"
+
+namespace quelvan::sim {
+
+using nlohmann::json;
+
+namespace {
+
+constexpr const char* kFormat = "quelvan-simulated-board/1";
+
+// A problem in the document, with the key it concerns.
+struct BadState : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::string ToHex(std::span<const std::uint8_t> bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (auto b : bytes) {
+        out += kDigits[b >> 4];
+        out += kDigits[b & 0x0F];
+    }
+    return out;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+const json& Field(const json& object, const std::string& key) {
+    if (!object.is_object()) throw BadState("expected an object around \"" + key + "\"");
+    auto it = object.find(key);
+    if (it == object.end()) throw BadState("missing \"" + key + "\"");
+    return *it;
+}
+
+std::vector<std::uint8_t> Hex(const json& value, const std::string& key, std::size_t expected) {
+    if (!value.is_string()) throw BadState("\"" + key + "\" must be a hex string");
+    const std::string& text = value.get_ref<const std::string&>();
+    if (text.size() % 2 != 0) throw BadState("\"" + key + "\" has an odd number of hex digits");
+    std::vector<std::uint8_t> bytes(text.size() / 2);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const int hi = HexDigit(text[2 * i]);
+        const int lo = HexDigit(text[2 * i + 1]);
+        if (hi < 0 || lo < 0) throw BadState("\"" + key + "\" is not hexadecimal");
+        bytes[i] = static_cast<std::uint8_t>(hi << 4 | lo);
+    }
+    if (expected != 0 && bytes.size() != expected)
+        throw BadState("\"" + key + "\" must be " + std::to_string(expected) + " bytes");
+    return bytes;
+}
+
+template <std::size_t N>
+std::array<std::uint8_t, N> HexArray(const json& object, const std::string& key) {
+    const auto bytes = Hex(Field(object, key), key, N);
+    std::array<std::uint8_t, N> out{};
+    std::copy(bytes.begin(), bytes.end(), out.begin());
+    return out;
+}
+
+long long Integer(const json& object, const std::string& key, long long min, long long max) {
+    const json& v = Field(object, key);
+    if (!v.is_number_integer()) throw BadState("\"" + key + "\" must be an integer");
+    const long long n = v.get<long long>();
+    if (n < min || n > max) throw BadState("\"" + key + "\" is out of range");
+    return n;
+}
+
+bool Boolean(const json& object, const std::string& key) {
+    const json& v = Field(object, key);
+    if (!v.is_boolean()) throw BadState("\"" + key + "\" must be true or false");
+    return v.get<bool>();
+}
+
+std::string Text(const json& object, const std::string& key) {
+    const json& v = Field(object, key);
+    if (!v.is_string()) throw BadState("\"" + key + "\" must be a string");
+    return v.get<std::string>();
+}
+
+std::optional<int> OptionalInteger(const json& object, const std::string& key) {
+    if (Field(object, key).is_null()) return std::nullopt;
+    return static_cast<int>(Integer(object, key, -1'000'000, 1'000'000));
+}
+
+const char* ModeName(BoardMode mode) {
+    switch (mode) {
+        case BoardMode::Absent:
+            return "Absent";
+        case BoardMode::Application:
+            return "Application";
+        case BoardMode::Bootloader:
+            return "Bootloader";
+    }
+    return "Absent";
+}
+
+BoardMode ModeFromName(const std::string& name, const std::string& key) {
+    if (name == "Absent") return BoardMode::Absent;
+    if (name == "Application") return BoardMode::Application;
+    if (name == "Bootloader") return BoardMode::Bootloader;
+    throw BadState("\"" + key + "\" must be Absent, Application or Bootloader");
+}
+
+json ConfigJson(const DeviceConfig& c) {
+    return {{"report2", ToHex(c.EncodePart1())},
+            {"report4", ToHex(c.EncodePart2())},
+            {"report5", ToHex(c.EncodePart3())},
+            {"report6", ToHex(c.EncodePart4())}};
+}
+
+DeviceConfig ConfigFrom(const json& object) {
+    DeviceConfig c;
+    c.DecodePart1(HexArray<DeviceConfig::kPart1Size>(object, "report2"));
+    c.DecodePart2(HexArray<DeviceConfig::kPart2Size>(object, "report4"));
+    c.DecodePart3(HexArray<DeviceConfig::kPart3Size>(object, "report5"));
+    c.DecodePart4(HexArray<DeviceConfig::kPart4Size>(object, "report6"));
+    return c;
+}
+
+json ScheduleJson(const std::vector<ScheduleEntry>& rows) {
+    json out = json::array();
+    for (const auto& row : rows) out.push_back(ToHex(row.Encode()));
+    return out;
+}
+
+std::vector<ScheduleEntry> ScheduleFrom(const json& value, const std::string& key) {
+    if (!value.is_array()) throw BadState("\"" + key + "\" must be a list of rows");
+    std::vector<ScheduleEntry> rows;
+    for (const auto& item : value) {
+        const auto bytes = Hex(item, key, ScheduleEntry::kSize);
+        rows.push_back(ScheduleEntry::Decode(
+            std::span<const std::uint8_t, ScheduleEntry::kSize>(bytes.data(), ScheduleEntry::kSize)));
+    }
+    return rows;
+}
+
+json WeatherJson(const WeatherState& w) {
+    return {{"cloud", w.cloud},           {"storm", w.storm},           {"lightning", w.lightning},
+            {"cloudCover", w.cloudCover}, {"stormCover", w.stormCover}, {"pendingMs", w.pendingMs}};
+}
+
+WeatherState WeatherFrom(const json& o) {
+    WeatherState w;
+    w.cloud = Boolean(o, "cloud");
+    w.storm = Boolean(o, "storm");
+    w.lightning = Boolean(o, "lightning");
+    w.cloudCover = static_cast<std::uint16_t>(Integer(o, "cloudCover", 0, 0xFFFF));
+    w.stormCover = static_cast<std::uint16_t>(Integer(o, "stormCover", 0, 0xFFFF));
+    w.pendingMs = Integer(o, "pendingMs", 0, kWeatherStepMs - 1);
+    return w;
+}
+
+json ForeignJson(const ForeignSlot& slot) {
+    const ForeignDevice& d = slot.device;
+    return {{"identity", slot.identity},        {"present", slot.present},
+            {"vendorId", d.vendorId},           {"productId", d.productId},
+            {"versionNumber", d.versionNumber}, {"manufacturer", ToUtf8(d.manufacturer)},
+            {"product", ToUtf8(d.product)},     {"serialNumber", ToUtf8(d.serialNumber)}};
+}
+
+ForeignSlot ForeignFrom(const json& o) {
+    ForeignSlot slot;
+    slot.identity = Text(o, "identity");
+    slot.present = Boolean(o, "present");
+    slot.device.vendorId = static_cast<std::uint16_t>(Integer(o, "vendorId", 0, 0xFFFF));
+    slot.device.productId = static_cast<std::uint16_t>(Integer(o, "productId", 0, 0xFFFF));
+    slot.device.versionNumber = static_cast<std::uint16_t>(Integer(o, "versionNumber", 0, 0xFFFF));
+    slot.device.manufacturer = FromUtf8(Text(o, "manufacturer"));
+    slot.device.product = FromUtf8(Text(o, "product"));
+    slot.device.serialNumber = FromUtf8(Text(o, "serialNumber"));
+    return slot;
+}
+
+json ToJson(const StateSnapshot& state) {
+    const BoardData& b = state.board;
+    const BoardSettings& s = b.settings;
+    std::ostringstream random;
+    random << b.random;
+    json flash = {{"blocksWritten", b.flash.blocksWritten}, {"writtenSinceStart", b.flash.writtenSinceStart}};
+    if (b.flash.blocksWritten > 0) flash["bytes"] = ToHex(b.flash.bytes);
+    json foreign = json::array();
+    for (const auto& slot : state.bus.foreign) foreign.push_back(ForeignJson(slot));
+    auto optional = [](const std::optional<int>& v) { return v ? json(*v) : json(nullptr); };
+
+    return {
+        {"format", kFormat},
+        {"savedAtUnixMs", state.savedAtUnixMs},
+        {"device", ModeName(b.onBus ? b.firmware : BoardMode::Absent)},
+        {"firmware", ModeName(b.firmware)},
+        {"identity", b.identity},
+        {"nextIdentity", b.nextIdentity},
+        {"frozen", b.frozen},
+        {"random", random.str()},
+        {"settings",
+         {{"firmwareVersion", s.firmwareVersion},
+          {"bootloaderVariant", s.bootloaderVariant},
+          {"pageSize", s.pageSize},
+          {"flashSize", s.flashSize},
+          {"temperatureSensor", s.temperatureSensor},
+          {"serialNumber", ToUtf8(s.serialNumber)},
+          {"randomSeed", s.randomSeed}}},
+        {"ram",
+         {{"live", ToHex(b.ram.live.Encode())},
+          {"config", ConfigJson(b.ram.config)},
+          {"schedule", ScheduleJson(b.ram.schedule)},
+          {"entryCountOverride", optional(b.ram.entryCountOverride)},
+          {"scheduleIndexOverride", optional(b.ram.scheduleIndexOverride)},
+          {"nextScheduleIndex", b.ram.nextScheduleIndex},
+          {"clockRemainderMs", b.ram.clockRemainderMs},
+          {"moonRemainderMinutes", b.ram.moonRemainderMinutes},
+          {"weather", WeatherJson(b.ram.weather)}}},
+        {"eeprom",
+         {{"config", ConfigJson(b.eeprom.config)},
+          {"schedule", ScheduleJson(b.eeprom.schedule)},
+          {"storeCount", b.eeprom.storeCount}}},
+        {"flash", flash},
+        {"bus",
+         {{"openError", state.bus.openError}, {"stringsReadable", state.bus.stringsReadable}, {"foreign", foreign}}},
+    };
+}
+
+StateSnapshot FromJson(const json& doc) {
+    if (Text(doc, "format") != kFormat) throw BadState("unknown \"format\" (expected " + std::string(kFormat) + ")");
+    StateSnapshot state;
+    state.savedAtUnixMs = Integer(doc, "savedAtUnixMs", 0, std::numeric_limits<std::int64_t>::max());
+    BoardData& b = state.board;
+    const BoardMode device = ModeFromName(Text(doc, "device"), "device");
+    b.firmware = ModeFromName(Text(doc, "firmware"), "firmware");
+    if (b.firmware == BoardMode::Absent) throw BadState("\"firmware\" must be Application or Bootloader");
+    if (device != BoardMode::Absent && device != b.firmware) throw BadState("\"device\" contradicts \"firmware\"");
+    b.onBus = device != BoardMode::Absent;
+    b.identity = Text(doc, "identity");
+    b.nextIdentity =
+        static_cast<std::uint64_t>(Integer(doc, "nextIdentity", 1, std::numeric_limits<std::int64_t>::max()));
+    b.frozen = Boolean(doc, "frozen");
+    std::istringstream random(Text(doc, "random"));
+    random >> b.random;
+    if (random.fail()) throw BadState("\"random\" is not a generator state");
+
+    const json& s = Field(doc, "settings");
+    b.settings.firmwareVersion = static_cast<int>(Integer(s, "firmwareVersion", 0, 255));
+    b.settings.bootloaderVariant = static_cast<int>(Integer(s, "bootloaderVariant", 1, 2));
+    b.settings.pageSize = static_cast<std::uint16_t>(Integer(s, "pageSize", 0, 0xFFFF));
+    b.settings.flashSize = static_cast<std::uint32_t>(Integer(s, "flashSize", 0, 0xFFFFFFFFLL));
+    b.settings.temperatureSensor = Boolean(s, "temperatureSensor");
+    b.settings.serialNumber = FromUtf8(Text(s, "serialNumber"));
+    b.settings.randomSeed = static_cast<std::uint32_t>(Integer(s, "randomSeed", 0, 0xFFFFFFFFLL));
+
+    const json& ram = Field(doc, "ram");
+    const auto live = HexArray<LiveState::kSize>(ram, "live");
+    b.ram.live = LiveState::Decode(live);
+    b.ram.config = ConfigFrom(Field(ram, "config"));
+    b.ram.schedule = ScheduleFrom(Field(ram, "schedule"), "schedule");
+    b.ram.entryCountOverride = OptionalInteger(ram, "entryCountOverride");
+    b.ram.scheduleIndexOverride = OptionalInteger(ram, "scheduleIndexOverride");
+    b.ram.nextScheduleIndex = static_cast<int>(Integer(ram, "nextScheduleIndex", 0, 255));
+    b.ram.clockRemainderMs = static_cast<int>(Integer(ram, "clockRemainderMs", 0, 39));
+    const json& moon = Field(ram, "moonRemainderMinutes");
+    if (!moon.is_number() || moon.get<double>() < 0.0 || moon.get<double>() >= 1.0)
+        throw BadState("\"moonRemainderMinutes\" must be a number from 0 to below 1");
+    b.ram.moonRemainderMinutes = moon.get<double>();
+    b.ram.weather = WeatherFrom(Field(ram, "weather"));
+
+    const json& eeprom = Field(doc, "eeprom");
+    b.eeprom.config = ConfigFrom(Field(eeprom, "config"));
+    b.eeprom.schedule = ScheduleFrom(Field(eeprom, "schedule"), "schedule");
+    b.eeprom.storeCount = static_cast<int>(Integer(eeprom, "storeCount", 0, std::numeric_limits<int>::max()));
+
+    const json& flash = Field(doc, "flash");
+    b.flash.blocksWritten = static_cast<int>(Integer(flash, "blocksWritten", 0, std::numeric_limits<int>::max()));
+    b.flash.writtenSinceStart = Boolean(flash, "writtenSinceStart");
+    const std::size_t flashBytes = std::min(b.settings.flashSize, BootloaderFirmware::kMaxFlashBytes);
+    if (flash.contains("bytes")) {
+        if (flashBytes == 0) throw BadState("\"bytes\" given for a flash of size 0");
+        b.flash.bytes = Hex(flash["bytes"], "bytes", flashBytes);
+    } else {
+        b.flash.bytes.assign(flashBytes, 0xFF);
+    }
+
+    const json& bus = Field(doc, "bus");
+    state.bus.openError = static_cast<int>(Integer(bus, "openError", 0, 4095));
+    state.bus.stringsReadable = Boolean(bus, "stringsReadable");
+    const json& foreign = Field(bus, "foreign");
+    if (!foreign.is_array()) throw BadState("\"foreign\" must be a list");
+    for (const auto& item : foreign) state.bus.foreign.push_back(ForeignFrom(item));
+    return state;
+}
+
+}  // namespace
+
+std::string WriteStateJson(const StateSnapshot& state) {
+    return ToJson(state).dump(2) + "\n";
+}
+
+bool ReadStateJson(const std::string& text, StateSnapshot& state, std::string* error) {
+    try {
+        state = FromJson(json::parse(text));
+        return true;
+    } catch (const json::exception& e) {
+        if (error) *error = std::string("not a valid state file: ") + e.what();
+    } catch (const BadState& e) {
+        if (error) *error = std::string("not a valid state file: ") + e.what();
+    }
+    return false;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& text, std::string* error) {
+    const std::string temporary = path + ".tmp." + std::to_string(::getpid());
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.flush();
+        if (!out) {
+            if (error) *error = "cannot write " + temporary + ": " + std::strerror(errno);
+            std::remove(temporary.c_str());
+            return false;
+        }
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        if (error) *error = "cannot replace " + path + ": " + std::strerror(errno);
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& text, std::string* error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        if (error) *error = "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    if (in.bad()) {
+        if (error) *error = "cannot read " + path;
+        return false;
+    }
+    text = buffer.str();
+    return true;
+}
+
+std::int64_t WallClockUnixMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace quelvan::sim
