@@ -1,9 +1,9 @@
 // Numbers as shown in the window and as typed by the user, in German and English.
 
+#include "window/number_format.h"
+
 #include <QLocale>
 #include <QTest>
-
-#include "window/number_format.h"
 
 using quelvan::FormatNumber;
 using quelvan::NumberPattern;
@@ -26,25 +26,44 @@ private slots:
         QTest::addColumn<QString>("english");
         const auto pct = [](int channelValue) { return channelValue * 100 / 4096.0; };
         const auto twoDec = NumberPattern::UpToTwoDecimals;
-        QTest::newRow("half") << pct(2048) << twoDec << "50" << "50";
-        QTest::newRow("two decimals") << pct(1000) << twoDec << "24,41" << "24.41";
-        QTest::newRow("smallest step") << pct(1) << twoDec << "0,02" << "0.02";
-        QTest::newRow("full") << pct(4096) << twoDec << "100" << "100";
-        QTest::newRow("negative") << pct(-2048) << twoDec << "-50" << "-50";
-        QTest::newRow("trailing zero dropped") << 11.8 << twoDec << "11,8" << "11.8";
-        QTest::newRow("no thousands group") << 1234.5 << twoDec << "1234,5" << "1234.5";
-        QTest::newRow("half to even down") << 0.125 << twoDec << "0,12" << "0.12";
-        QTest::newRow("half to even up") << 0.375 << twoDec << "0,38" << "0.38";
-        QTest::newRow("tiny negative is zero") << -0.001 << twoDec << "0" << "0";
-        QTest::newRow("one decimal kept") << 25.0 << NumberPattern::OneDecimal << "25,0" << "25.0";
-        QTest::newRow("one decimal negative") << -4.5 << NumberPattern::OneDecimal << "-4,5" << "-4.5";
-        QTest::newRow("one decimal rounds") << 25.34 << NumberPattern::OneDecimal << "25,3" << "25.3";
-        QTest::newRow("optional decimal absent") << 12.0 << NumberPattern::UpToOneDecimal << "12" << "12";
-        QTest::newRow("optional decimal shown") << 12.5 << NumberPattern::UpToOneDecimal << "12,5" << "12.5";
-        QTest::newRow("two digits padded") << 7.0 << NumberPattern::TwoDigits << "07" << "07";
-        QTest::newRow("two digits zero") << 0.0 << NumberPattern::TwoDigits << "00" << "00";
-        QTest::newRow("two digits wide") << 123.0 << NumberPattern::TwoDigits << "123" << "123";
-        QTest::newRow("two digits negative") << -5.0 << NumberPattern::TwoDigits << "-05" << "-05";
+        QTest::newRow("half") << pct(2048) << twoDec << "50"
+                              << "50";
+        QTest::newRow("two decimals") << pct(1000) << twoDec << "24,41"
+                                      << "24.41";
+        QTest::newRow("smallest step") << pct(1) << twoDec << "0,02"
+                                       << "0.02";
+        QTest::newRow("full") << pct(4096) << twoDec << "100"
+                              << "100";
+        QTest::newRow("negative") << pct(-2048) << twoDec << "-50"
+                                  << "-50";
+        QTest::newRow("trailing zero dropped") << 11.8 << twoDec << "11,8"
+                                               << "11.8";
+        QTest::newRow("no thousands group") << 1234.5 << twoDec << "1234,5"
+                                            << "1234.5";
+        QTest::newRow("half to even down") << 0.125 << twoDec << "0,12"
+                                           << "0.12";
+        QTest::newRow("half to even up") << 0.375 << twoDec << "0,38"
+                                         << "0.38";
+        QTest::newRow("tiny negative is zero") << -0.001 << twoDec << "0"
+                                               << "0";
+        QTest::newRow("one decimal kept") << 25.0 << NumberPattern::OneDecimal << "25,0"
+                                          << "25.0";
+        QTest::newRow("one decimal negative") << -4.5 << NumberPattern::OneDecimal << "-4,5"
+                                              << "-4.5";
+        QTest::newRow("one decimal rounds") << 25.34 << NumberPattern::OneDecimal << "25,3"
+                                            << "25.3";
+        QTest::newRow("optional decimal absent") << 12.0 << NumberPattern::UpToOneDecimal << "12"
+                                                 << "12";
+        QTest::newRow("optional decimal shown") << 12.5 << NumberPattern::UpToOneDecimal << "12,5"
+                                                << "12.5";
+        QTest::newRow("two digits padded") << 7.0 << NumberPattern::TwoDigits << "07"
+                                           << "07";
+        QTest::newRow("two digits zero") << 0.0 << NumberPattern::TwoDigits << "00"
+                                         << "00";
+        QTest::newRow("two digits wide") << 123.0 << NumberPattern::TwoDigits << "123"
+                                         << "123";
+        QTest::newRow("two digits negative") << -5.0 << NumberPattern::TwoDigits << "-05"
+                                             << "-05";
     }
     void formatsWithPattern() {
         QFETCH(double, value);

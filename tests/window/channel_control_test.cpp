@@ -1,0 +1,295 @@
+// Manual channel control on the simulated board: what the user does with the channel
+// rows, which bytes reach the board, and that the poll's own updates write nothing.
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QSlider>
+
+#include "channel_test_harness.h"
+#include "window/labeled_edit.h"
+
+using namespace quelvan;
+using quelvan::test::Bytes;
+using quelvan::test::ChannelHarness;
+using quelvan::test::ChannelIn;
+
+namespace {
+
+// Distinct start values, so a channel that goes out changed is noticed.
+constexpr int StartValue(int channel) {
+    return 100 * (channel + 1) + 3;
+}
+
+void PrepareBoard(sim::SimulatedBoard& board) {
+    for (int n = 0; n < kChannelCount; ++n) board.Live().ChannelValue[static_cast<std::size_t>(n)] = StartValue(n);
+    board.Config().Mode = 0;
+    board.Config().ColorName = {};
+}
+
+// A live-state write that sets channels only: the clock and moon-transit marks are in
+// place and every channel except `changed` goes out as it was read.
+void VerifyChannelWrite(const Bytes& buffer, int changed, int value) {
+    QCOMPARE(buffer.size(), std::size_t{42});
+    QCOMPARE(int(buffer[7]), 0xFF);
+    QCOMPARE(int(buffer[11]), 0xFF);
+    for (int n = 0; n < kChannelCount; ++n) QCOMPARE(ChannelIn(buffer, n), n == changed ? value : StartValue(n));
+}
+
+}  // namespace
+
+class ChannelControlTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<ChannelHarness> h;
+
+    template <typename T>
+    T* Channel(const char* prefix, int n) {
+        T* control = h->Find<T>(QLatin1String(prefix) + QString::number(n));
+        if (!control) qFatal("control %s%d missing", prefix, n);
+        return control;
+    }
+
+private slots:
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
+    void init() {
+        h = std::make_unique<ChannelHarness>(PrepareBoard);
+        QVERIFY(h->connected);
+        QVERIFY(h->windowActive);
+    }
+    void cleanup() { h.reset(); }
+
+    void rowsCarryTheirChannel() {
+        for (int n = 0; n < kChannelCount; ++n) {
+            for (const char* prefix : {"trb", "lblName", "cmbName", "edt", "btnOff", "btnOn"})
+                QCOMPARE(Channel<QWidget>(prefix, n)->property("tag").toInt(), n);
+            QCOMPARE(Channel<QWidget>("trb", n)->parentWidget(), n < 6 ? h->channelsAF : h->channelsGL);
+            const auto* trb = Channel<QSlider>("trb", n);
+            QCOMPARE(trb->maximum(), 4096);
+            QCOMPARE(trb->singleStep(), 32);
+            QCOMPARE(trb->pageStep(), 512);
+            auto* cmb = Channel<QComboBox>("cmbName", n);
+            QVERIFY(!cmb->isEditable());
+            QCOMPARE(cmb->count(), 12);
+            QCOMPARE(cmb->itemText(0), QStringLiteral("Kanal ") + QChar('A' + n));
+            QCOMPARE(cmb->itemText(11), QStringLiteral("Royalblau"));
+        }
+        QCOMPARE(Channel<QLabel>("lblName", 11)->text(), QStringLiteral("Bezeicher für Kanal L"));
+        QCOMPARE(Channel<QPushButton>("btnOff", 0)->text(), QStringLiteral("AUS"));
+        QCOMPARE(Channel<QPushButton>("btnOn", 0)->text(), QStringLiteral("EIN"));
+    }
+
+    void pollShowsPercentages() {
+        const int values[] = {2048, 1000, 1, 4096, -2048, 5000};
+        for (int n = 0; n < 6; ++n) h->backend.Board().Live().ChannelValue[static_cast<std::size_t>(n)] = values[n];
+        h->Poll();
+        const char* shown[] = {"50", "24,41", "0,02", "100", "-50", "122,07"};
+        const int positions[] = {2048, 1000, 1, 4096, 0, 4096};
+        for (int n = 0; n < 6; ++n) {
+            QCOMPARE(Channel<QLineEdit>("edt", n)->text(), QString::fromUtf8(shown[n]));
+            QCOMPARE(Channel<QSlider>("trb", n)->value(), positions[n]);
+        }
+        QVERIFY(h->Sets(1).empty());
+    }
+
+    void focusedEditKeepsTypedText() {
+        auto* edt3 = Channel<QLineEdit>("edt", 3);
+        QVERIFY(h->Focus(edt3));
+        edt3->selectAll();
+        QTest::keyClicks(edt3, "abc");
+        h->backend.Board().Live().ChannelValue[3] = 2048;
+        for (int tick = 0; tick < 3; ++tick) h->Poll();
+        QCOMPARE(edt3->text(), QStringLiteral("abc"));
+        QCOMPARE(Channel<QSlider>("trb", 3)->value(), 2048);
+
+        QVERIFY(h->Focus(Channel<QLineEdit>("edt", 4)));
+        h->Poll();
+        QCOMPARE(edt3->text(), QStringLiteral("50"));
+        QVERIFY(h->Sets(1).empty());
+    }
+
+    void typedPercentSendsChannel_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("sent");  // last channel value sent; -1: nothing sent
+        QTest::newRow("fifty") << "50" << 2048;
+        QTest::newRow("decimal comma") << "33,3" << 1364;
+        QTest::newRow("full") << "100" << 4096;
+        QTest::newRow("above full is sent as computed") << "150" << 6144;
+        QTest::newRow("letters") << "abc" << -1;
+        QTest::newRow("point stops at integer part") << "12.5" << 492;
+    }
+    void typedPercentSendsChannel() {
+        QFETCH(QString, typed);
+        QFETCH(int, sent);
+        auto* edt2 = Channel<QLineEdit>("edt", 2);
+        QVERIFY(h->Focus(edt2));
+        edt2->selectAll();
+        QTest::keyClicks(edt2, typed);
+        const std::vector<Bytes> sets = h->Sets(1);
+        if (sent < 0) {
+            QVERIFY(sets.empty());
+            QCOMPARE(Channel<QSlider>("trb", 2)->value(), StartValue(2));
+            return;
+        }
+        QVERIFY(!sets.empty());
+        VerifyChannelWrite(sets.back(), 2, sent);
+        QCOMPARE(int(h->board.live.ChannelValue[2]), sent);
+        QCOMPARE(Channel<QSlider>("trb", 2)->value(), std::min(sent, 4096));
+        QCOMPARE(edt2->text(), typed);
+    }
+
+    void emptiedEditSendsNothing() {
+        auto* edt2 = Channel<QLineEdit>("edt", 2);
+        QVERIFY(h->Focus(edt2));
+        edt2->selectAll();
+        QTest::keyClick(edt2, Qt::Key_Backspace);
+        QCOMPARE(edt2->text(), QString());
+        QVERIFY(h->Sets(1).empty());
+        QCOMPARE(Channel<QSlider>("trb", 2)->value(), StartValue(2));
+    }
+
+    void onAndOffButtons() {
+        QTest::mouseClick(Channel<QPushButton>("btnOn", 5), Qt::LeftButton);
+        QCOMPARE(h->Sets(1).size(), std::size_t{1});
+        VerifyChannelWrite(h->Sets(1).back(), 5, 4096);
+        QCOMPARE(Channel<QSlider>("trb", 5)->value(), 4096);
+        QCOMPARE(Channel<QLineEdit>("edt", 5)->text(), QStringLiteral("100"));
+
+        h->backend.ClearTransfers();
+        h->board.live.ChannelValue[5] = static_cast<std::int16_t>(StartValue(5));
+        QTest::mouseClick(Channel<QPushButton>("btnOff", 5), Qt::LeftButton);
+        QCOMPARE(h->Sets(1).size(), std::size_t{1});
+        VerifyChannelWrite(h->Sets(1).back(), 5, 0);
+        QCOMPARE(Channel<QSlider>("trb", 5)->value(), 0);
+        QCOMPARE(Channel<QLineEdit>("edt", 5)->text(), QStringLiteral("0"));
+    }
+
+    void allChannelsFromAutoMode_data() {
+        QTest::addColumn<bool>("on");
+        QTest::newRow("ALLES EIN") << true;
+        QTest::newRow("ALLES AUS") << false;
+    }
+    void allChannelsFromAutoMode() {
+        QFETCH(bool, on);
+        h->board.config.Mode = 1;
+        h->pc->setCurrentWidget(h->config);
+        // A focused percentage edit must not turn the command into a second write.
+        QVERIFY(h->Focus(Channel<QLineEdit>("edt", 2)));
+        QWidget* shown = nullptr;
+        auto defaultShow = h->channels->showPage;
+        h->channels->showPage = [&](QWidget* page) {
+            shown = page;
+            defaultShow(page);
+        };
+        on ? h->channels->mnuAllOnClick() : h->channels->mnuAllOffClick();
+
+        QCOMPARE(h->SetIds(), (std::vector<int>{2, 4, 5, 6, 1}));
+        QCOMPARE(int(h->Sets(2).front()[1]), 0);
+        const int value = on ? 4096 : 0;
+        const Bytes live = h->Sets(1).front();
+        for (int n = 0; n < kChannelCount; ++n) {
+            QCOMPARE(ChannelIn(live, n), value);
+            QCOMPARE(Channel<QSlider>("trb", n)->value(), value);
+            QCOMPARE(Channel<QLineEdit>("edt", n)->text(), on ? QStringLiteral("100") : QStringLiteral("0"));
+        }
+        QCOMPARE(shown, h->channelsAF);
+        QCOMPARE(h->pc->currentWidget(), h->channelsAF);
+    }
+
+    void trackBarSendsOnlyUserMoves() {
+        auto* trb0 = Channel<QSlider>("trb", 0);
+        QVERIFY(h->Focus(trb0));
+        QTest::keyClick(trb0, Qt::Key_Right);
+        QCOMPARE(h->Sets(1).size(), std::size_t{1});
+        VerifyChannelWrite(h->Sets(1).back(), 0, StartValue(0) + 32);
+        QTest::keyClick(trb0, Qt::Key_PageUp);
+        QCOMPARE(h->Sets(1).size(), std::size_t{2});
+        VerifyChannelWrite(h->Sets(1).back(), 0, StartValue(0) + 32 + 512);
+        QCOMPARE(Channel<QLineEdit>("edt", 0)->text(), QStringLiteral("15,8"));  // 647 of 4096
+
+        // The poll moves the focused bar to the board's values, including one beyond the
+        // bar's range, without sending anything back.
+        h->backend.ClearTransfers();
+        for (int value : {1000, 5000, -3}) {
+            h->backend.Board().Live().ChannelValue[0] = static_cast<std::int16_t>(value);
+            h->Poll();
+            QCOMPARE(trb0->value(), std::clamp(value, 0, 4096));
+        }
+        QVERIFY(trb0->hasFocus());
+        QVERIFY(h->Sets(1).empty());
+    }
+
+    void nameChoiceRelabels() {
+        QStringList headers(14);
+        QComboBox visualize;
+        h->channels->cmbVisualize = &visualize;
+        h->channels->currentGraphChannel = [] { return 5; };
+        h->channels->setGridHeader = [&](int column, const QString& name) { headers[column] = name; };
+        int graphChanges = 0;
+        connect(&visualize, &QComboBox::currentIndexChanged, [&] { ++graphChanges; });
+
+        auto* cmb1 = Channel<QComboBox>("cmbName", 1);
+        QVERIFY(h->Focus(cmb1));
+        for (int i = 0; i < 4; ++i) QTest::keyClick(cmb1, Qt::Key_Down);  // down to "Blau"
+        QCOMPARE(cmb1->currentText(), QStringLiteral("Blau"));
+        QVERIFY(!h->Sets(2).empty());
+        QCOMPARE(int(h->Sets(2).back()[9]), 4);  // ColorName[1]
+        QCOMPARE(h->Sets(4).size(), h->Sets(2).size());
+        auto* edt1 = static_cast<LabeledEdit*>(Channel<QLineEdit>("edt", 1));
+        QCOMPARE(edt1->EditLabel()->text(), QStringLiteral("Blau"));
+        QCOMPARE(headers[3], QStringLiteral("Blau"));
+        QCOMPARE(headers[2], QStringLiteral("Kanal A"));
+        QCOMPARE(visualize.count(), 12);
+        QCOMPARE(visualize.itemText(1), QStringLiteral("Blau"));
+        QCOMPARE(visualize.currentIndex(), 5);
+        QCOMPARE(graphChanges, 0);
+
+        // Names set by the program (an import) show everywhere except in the focused choice.
+        h->backend.ClearTransfers();
+        h->board.config.ColorName[0] = 3;
+        h->board.config.ColorName[1] = 2;
+        h->board.config.ColorName[7] = 200;  // out of the table: named by its letter
+        h->channels->ShowChannelNames();
+        QCOMPARE(cmb1->currentIndex(), 4);
+        QCOMPARE(edt1->EditLabel()->text(), QStringLiteral("Rot"));
+        QCOMPARE(Channel<QComboBox>("cmbName", 0)->currentText(), QStringLiteral("Grün"));
+        QCOMPARE(Channel<QComboBox>("cmbName", 7)->currentText(), QStringLiteral("Kanal H"));
+        QCOMPARE(visualize.itemText(7), QStringLiteral("Kanal H"));
+        QVERIFY(h->SetIds().empty());
+
+        QTest::keyClick(cmb1, Qt::Key_Home);  // back to the channel's letter
+        QVERIFY(!h->Sets(2).empty());
+        QCOMPARE(int(h->Sets(2).back()[9]), 0);
+        QCOMPARE(edt1->EditLabel()->text(), QStringLiteral("Kanal B"));
+        QCOMPARE(headers[3], QStringLiteral("Kanal B"));
+    }
+
+    void editLabelFollowsEdit() {
+        auto* edt4 = static_cast<LabeledEdit*>(Channel<QLineEdit>("edt", 4));
+        QCOMPARE(edt4->EditLabel()->parentWidget(), edt4->parentWidget());
+        h->window.resize(900, 600);
+        edt4->move(400, 300);
+        const QRect label = edt4->EditLabel()->geometry();
+        QVERIFY(label.right() < edt4->x());
+        QVERIFY(edt4->x() - label.right() <= 8);
+        QVERIFY(label.top() <= edt4->y() + edt4->height() / 2 && label.bottom() >= edt4->y() + edt4->height() / 2);
+        edt4->setEnabled(false);
+        QVERIFY(!edt4->EditLabel()->isEnabled());
+    }
+
+    void rowsStretchWithThePage() {
+        auto* trb0 = Channel<QWidget>("trb", 0);
+        auto* on0 = Channel<QWidget>("btnOn", 0);
+        h->window.resize(1000, 600);
+        QTRY_VERIFY(h->channelsAF->width() > 900);
+        const int widthBefore = trb0->width();
+        const int gapBefore = h->channelsAF->width() - on0->geometry().right();
+        h->window.resize(h->window.width() + 200, h->window.height());
+        QTRY_COMPARE(trb0->width(), widthBefore + 200);
+        QCOMPARE(h->channelsAF->width() - on0->geometry().right(), gapBefore);
+    }
+};
+
+QTEST_MAIN(ChannelControlTest)
+#include "channel_control_test.moc"
