@@ -7,6 +7,8 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QSlider>
+#include <algorithm>
+#include <limits>
 
 #include "channel_test_harness.h"
 #include "window/labeled_edit.h"
@@ -22,6 +24,7 @@ namespace {
 constexpr int StartValue(int channel) {
     return 100 * (channel + 1) + 3;
 }
+constexpr int kNothingSent = std::numeric_limits<int>::min();
 
 void PrepareBoard(sim::SimulatedBoard& board) {
     for (int n = 0; n < kChannelCount; ++n) board.Live().ChannelValue[static_cast<std::size_t>(n)] = StartValue(n);
@@ -111,12 +114,14 @@ private slots:
 
     void typedPercentSendsChannel_data() {
         QTest::addColumn<QString>("typed");
-        QTest::addColumn<int>("sent");  // last channel value sent; -1: nothing sent
+        QTest::addColumn<int>("sent");  // last channel value sent, or kNothingSent
         QTest::newRow("fifty") << "50" << 2048;
         QTest::newRow("decimal comma") << "33,3" << 1364;
         QTest::newRow("full") << "100" << 4096;
         QTest::newRow("above full is sent as computed") << "150" << 6144;
-        QTest::newRow("letters") << "abc" << -1;
+        QTest::newRow("kept to 16 bits") << "70000" << -16384;  // 2867200 & 0xFFFF, signed
+        QTest::newRow("far beyond 16 bits") << "1e20" << 0;     // 2^29 * 5^17: low bits all zero
+        QTest::newRow("letters") << "abc" << kNothingSent;
         QTest::newRow("point stops at integer part") << "12.5" << 492;
     }
     void typedPercentSendsChannel() {
@@ -127,7 +132,7 @@ private slots:
         edt2->selectAll();
         QTest::keyClicks(edt2, typed);
         const std::vector<Bytes> sets = h->Sets(1);
-        if (sent < 0) {
+        if (sent == kNothingSent) {
             QVERIFY(sets.empty());
             QCOMPARE(Channel<QSlider>("trb", 2)->value(), StartValue(2));
             return;
@@ -135,7 +140,7 @@ private slots:
         QVERIFY(!sets.empty());
         VerifyChannelWrite(sets.back(), 2, sent);
         QCOMPARE(int(h->board.live.ChannelValue[2]), sent);
-        QCOMPARE(Channel<QSlider>("trb", 2)->value(), std::min(sent, 4096));
+        QCOMPARE(Channel<QSlider>("trb", 2)->value(), std::clamp(sent, 0, 4096));
         QCOMPARE(edt2->text(), typed);
     }
 
