@@ -1,8 +1,5 @@
 #include "backend/hidapi_backend.h"
 
-#include "backend/udev_change_monitor.h"
-#include "device/identification.h"
-
 #include <fcntl.h>
 #include <hidapi/hidapi.h>
 #include <libudev.h>
@@ -15,6 +12,9 @@
 #include <map>
 #include <set>
 #include <string_view>
+
+#include "backend/udev_change_monitor.h"
+#include "device/identification.h"
 
 namespace quelvan {
 
@@ -138,7 +138,9 @@ struct HidapiBackend::Impl {
 
 HidapiBackend::HidapiBackend(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
-std::unique_ptr<HidapiBackend> HidapiBackend::Create(std::string* error) { return Create(Options{}, error); }
+std::unique_ptr<HidapiBackend> HidapiBackend::Create(std::string* error) {
+    return Create(Options{}, error);
+}
 
 std::unique_ptr<HidapiBackend> HidapiBackend::Create(const Options& options, std::string* error) {
     auto fail = [&](std::string message) -> std::unique_ptr<HidapiBackend> {
@@ -156,7 +158,9 @@ std::unique_ptr<HidapiBackend> HidapiBackend::Create(const Options& options, std
     }
     ++g_hidapiUsers;
     impl->utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
-    if (options.useMonitor) impl->monitor = UdevChangeMonitor::Create(impl->context);
+    if (options.monitor != Monitor::Never) {
+        impl->monitor = UdevChangeMonitor::Create(impl->context, options.monitor == Monitor::IfUdevRuns);
+    }
     return std::unique_ptr<HidapiBackend>(new HidapiBackend(std::move(impl)));
 }
 
@@ -228,12 +232,20 @@ std::optional<std::u16string> HidapiBackend::ReadString(const HidInterfaceInfo& 
     return std::nullopt;
 }
 
-int HidapiBackend::ChangeFd() const { return impl_->monitor ? impl_->monitor->Fd() : -1; }
+int HidapiBackend::ChangeFd() const {
+    return impl_->monitor ? impl_->monitor->Fd() : -1;
+}
 
-bool HidapiBackend::TakeChange() { return impl_->monitor ? impl_->monitor->Drain() : true; }
+bool HidapiBackend::TakeChange() {
+    return impl_->monitor ? impl_->monitor->Drain() : true;
+}
 
-int HidapiBackend::RescanIntervalMs() const { return impl_->monitor ? 0 : kRescanIntervalMs; }
+int HidapiBackend::RescanIntervalMs() const {
+    return impl_->monitor ? 0 : kRescanIntervalMs;
+}
 
-bool HidapiBackend::HasMonitor() const { return impl_->monitor != nullptr; }
+bool HidapiBackend::HasMonitor() const {
+    return impl_->monitor != nullptr;
+}
 
 }  // namespace quelvan

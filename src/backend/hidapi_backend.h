@@ -22,12 +22,12 @@
 // containers), ChangeFd() is -1, RescanIntervalMs() asks for a periodic rescan, and
 // TakeChange() answers true on every call, since each rescan may find a change.
 
-#include "device/hid_backend.h"
-
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "device/hid_backend.h"
 
 namespace quelvan {
 
@@ -35,9 +35,13 @@ class HidapiBackend final : public HidBackend {
 public:
     static constexpr int kRescanIntervalMs = 2000;
 
+    enum class Monitor {
+        IfUdevRuns,  // watch udev where its daemon runs, rescan periodically elsewhere
+        Always,      // watch udev even without its daemon (an emulated udev sends events)
+        Never,       // periodic rescans only
+    };
     struct Options {
-        // false: never create a udev monitor (periodic rescans only).
-        bool useMonitor = true;
+        Monitor monitor = Monitor::IfUdevRuns;
     };
 
     // nullptr with a message in `error` when the HID library cannot be started.

@@ -27,8 +27,8 @@ bool Readable(int fd) {
 
 }  // namespace
 
-std::unique_ptr<UdevChangeMonitor> UdevChangeMonitor::Create(udev* context) {
-    if (!context || ::access(kUdevControl, F_OK) != 0) return nullptr;
+std::unique_ptr<UdevChangeMonitor> UdevChangeMonitor::Create(udev* context, bool requireDaemon) {
+    if (!context || (requireDaemon && ::access(kUdevControl, F_OK) != 0)) return nullptr;
     udev_monitor* monitor = udev_monitor_new_from_netlink(context, "udev");
     if (!monitor) return nullptr;
     if (udev_monitor_filter_add_match_subsystem_devtype(monitor, "hidraw", nullptr) < 0 ||
@@ -44,7 +44,9 @@ std::unique_ptr<UdevChangeMonitor> UdevChangeMonitor::Create(udev* context) {
     return std::unique_ptr<UdevChangeMonitor>(new UdevChangeMonitor(monitor, fd));
 }
 
-UdevChangeMonitor::~UdevChangeMonitor() { udev_monitor_unref(monitor_); }
+UdevChangeMonitor::~UdevChangeMonitor() {
+    udev_monitor_unref(monitor_);
+}
 
 bool UdevChangeMonitor::Drain() {
     bool any = false;

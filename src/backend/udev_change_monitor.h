@@ -10,9 +10,9 @@ namespace quelvan {
 
 class UdevChangeMonitor {
 public:
-    // nullptr where no monitor can be created, or where no udev daemon runs that would
-    // send events (the monitor would then stay silent for ever).
-    static std::unique_ptr<UdevChangeMonitor> Create(udev* context);
+    // nullptr where no monitor can be created, or, with `requireDaemon`, where no udev
+    // daemon runs that would send events (the monitor would then stay silent for ever).
+    static std::unique_ptr<UdevChangeMonitor> Create(udev* context, bool requireDaemon);
     ~UdevChangeMonitor();
     UdevChangeMonitor(const UdevChangeMonitor&) = delete;
     UdevChangeMonitor& operator=(const UdevChangeMonitor&) = delete;
