@@ -281,6 +281,10 @@ private slots:
         QVERIFY(label.top() <= edt4->y() + edt4->height() / 2 && label.bottom() >= edt4->y() + edt4->height() / 2);
         edt4->setEnabled(false);
         QVERIFY(!edt4->EditLabel()->isEnabled());
+        edt4->hide();
+        QVERIFY(!edt4->EditLabel()->isVisible());
+        edt4->show();
+        QVERIFY(edt4->EditLabel()->isVisible());
     }
 
     void rowsStretchWithThePage() {
