@@ -24,9 +24,6 @@ Exit codes:
      see docs/udev.md)
 Data goes to standard output, messages to standard error.)";
 
-// A flag's value when it is given without "=FILE".
-constexpr const char* kNoStateFile = "\x01";
-
 }  // namespace
 
 ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& out, std::ostream& err) {
@@ -38,9 +35,9 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
 
     Request request;
     std::string simulate;
-    auto* simulateOption = app.add_flag(std::string("--simulate{") + kNoStateFile + "}", simulate,
-                                        "Use the simulated board; with =STATEFILE it lives on in that file")
-                               ->type_name("[=STATEFILE]");
+    auto* simulateOption =
+        app.add_flag("--simulate", simulate, "Use the simulated board; with =STATEFILE it lives on in that file")
+            ->type_name("[=STATEFILE]");
     app.add_option("--trace", request.traceFile, "Write one line per feature-report transfer to FILE")
         ->type_name("FILE");
     app.add_flag("--json", request.json, "Print one JSON object on standard output");
@@ -75,9 +72,13 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
         return ParseOutcome{std::nullopt, kExitUsage};
     };
 
-    // "--simulate" alone (or with an empty "=") keeps the board in memory for this run only.
+    // "--simulate" alone (or with an empty "=") keeps the board in memory for this run only;
+    // the flag's value cannot tell a bare flag from "=true", so the file name comes from argv.
     request.simulate = simulateOption->count() > 0;
-    if (request.simulate && simulate != kNoStateFile) request.stateFile = simulate;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg.rfind("--simulate=", 0) == 0) request.stateFile = arg.substr(std::string_view("--simulate=").size());
+    }
 
     const std::string name = app.get_subcommands().front()->get_name();
     if (name == "list") {

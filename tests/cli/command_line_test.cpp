@@ -87,6 +87,10 @@ TEST(CommandLine, OptionsAndArgumentsReachTheRequest) {
     EXPECT_EQ(r.channel, kAllChannels);
     EXPECT_EQ(r.on, false);
 
+    p = Parse({"--simulate=true", "status"});
+    ASSERT_TRUE(p.outcome.request) << p.err;
+    EXPECT_EQ(p.outcome.request->stateFile, "true");
+
     p = Parse({"clock", "24:00"});
     ASSERT_TRUE(p.outcome.request) << p.err;
     EXPECT_FALSE(p.outcome.request->simulate);
