@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <nlohmann/json.hpp>
 
 #include "board_fixture.h"
@@ -195,6 +196,7 @@ TEST_F(QuelvanctlBinary, BoardsThatCannotBeUsedExitWithThree) {
         {"unplugged", [](sim::SimulatedHidBackend& b) { b.Unplug(); }, {}, "no Quelvan 2.x board found"},
         {"firmware 3", {}, firmware3, "firmware version 3"},
         {"bootloader", [](sim::SimulatedHidBackend& b) { SendEnterBootloader(b); }, {}, "bootloader"},
+        {"no permission", [](sim::SimulatedHidBackend& b) { b.SetOpenError(EACCES); }, {}, "70-quelvan.rules"},
     };
     for (const Case& c : cases) {
         WriteBoardState(state_, c.edit, c.settings);
