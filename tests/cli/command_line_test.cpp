@@ -57,15 +57,6 @@ TEST(CommandLine, UsageErrorsExitWithTwoAndSayWhy) {
     }
 }
 
-TEST(CommandLine, HelpExplainsRangeChecksAndExitCodes) {
-    const Parsed p = Parse({"--help"});
-    EXPECT_FALSE(p.outcome.request);
-    EXPECT_EQ(p.outcome.exitCode, kExitOk);
-    EXPECT_NE(p.out.find("0..100"), std::string::npos);
-    EXPECT_NE(p.out.find("70-quelvan.rules"), std::string::npos);
-    EXPECT_NE(p.out.find("save-eeprom"), std::string::npos);
-}
-
 TEST(CommandLine, OptionsAndArgumentsReachTheRequest) {
     Parsed p = Parse({"--simulate=/tmp/board.json", "--trace", "/tmp/t.txt", "set", "c", "33,3", "--json"});
     ASSERT_TRUE(p.outcome.request) << p.err;

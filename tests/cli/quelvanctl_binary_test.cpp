@@ -240,6 +240,8 @@ TEST_F(QuelvanctlBinary, UsageErrorsAndHelp) {
     r = RunQuelvanctlBinary({"--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("Exit codes"), std::string::npos);
+    EXPECT_NE(r.out.find("refuses percentages outside 0..100"), std::string::npos);
+    EXPECT_NE(r.out.find("70-quelvan.rules"), std::string::npos);
 }
 
 }  // namespace
