@@ -1,6 +1,11 @@
 // quelvan: the window program. One instance at a time; the real USB backend, or the
 // simulated board with --simulate.
 
+#include <QApplication>
+#include <QFileInfo>
+#include <cstdio>
+#include <memory>
+
 #include "app/app_options.h"
 #include "app/single_instance.h"
 #include "backend/backend_factory.h"
@@ -8,11 +13,6 @@
 #include "device/transfer_trace.h"
 #include "window/dialog_service.h"
 #include "window/main_window.h"
-
-#include <QApplication>
-#include <QFileInfo>
-#include <cstdio>
-#include <memory>
 
 namespace {
 
@@ -76,7 +76,8 @@ int main(int argc, char* argv[]) {
     if (!options.traceFile.isEmpty()) {
         trace = std::make_unique<TransferTraceFile>(AbsolutePath(options.traceFile));
         if (!trace->IsOpen()) {
-            std::fprintf(stderr, "error: cannot write the trace file %s\n", options.traceFile.toLocal8Bit().constData());
+            std::fprintf(stderr, "error: cannot write the trace file %s\n",
+                         options.traceFile.toLocal8Bit().constData());
             return 2;
         }
     }

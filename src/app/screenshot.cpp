@@ -1,15 +1,16 @@
 // quelvan_screenshot FILE: the window connected to the simulated board, page "Kanäle A-F",
 // saved as a PNG. Runs on Qt's offscreen platform; used for the picture in the README.
 
+#include <QApplication>
+#include <QFileInfo>
+#include <QTabWidget>
+#include <QTimer>
+#include <cstdio>
+
 #include "device/clock.h"
 #include "simulator/simulated_backend.h"
 #include "window/dialog_service.h"
 #include "window/main_window.h"
-
-#include <QApplication>
-#include <QFileInfo>
-#include <QTabWidget>
-#include <cstdio>
 
 int main(int argc, char* argv[]) {
     using namespace quelvan;

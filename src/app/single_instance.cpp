@@ -1,11 +1,12 @@
 #include "app/single_instance.h"
 
-#include <QDir>
-#include <QStandardPaths>
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+
+#include <QDir>
+#include <QStandardPaths>
+#include <cerrno>
 
 namespace quelvan {
 

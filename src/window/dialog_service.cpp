@@ -8,7 +8,9 @@ namespace quelvan {
 namespace {
 
 // Qt wants the default suffix without its dot.
-QString SuffixWithoutDot(const QString& suffix) { return suffix.startsWith('.') ? suffix.mid(1) : suffix; }
+QString SuffixWithoutDot(const QString& suffix) {
+    return suffix.startsWith('.') ? suffix.mid(1) : suffix;
+}
 
 std::optional<QString> RunFileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const QString& title,
                                      const QString& filter, const QString& defaultSuffix, const QString& directory) {
@@ -49,15 +51,13 @@ std::optional<QString> ScriptedDialogService::NextFileName() {
 }
 
 std::optional<QString> ScriptedDialogService::GetOpenFileName(QWidget*, const QString& title, const QString& filter,
-                                                              const QString& defaultSuffix,
-                                                              const QString& directory) {
+                                                              const QString& defaultSuffix, const QString& directory) {
     calls_.push_back({Kind::Open, title, filter, defaultSuffix, directory, {}});
     return NextFileName();
 }
 
 std::optional<QString> ScriptedDialogService::GetSaveFileName(QWidget*, const QString& title, const QString& filter,
-                                                              const QString& defaultSuffix,
-                                                              const QString& directory) {
+                                                              const QString& defaultSuffix, const QString& directory) {
     calls_.push_back({Kind::Save, title, filter, defaultSuffix, directory, {}});
     return NextFileName();
 }

@@ -1,29 +1,33 @@
 // Device discovery: which HID device is the board or its bootloader, the two device slots,
 // and the connection and removal sequences. Part of TfrmQuelvan.
 
+#include <QTabWidget>
+#include <QTimer>
+
 #include "device/identification.h"
 #include "window/channel_control.h"
 #include "window/main_window.h"
 #include "window/status_bar.h"
 
-#include <QTabWidget>
-#include <QTimer>
-
 namespace quelvan {
 
 namespace {
 
-QString Hex4(std::uint16_t value) { return QString::number(value, 16).toUpper().rightJustified(4, '0'); }
+QString Hex4(std::uint16_t value) {
+    return QString::number(value, 16).toUpper().rightJustified(4, '0');
+}
 
-QString Quoted(const std::u16string& text) { return '"' + QString::fromStdU16String(text) + '"'; }
+QString Quoted(const std::u16string& text) {
+    return '"' + QString::fromStdU16String(text) + '"';
+}
 
 }  // namespace
 
 bool TfrmQuelvan::HidCtlEnumerate(HidDevice& device, int index) {
     const std::u16string manufacturer = device.ManufacturerString();
     const std::u16string product = device.ProductString();
-    LogMessage("HID " + QString::number(index) + ": " + Hex4(device.VendorID()) + ':' + Hex4(device.ProductID()) +
-               ' ' + Quoted(manufacturer) + ' ' + Quoted(product) + ' ' + Quoted(device.SerialNumberString()));
+    LogMessage("HID " + QString::number(index) + ": " + Hex4(device.VendorID()) + ':' + Hex4(device.ProductID()) + ' ' +
+               Quoted(manufacturer) + ' ' + Quoted(product) + ' ' + Quoted(device.SerialNumberString()));
 
     if (manufacturer != kMakerManufacturer) return true;
     if (!BootloaderDevice() && product == kBootloader1Product) BootloaderFound(index, QStringLiteral(".vbf"));

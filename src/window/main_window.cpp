@@ -1,9 +1,5 @@
 #include "window/main_window.h"
 
-#include "device/identification.h"
-#include "window/channel_control.h"
-#include "window/status_bar.h"
-
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
@@ -20,6 +16,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "device/identification.h"
+#include "window/channel_control.h"
+#include "window/status_bar.h"
+
 namespace quelvan {
 
 namespace {
@@ -32,19 +32,24 @@ constexpr int kMinimumOuterWidth = 690;
 constexpr int kMinimumOuterHeight = 610;
 constexpr int kDesignFrameWidth = 8;
 constexpr int kDesignFrameHeight = 31;
+// The design's font is "Segoe UI" with a cell height of 16 pixels. The cell includes the
+// internal leading, while Qt sizes a font by its em: Segoe UI's ascent plus descent is
+// 2724 units on its 2048-unit em, so the em is 16 × 2048 / 2724 ≈ 12 pixels (9 points).
+constexpr int kFontEmPixels = 12;
 
 struct PageSpec {
     const char* name;
     const char* caption;
 };
 constexpr PageSpec kPages[] = {
-    {"tsChannelsAF", "Kanäle A-F"},  {"tsChannelsGL", "Kanäle G-L"},     {"tsData", "Tabelle"},
-    {"tsVisualize", "Grafik"},       {"tsConfig", "Konfiguration"},      {"tsWeather", "Wetter/Mond"},
-    {"tsExpert", "Expertenoptionen"}, {"tsJMP", "JMP-Pin"},              {"tsMessages", "Meldungen"},
+    {"tsChannelsAF", "Kanäle A-F"},   {"tsChannelsGL", "Kanäle G-L"}, {"tsData", "Tabelle"},
+    {"tsVisualize", "Grafik"},        {"tsConfig", "Konfiguration"},  {"tsWeather", "Wetter/Mond"},
+    {"tsExpert", "Expertenoptionen"}, {"tsJMP", "JMP-Pin"},           {"tsMessages", "Meldungen"},
 };
 
 // Device-bound controls and menu items that simply follow the connection. Per-channel
 // prefixes are listed separately and composed with 0..11.
+// clang-format off
 constexpr const char* kBoundNames[] = {
     // menu items
     "mnuDataImport", "mnuConfigImport", "mnuDataConfigExport", "mnuModeManual", "mnuModeAuto", "mnuModeDemo",
@@ -67,8 +72,9 @@ constexpr const char* kBoundNames[] = {
     // "JMP-Pin"
     "rbtJMPIRLearn", "rbtJMPStorm", "rbtJMPCooler", "rbtJMPHeater", "lblJMPWarning1", "lblJMPWarning2",
 };
-constexpr const char* kBoundChannelPrefixes[] = {"lblName", "trb", "edt", "btnOff", "btnOn", "cmbName",
-                                                 "edtLightning", "edtMoon"};
+// clang-format on
+constexpr const char* kBoundChannelPrefixes[] = {"lblName", "trb",     "edt",          "btnOff",
+                                                 "btnOn",   "cmbName", "edtLightning", "edtMoon"};
 
 // The locale's long time format without its time-zone part.
 QString LongTimeFormatWithoutZone(const QLocale& locale) {
@@ -95,7 +101,7 @@ TfrmQuelvan::TfrmQuelvan(HidBackend& backend, const Clock& clock, DialogService&
       hidCtl_(std::make_unique<HidDeviceController>(backend)) {
     setObjectName("frmQuelvan");
     QFont font(QStringLiteral("Segoe UI"));
-    font.setPixelSize(16);
+    font.setPixelSize(kFontEmPixels);
     setFont(font);
 
     menu_ = BuildMainMenu(*this);
@@ -135,7 +141,9 @@ TfrmQuelvan::TfrmQuelvan(HidBackend& backend, const Clock& clock, DialogService&
     StartDeviceNotifications();
 }
 
-TfrmQuelvan::~TfrmQuelvan() { FormClose(); }
+TfrmQuelvan::~TfrmQuelvan() {
+    FormClose();
+}
 
 void TfrmQuelvan::CreatePages() {
     pc_ = new QTabWidget(this);
@@ -258,9 +266,13 @@ void TfrmQuelvan::SetControlsEnabled(bool enabled) {
     set("edtTempJMPHigh", jmpEdits);
 }
 
-void TfrmQuelvan::mnuFileClick() { menu_.mnuFlash->setEnabled(BoardDevice() != nullptr || BootloaderDevice() != nullptr); }
+void TfrmQuelvan::mnuFileClick() {
+    menu_.mnuFlash->setEnabled(BoardDevice() != nullptr || BootloaderDevice() != nullptr);
+}
 
-void TfrmQuelvan::mnuExitClick() { close(); }
+void TfrmQuelvan::mnuExitClick() {
+    close();
+}
 
 void TfrmQuelvan::closeEvent(QCloseEvent* event) {
     FormClose();

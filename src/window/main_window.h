@@ -3,17 +3,17 @@
 // page uses (LogMessage, ReportStatus, SetControlsEnabled); the board and bootloader slots
 // with their discovery; and the 500 ms status poll.
 
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+#include <optional>
+
 #include "device/board_protocol.h"
 #include "device/bootloader_protocol.h"
 #include "device/clock.h"
 #include "device/hid_device_controller.h"
 #include "window/dialog_service.h"
 #include "window/menu_builder.h"
-
-#include <QMainWindow>
-#include <functional>
-#include <memory>
-#include <optional>
 
 class QPlainTextEdit;
 class QSocketNotifier;

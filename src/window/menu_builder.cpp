@@ -44,11 +44,10 @@ MainMenu BuildMainMenu(QMainWindow& window) {
     m.modeGroup = new QActionGroup(m.mnuMode);
     m.modeGroup->setObjectName("mnuModeGroup");
     m.modeGroup->setExclusive(true);
-    for (auto [slot, name, caption] : {std::tuple{&m.mnuModeManual, "mnuModeManual", "Manuell"},
-                                       std::tuple{&m.mnuModeAuto, "mnuModeAuto", "Auto"},
-                                       std::tuple{&m.mnuModeDemo, "mnuModeDemo", "Demo"},
-                                       std::tuple{&m.mnuModeFlash, "mnuModeFlash", "Flash"},
-                                       std::tuple{&m.mnuModeSlave, "mnuModeSlave", "Slave"}}) {
+    for (auto [slot, name, caption] :
+         {std::tuple{&m.mnuModeManual, "mnuModeManual", "Manuell"}, std::tuple{&m.mnuModeAuto, "mnuModeAuto", "Auto"},
+          std::tuple{&m.mnuModeDemo, "mnuModeDemo", "Demo"}, std::tuple{&m.mnuModeFlash, "mnuModeFlash", "Flash"},
+          std::tuple{&m.mnuModeSlave, "mnuModeSlave", "Slave"}}) {
         *slot = AddItem(m.mnuMode, name, caption, true);
         m.modeGroup->addAction(*slot);
     }

@@ -1,10 +1,10 @@
 #include "window/status_bar.h"
 
-#include "device/numeric.h"
-
 #include <QLabel>
 #include <QResizeEvent>
 #include <algorithm>
+
+#include "device/numeric.h"
 
 namespace quelvan {
 
@@ -19,7 +19,9 @@ constexpr std::array<Qt::Alignment, PanelStatusBar::kPanelCount> kAlignments = {
 
 }  // namespace
 
-int ScaleForPpi(int value, double ppi) { return static_cast<int>(RoundHalfEven(value * ppi / 96.0)); }
+int ScaleForPpi(int value, double ppi) {
+    return static_cast<int>(RoundHalfEven(value * ppi / 96.0));
+}
 
 PanelStatusBar::PanelStatusBar(double ppi, QWidget* parent) : QStatusBar(parent), ppi_(ppi) {
     setObjectName("sb");

@@ -1,13 +1,13 @@
 // The 500 ms status poll: reads the board's live state and settings, shows them, and keeps
 // the board's clock in step with the computer's. Part of TfrmQuelvan.
 
+#include <QTabWidget>
+
 #include "device/numeric.h"
 #include "window/channel_control.h"
 #include "window/main_window.h"
 #include "window/number_format.h"
 #include "window/status_bar.h"
-
-#include <QTabWidget>
 
 namespace quelvan {
 
@@ -20,7 +20,9 @@ constexpr const char* kModeNames[] = {"Manuell", "Auto", "Demo", "Flash", "Slave
 constexpr int kClockToleranceSeconds = 4;
 constexpr int kClockCorrectionLimitSeconds = 60;
 
-QString TwoDigits(int value) { return FormatNumber(value, NumberPattern::TwoDigits); }
+QString TwoDigits(int value) {
+    return FormatNumber(value, NumberPattern::TwoDigits);
+}
 
 }  // namespace
 
@@ -44,8 +46,8 @@ void TfrmQuelvan::tmrQuelvanTimer() {
 
 void TfrmQuelvan::ShowStatusPanels() {
     const LiveState& live = board_.live;
-    sb_->SetPanelText(1, TwoDigits(live.ClockHour) + ':' + TwoDigits(live.ClockMinute) + ':' +
-                             TwoDigits(live.ClockSecond) + " Uhr");
+    sb_->SetPanelText(
+        1, TwoDigits(live.ClockHour) + ':' + TwoDigits(live.ClockMinute) + ':' + TwoDigits(live.ClockSecond) + " Uhr");
     if (board_.config.Mode < std::size(kModeNames)) sb_->SetPanelText(2, kModeNames[board_.config.Mode]);
     QString power = FormatNumber(live.SupplyVoltage / 1000.0, NumberPattern::UpToTwoDecimals) + " Volt";
     if (live.Temperature != kNoTemperatureSensor)

@@ -1,0 +1,149 @@
+// The program's start: its options, and that a second start ends at once while the first
+// runs on undisturbed.
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/app_options.h"
+#include "app/single_instance.h"
+
+using namespace quelvan;
+
+namespace {
+
+// True when process `pid` keeps the lock file open, which it does only while it holds the
+// lock. Looking from outside, instead of trying the lock, cannot disturb a start.
+bool KeepsLockFileOpen(qint64 pid, const QString& path) {
+    const QDir fds(QString("/proc/%1/fd").arg(pid));
+    for (const QFileInfo& fd : fds.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot))
+        if (fd.symLinkTarget() == QFileInfo(path).absoluteFilePath()) return true;
+    return false;
+}
+
+// True while some process holds the lock on `path` (takes it for a moment when not).
+bool LockHeld(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    if (!held) ::flock(fd, LOCK_UN);
+    ::close(fd);
+    return held;
+}
+
+}  // namespace
+
+class AppStartTest : public QObject {
+    Q_OBJECT
+
+    QProcessEnvironment Environment(const QString& runtimeDir) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_RUNTIME_DIR", runtimeDir);
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        return env;
+    }
+
+private slots:
+    void parsesOptions_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("simulate");
+        QTest::addColumn<QString>("stateFile");
+        QTest::addColumn<QString>("traceFile");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("none") << QStringList{} << false << ""
+                              << "" << true;
+        QTest::newRow("simulate") << QStringList{"--simulate"} << true << ""
+                                  << "" << true;
+        QTest::newRow("state file") << QStringList{"--simulate=b.json"} << true << "b.json"
+                                    << "" << true;
+        QTest::newRow("empty state file") << QStringList{"--simulate="} << true << ""
+                                          << "" << false;
+        QTest::newRow("trace") << QStringList{"--trace", "t.txt", "--simulate"} << true << ""
+                               << "t.txt" << true;
+        QTest::newRow("trace=") << QStringList{"--trace=t.txt"} << false << ""
+                                << "t.txt" << true;
+        QTest::newRow("trace without file") << QStringList{"--trace"} << false << ""
+                                            << "" << false;
+        QTest::newRow("unknown") << QStringList{"--simulat"} << false << ""
+                                 << "" << false;
+        QTest::newRow("stray word") << QStringList{"status"} << false << ""
+                                    << "" << false;
+    }
+    void parsesOptions() {
+        QFETCH(QStringList, args);
+        const AppOptions options = ParseAppOptions(args);
+        QFETCH(bool, ok);
+        QCOMPARE(options.error.isEmpty(), ok);
+        if (!ok) return;
+        QTEST(options.simulate, "simulate");
+        QTEST(options.stateFile, "stateFile");
+        QTEST(options.traceFile, "traceFile");
+        QVERIFY(!options.help);
+        QVERIFY(ParseAppOptions({"--help"}).help);
+    }
+
+    void lockIsExclusiveAndPrivate() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        {
+            SingleInstanceLock first(dir.path());
+            QCOMPARE(first.state(), SingleInstanceLock::State::Acquired);
+            QCOMPARE(first.path(), QDir(dir.path()).filePath("Quelvan2"));
+            QVERIFY(!(QFile::permissions(first.path()) & (QFile::ReadOther | QFile::WriteOther)));
+            SingleInstanceLock second(dir.path());
+            QCOMPARE(second.state(), SingleInstanceLock::State::HeldElsewhere);
+        }
+        // Released with its holder; the file stays and is simply locked again.
+        SingleInstanceLock again(dir.path());
+        QCOMPARE(again.state(), SingleInstanceLock::State::Acquired);
+    }
+
+    void secondStartEndsAtOnce() {
+        QTemporaryDir runtime;
+        QVERIFY(runtime.isValid());
+        QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString lockPath = QDir(runtime.path()).filePath("Quelvan2");
+
+        QProcess first;
+        first.setProcessEnvironment(Environment(runtime.path()));
+        first.start(QUELVAN_APP_PATH, {"--simulate"});
+        QVERIFY(first.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(KeepsLockFileOpen(first.processId(), lockPath), 20000);
+        QVERIFY(LockHeld(lockPath));
+
+        QProcess second;
+        second.setProcessEnvironment(Environment(runtime.path()));
+        second.start(QUELVAN_APP_PATH, {"--simulate"});
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(second.readAllStandardOutput().isEmpty());
+        QVERIFY(second.readAllStandardError().isEmpty());
+
+        // The first runs on, still the one instance.
+        QVERIFY(!first.waitForFinished(300));
+        QCOMPARE(first.state(), QProcess::Running);
+        QVERIFY(LockHeld(lockPath));
+        first.terminate();
+        QVERIFY(first.waitForFinished(10000));
+
+        // Once it has ended, a new start runs.
+        QProcess third;
+        third.setProcessEnvironment(Environment(runtime.path()));
+        third.start(QUELVAN_APP_PATH, {"--simulate"});
+        QVERIFY(third.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(KeepsLockFileOpen(third.processId(), lockPath), 20000);
+        QCOMPARE(third.state(), QProcess::Running);
+        third.terminate();
+        QVERIFY(third.waitForFinished(10000));
+    }
+};
+
+QTEST_GUILESS_MAIN(AppStartTest)
+#include "app_start_test.moc"
