@@ -143,6 +143,44 @@ private slots:
         third.terminate();
         QVERIFY(third.waitForFinished(10000));
     }
+
+    // A relative trace file is taken from where the program was started, although the
+    // window then makes the program's own folder current.
+    void traceLogsTheWindowsTransfers() {
+        QTemporaryDir runtime, work;
+        QVERIFY(runtime.isValid() && work.isValid());
+        QProcess app;
+        app.setProcessEnvironment(Environment(runtime.path()));
+        app.setWorkingDirectory(work.path());
+        app.start(QUELVAN_APP_PATH, {"--simulate", "--trace", "trace.txt"});
+        QVERIFY(app.waitForStarted());
+        QFile trace(QDir(work.path()).filePath("trace.txt"));
+        auto lines = [&] {
+            if (!trace.open(QIODevice::ReadOnly)) return QStringList{};
+            const QStringList list = QString::fromUtf8(trace.readAll()).split('\n', Qt::SkipEmptyParts);
+            trace.close();
+            return list;
+        };
+        // Connection: live state, then the configuration, then the first tick.
+        QTRY_VERIFY_WITH_TIMEOUT(lines().size() >= 10, 20000);
+        const QStringList first = lines().mid(0, 6);
+        QVERIFY(first[0].startsWith("get 1 42 ok 01 04 "));
+        QVERIFY(first[1].startsWith("get 2 28 ok 02 "));
+        QVERIFY(first[4].startsWith("get 6 25 ok 06 "));
+        QVERIFY(first[5].startsWith("get 1 42 ok "));
+        app.terminate();
+        QVERIFY(app.waitForFinished(10000));
+    }
+
+    void badCommandLineIsAUsageError() {
+        QTemporaryDir runtime;
+        QProcess app;
+        app.setProcessEnvironment(Environment(runtime.path()));
+        app.start(QUELVAN_APP_PATH, {"--bogus"});
+        QVERIFY(app.waitForFinished(10000));
+        QCOMPARE(app.exitCode(), 2);
+        QVERIFY(app.readAllStandardError().contains("--bogus"));
+    }
 };
 
 QTEST_GUILESS_MAIN(AppStartTest)

@@ -64,6 +64,46 @@ private slots:
         QVERIFY(FlashItemOnOpen(f));
     }
 
+    // What the later pages plug in runs at its place in the sequence.
+    void connectionSequenceCallsThePageHooksInOrder() {
+        WindowFixture f;
+        QStringList calls;
+        auto hook = [&](const char* name) {
+            return [&calls, &f, name] {
+                calls << QString("%1 after %2 transfers, timer %3")
+                             .arg(name)
+                             .arg(f.backend.Transfers().size())
+                             .arg(f.window->StatusTimer().isActive() ? "on" : "off");
+            };
+        };
+        f.window->hooks.loadFromDevice = hook("load");
+        f.window->hooks.showDeviceConfig = hook("show");
+        f.window->hooks.refreshSettings = hook("refresh");
+        f.window->hooks.drawGraph = hook("draw");
+        f.Discover();
+        QCOMPARE(calls, (QStringList{"load after 5 transfers, timer off", "show after 5 transfers, timer off",
+                                     "refresh after 10 transfers, timer on", "draw after 10 transfers, timer on"}));
+        // Controls are enabled and the board reported only after the tick.
+        calls.clear();
+        f.window->tmrQuelvanTimer();
+        QCOMPARE(calls, (QStringList{"refresh after 15 transfers, timer on", "draw after 15 transfers, timer on"}));
+    }
+
+    void allOnAndAllOffMenuItemsReachTheBoard() {
+        WindowFixture f;
+        f.Discover();
+        f.backend.ClearTransfers();
+        f.Action("mnuAllOn")->trigger();
+        QCOMPARE(int(f.backend.Board().Config().Mode), 0);
+        for (int n = 0; n < kChannelCount; ++n)
+            QCOMPARE(int(f.backend.Board().Live().ChannelValue[static_cast<std::size_t>(n)]), 4096);
+        QCOMPARE(f.CurrentPage(), f.Page("tsChannelsAF"));
+        f.Action("mnuAllOff")->trigger();
+        for (int n = 0; n < kChannelCount; ++n)
+            QCOMPARE(int(f.backend.Board().Live().ChannelValue[static_cast<std::size_t>(n)]), 0);
+        QCOMPARE(f.Sets("board", report::kLiveState).size(), std::size_t{2});
+    }
+
     void otherFirmwareIsHeldButNotConnected_data() {
         QTest::addColumn<int>("version");
         QTest::addColumn<QString>("message");

@@ -2,6 +2,7 @@
 // correction of the board's clock, and a tick without a board.
 
 #include <QLocale>
+#include <stdexcept>
 
 #include "window_fixture.h"
 
@@ -151,6 +152,28 @@ private slots:
         for (const sim::SimTransfer& t : f.backend.Transfers()) QVERIFY(!t.ok);
         QCOMPARE((QStringList{f.Panel(1), f.Panel(2), f.Panel(3)}), panels);
         QVERIFY(f.window->StatusTimer().isActive());
+    }
+
+    void errorInATickEndsOnlyThatTick() {
+        WindowFixture f;
+        f.Discover();
+        const QString before = f.Panel(1);
+        int ticks = 0;
+        f.window->hooks.refreshSettings = [&] {
+            if (++ticks == 1) throw std::runtime_error("a control is missing");
+        };
+        sim::SimulatedBoard& b = f.backend.Board();
+        b.Live().ClockSecond = static_cast<std::int8_t>((b.Live().ClockSecond + 20) % 60);  // 20 s off
+        f.backend.ClearTransfers();
+
+        f.window->tmrQuelvanTimer();  // the steps after the error are skipped: no panels, no correction
+        QCOMPARE(f.Panel(1), before);
+        QVERIFY(ClockWrites(f).empty());
+        QVERIFY(f.window->StatusTimer().isActive());
+
+        f.window->tmrQuelvanTimer();  // the next tick runs whole
+        QVERIFY(f.Panel(1) != before);
+        QCOMPARE(ClockWrites(f).size(), std::size_t{1});
     }
 
     void timerTicksThroughTheEventLoop() {
