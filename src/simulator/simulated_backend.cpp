@@ -63,19 +63,9 @@ private:
     bool readWrite_;
 };
 
-// What identifies one version of the state file, to notice another process's writes.
-struct FileStamp {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = -1;
-    std::int64_t mtimeNs = 0;
-    bool operator==(const FileStamp&) const = default;
-};
-
-std::optional<FileStamp> StampOf(const std::string& path) {
+bool FileExists(const std::string& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-    return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec};
+    return ::stat(path.c_str(), &st) == 0;
 }
 
 // The transfer log keeps the most recent attempts; a long simulated session must not
@@ -107,7 +97,9 @@ struct SimulatedHidBackend::Impl final : TransferSink {
     std::chrono::microseconds latency{0};
     int eventFd = -1;
     std::string statePath;
-    std::optional<FileStamp> stamp;
+    // The file as this backend last wrote or read it. Another process's write shows as a
+    // different text; file times are too coarse to tell two quick writes apart.
+    std::string stateText;
     std::shared_ptr<TransferSink*> self = std::make_shared<TransferSink*>(this);
 
     void Signal() const {
@@ -177,26 +169,38 @@ struct SimulatedHidBackend::Impl final : TransferSink {
     }
 
     // ---- persistence ----
-    bool SaveTo(const std::string& path, std::string* error) {
+    bool SaveTo(const std::string& path, std::string* error, std::string* written = nullptr) {
         board.Sync();
         StateSnapshot snapshot{board.Data(), bus, WallClockUnixMs()};
         BootloaderFirmware(snapshot.board.flash, snapshot.board.settings).FitFlash();
-        return WriteFileAtomically(path, WriteStateJson(snapshot), error);
+        std::string text = WriteStateJson(snapshot);
+        if (!WriteFileAtomically(path, text, error)) return false;
+        if (written) *written = std::move(text);
+        return true;
     }
 
     void Save() {
-        if (statePath.empty()) return;
-        if (SaveTo(statePath, nullptr)) stamp = StampOf(statePath);
+        if (!statePath.empty()) SaveTo(statePath, nullptr, &stateText);
     }
 
-    bool LoadFrom(const std::string& path, std::string* error) {
+    bool LoadFrom(const std::string& path, std::string* error, std::string* read = nullptr) {
         std::string text;
+        std::string why;
+        if (!ReadWholeFile(path, text, &why)) {
+            if (error) *error = why;
+            return false;
+        }
+        return LoadText(path, std::move(text), error, read);
+    }
+
+    bool LoadText(const std::string& path, std::string text, std::string* error, std::string* read) {
         StateSnapshot snapshot;
         std::string why;
-        if (!ReadWholeFile(path, text, &why) || !ReadStateJson(text, snapshot, &why)) {
+        if (!ReadStateJson(text, snapshot, &why)) {
             if (error) *error = path + ": " + why;
             return false;
         }
+        if (read) *read = std::move(text);
         const std::vector<HidInterfaceInfo> before = Enumerate();
         board.Data() = std::move(snapshot.board);
         bus = std::move(snapshot.bus);
@@ -214,9 +218,10 @@ struct SimulatedHidBackend::Impl final : TransferSink {
     // Another process sharing the state file may have changed the board meanwhile.
     void ReloadIfChanged() {
         if (statePath.empty()) return;
-        const auto now = StampOf(statePath);
-        if (!now || now == stamp) return;
-        if (LoadFrom(statePath, nullptr)) stamp = now;
+        std::string text;
+        if (!ReadWholeFile(statePath, text, nullptr) || text == stateText) return;
+        // A file that cannot be used is left alone until it is replaced by a good one.
+        if (!LoadText(statePath, text, nullptr, &stateText)) stateText = std::move(text);
     }
 };
 
@@ -224,6 +229,9 @@ SimulatedHidBackend::SimulatedHidBackend(BoardSettings settings, const Clock* cl
     : impl_(std::make_unique<Impl>(std::move(settings), clock, std::move(now))) {}
 
 SimulatedHidBackend::~SimulatedHidBackend() {
+    // Another process may have changed the board since this one last looked; its changes
+    // must not be overwritten with an older picture.
+    impl_->ReloadIfChanged();
     impl_->Save();
 }
 
@@ -375,17 +383,9 @@ bool SimulatedHidBackend::SaveState(const std::string& path, std::string* error)
 }
 
 bool SimulatedHidBackend::SetStateFile(const std::string& path, std::string* error) {
-    if (StampOf(path)) {
-        if (!impl_->LoadFrom(path, error)) return false;
-    }
+    if (FileExists(path) && !impl_->LoadFrom(path, error)) return false;
+    if (!impl_->SaveTo(path, error, &impl_->stateText)) return false;
     impl_->statePath = path;
-    std::string why;
-    if (!impl_->SaveTo(path, &why)) {
-        impl_->statePath.clear();
-        if (error) *error = why;
-        return false;
-    }
-    impl_->stamp = StampOf(path);
     return true;
 }
 
