@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <stdexcept>
@@ -20,6 +21,8 @@ using nlohmann::json;
 namespace {
 
 constexpr const char* kFormat = "quelvan-simulated-board/1";
+constexpr long long kIntMin = std::numeric_limits<int>::min();
+constexpr long long kIntMax = std::numeric_limits<int>::max();
 
 // A problem in the document, with the key it concerns.
 struct BadState : std::runtime_error {
@@ -97,7 +100,7 @@ std::string Text(const json& object, const std::string& key) {
 
 std::optional<int> OptionalInteger(const json& object, const std::string& key) {
     if (Field(object, key).is_null()) return std::nullopt;
-    return static_cast<int>(Integer(object, key, -1'000'000, 1'000'000));
+    return static_cast<int>(Integer(object, key, kIntMin, kIntMax));
 }
 
 const char* ModeName(BoardMode mode) {
@@ -256,8 +259,9 @@ StateSnapshot FromJson(const json& doc) {
     if (random.fail()) throw BadState("\"random\" is not a generator state");
 
     const json& s = Field(doc, "settings");
-    b.settings.firmwareVersion = static_cast<int>(Integer(s, "firmwareVersion", 0, 255));
-    b.settings.bootloaderVariant = static_cast<int>(Integer(s, "bootloaderVariant", 1, 2));
+    // Settings and overrides are test hooks: whatever a test gave the board comes back.
+    b.settings.firmwareVersion = static_cast<int>(Integer(s, "firmwareVersion", kIntMin, kIntMax));
+    b.settings.bootloaderVariant = static_cast<int>(Integer(s, "bootloaderVariant", kIntMin, kIntMax));
     b.settings.pageSize = static_cast<std::uint16_t>(Integer(s, "pageSize", 0, 0xFFFF));
     b.settings.flashSize = static_cast<std::uint32_t>(Integer(s, "flashSize", 0, 0xFFFFFFFFLL));
     b.settings.temperatureSensor = Boolean(s, "temperatureSensor");
@@ -271,7 +275,7 @@ StateSnapshot FromJson(const json& doc) {
     b.ram.schedule = ScheduleFrom(Field(ram, "schedule"), "schedule");
     b.ram.entryCountOverride = OptionalInteger(ram, "entryCountOverride");
     b.ram.scheduleIndexOverride = OptionalInteger(ram, "scheduleIndexOverride");
-    b.ram.nextScheduleIndex = static_cast<int>(Integer(ram, "nextScheduleIndex", 0, 255));
+    b.ram.nextScheduleIndex = static_cast<int>(Integer(ram, "nextScheduleIndex", kIntMin, kIntMax));
     b.ram.clockRemainderMs = static_cast<int>(Integer(ram, "clockRemainderMs", 0, 39));
     const json& moon = Field(ram, "moonRemainderMinutes");
     if (!moon.is_number() || moon.get<double>() < 0.0 || moon.get<double>() >= 1.0)

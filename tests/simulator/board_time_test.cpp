@@ -110,5 +110,23 @@ TEST(BoardTime, AutoPlaysTheScheduleAtTheBoardsTime) {
     EXPECT_EQ(board.Live().ChannelValue[8], 246);
 }
 
+TEST(BoardTime, CloudsDimTheProgramInAuto) {
+    SimBench bench({}, At(13, 0));
+    SimulatedBoard& board = bench.Board();
+    DeviceConfig& config = board.Config();
+    config.CloudP = 65535;  // a cloud within a few seconds ...
+    config.CloudD = 0;      // ... that stays
+    config.CloudAlpha = 0;
+    config.CloudStep = 0;
+    config.StormP = 0;
+    const auto clear = board.Live().ChannelValue;
+    EXPECT_GT(clear[0], 3000);
+    bench.nowMs += 60'000;
+    EXPECT_EQ(board.Live().ChannelValue, ChannelLevels{});
+    config.Mode = 0;  // "Manuell" takes the channels as they are and holds them
+    bench.nowMs += 60'000;
+    EXPECT_EQ(board.Live().ChannelValue, ChannelLevels{});
+}
+
 }  // namespace
 }  // namespace quelvan::sim::testing
