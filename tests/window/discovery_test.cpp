@@ -167,6 +167,44 @@ private slots:
         QVERIFY(!FlashItemOnOpen(f));
     }
 
+    void secondBoardAndSecondBootloaderAreOnlyLogged() {
+        WindowFixture f;
+        f.Discover();
+        sim::ForeignDevice twin;  // the maker's strings on another interface
+        twin.manufacturer = u"www.dravik.info";
+        twin.product = u"Quelvan2";
+        f.backend.AddForeignDevice(twin);
+        f.backend.ClearTransfers();
+        const int logged = f.LogTexts().size();
+        f.Discover();
+        QCOMPARE(f.LogTexts().size(), logged + 2);  // both devices logged, nothing reported
+        QVERIFY(f.TransferSummary().isEmpty());
+        QVERIFY(f.dialogs.Calls().empty());
+
+        // The held bootloader stays when leaving it fails; a second one arrives.
+        f.backend.FailNext(true, 1, 1);
+        StartBootloader(f);
+        QVERIFY(f.window->BootloaderDevice());
+        QCOMPARE(f.dialogs.Calls().size(), std::size_t{1});
+        sim::ForeignDevice second;
+        second.manufacturer = u"www.dravik.info";
+        second.product = u"1";
+        f.backend.AddForeignDevice(second);
+        f.Discover();
+        QCOMPARE(f.dialogs.Calls().size(), std::size_t{1});
+        QCOMPARE(f.LogTexts().filter("Dravik-Bootloader erkannt").size(), 1);
+        QVERIFY(f.LogTexts().last().contains("\"www.dravik.info\" \"1\""));
+    }
+
+    void deviceWithUnreadableStringsIsLoggedAndIgnored() {
+        WindowFixture f;
+        f.backend.SetStringsReadable(false);
+        f.Discover();
+        QCOMPARE(f.LogTexts().mid(2), QStringList{"HID 0: 16C0:05DF \"\" \"\" \"\""});
+        QVERIFY(!f.window->BoardDevice());
+        QVERIFY(f.TransferSummary().isEmpty());
+    }
+
     void unplugAndReplug() {
         WindowFixture f;
         f.backend.Board().Config().Mode = 0;  // channel pages usable
