@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "app/app_options.h"
@@ -38,7 +39,15 @@ std::string AbsolutePath(const QString& path) {
 int main(int argc, char* argv[]) {
     using namespace quelvan;
 
-    // Before anything else, so that a second start shows nothing at all.
+    // Help needs no display, so it is answered before Qt starts.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(AppUsage().toLocal8Bit().constData(), stdout);
+            return 0;
+        }
+    }
+
+    // Before the window, so that a second start shows nothing at all.
     SingleInstanceLock lock;
     if (lock.state() == SingleInstanceLock::State::HeldElsewhere) return 0;
 
@@ -46,10 +55,6 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationDisplayName(QStringLiteral("Quelvan 2.x"));
 
     const AppOptions options = ParseAppOptions(QApplication::arguments().mid(1));
-    if (options.help) {
-        std::fputs(AppUsage().toLocal8Bit().constData(), stdout);
-        return 0;
-    }
     if (!options.error.isEmpty()) {
         std::fprintf(stderr, "error: %s\n%s", options.error.toLocal8Bit().constData(),
                      AppUsage().toLocal8Bit().constData());

@@ -180,6 +180,13 @@ private slots:
         QVERIFY(app.waitForFinished(10000));
         QCOMPARE(app.exitCode(), 2);
         QVERIFY(app.readAllStandardError().contains("--bogus"));
+
+        QProcess help;
+        help.setProcessEnvironment(Environment(runtime.path()));
+        help.start(QUELVAN_APP_PATH, {"--help"});
+        QVERIFY(help.waitForFinished(10000));
+        QCOMPARE(help.exitCode(), 0);
+        QVERIFY(help.readAllStandardOutput().startsWith("Usage: quelvan"));
     }
 };
 
