@@ -37,11 +37,11 @@ constexpr int kDesignFrameHeight = 31;
 // 2724 units on its 2048-unit em, so the em is 16 × 2048 / 2724 ≈ 12 pixels (9 points).
 constexpr int kFontEmPixels = 12;
 
-struct PageSpec {
+struct PageInfo {
     const char* name;
     const char* caption;
 };
-constexpr PageSpec kPages[] = {
+constexpr PageInfo kPages[] = {
     {"tsChannelsAF", "Kanäle A-F"},   {"tsChannelsGL", "Kanäle G-L"}, {"tsData", "Tabelle"},
     {"tsVisualize", "Grafik"},        {"tsConfig", "Konfiguration"},  {"tsWeather", "Wetter/Mond"},
     {"tsExpert", "Expertenoptionen"}, {"tsJMP", "JMP-Pin"},           {"tsMessages", "Meldungen"},
@@ -149,10 +149,10 @@ void TfrmQuelvan::CreatePages() {
     pc_ = new QTabWidget(this);
     pc_->setObjectName("pc");
     pc_->setUsesScrollButtons(true);
-    for (const PageSpec& spec : kPages) {
+    for (const PageInfo& info : kPages) {
         auto* page = new QWidget;
-        page->setObjectName(spec.name);
-        pc_->addTab(page, QString::fromUtf8(spec.caption));
+        page->setObjectName(info.name);
+        pc_->addTab(page, QString::fromUtf8(info.caption));
     }
     auto page = [this](const char* name) { return pc_->findChild<QWidget*>(name); };
     tsChannelsAF_ = page("tsChannelsAF");
