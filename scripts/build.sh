@@ -4,6 +4,9 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 dir="$1"; shift
 jobs="${QUELVAN_JOBS:-2}"
+# Let ccache reuse objects between clones in different folders (CI builds a fresh clone).
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$here}"
+export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-true}"
 if [ ! -f "$dir/CMakeCache.txt" ]; then
   cmake -S "$here" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
 else
