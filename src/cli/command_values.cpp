@@ -77,10 +77,6 @@ std::optional<double> ParseDecimal(std::string_view text) {
     return value;
 }
 
-std::int16_t ChannelValueFromPercent(double percent) {
-    return LowSigned16(RoundHalfEven(percent * 4096 / 100));
-}
-
 namespace {
 constexpr std::array<std::string_view, 5> kModeNames = {"Manuell", "Auto", "Demo", "Flash", "Slave"};
 }
@@ -123,12 +119,11 @@ std::string FormatTrimmed(double value, int decimals) {
 }
 
 std::string FormatPercent(int channelValue) {
-    // The product with 100 is formed in integers, the division in floating point.
-    return FormatTrimmed((channelValue * 100) / 4096.0, 2);
+    return FormatTrimmed(PercentOfChannelValue(channelValue), 2);
 }
 
 double PercentNumber(int channelValue) {
-    return std::nearbyint(channelValue * 100 * 100 / 4096.0) / 100;
+    return std::nearbyint(PercentOfChannelValue(channelValue) * 100) / 100;
 }
 
 std::string TwoDigits(int value) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "device/channel_values.h"
+
 namespace quelvan::cli {
 
 // A channel argument: 0..11 for A..L (either case); kAllChannels for "all".
@@ -19,10 +21,6 @@ std::optional<bool> ParseOnOff(std::string_view text);
 // A plain decimal number with a point or a comma ("50", "33,3", ".5"); nothing else
 // (no exponents, no "inf", no thousands separators, no surrounding blanks).
 std::optional<double> ParseDecimal(std::string_view text);
-
-// The board's value for a percentage: Round(percent * 4096 / 100), ties to even, kept in
-// the 16-bit field.
-std::int16_t ChannelValueFromPercent(double percent);
 
 // Operating modes by name: manual/manuell 0, auto 1, demo 2, flash 3, slave 4 (any case).
 std::optional<int> ParseModeName(std::string_view text);

@@ -65,10 +65,10 @@ std::optional<Failure> SetChannels(BoardSession& session, const Request& request
         // does not override the values at once.
         board.config.Mode = 0;
         failure = session.WriteDeviceConfig();
-        board.live.ChannelValue.fill(*request.on ? 4096 : 0);
+        board.live.ChannelValue.fill(*request.on ? kChannelFullOn : 0);
         sent["mode"] = 0;
         sent["channel"] = "all";
-        sent["value"] = *request.on ? 4096 : 0;
+        sent["value"] = *request.on ? kChannelFullOn : 0;
     } else {
         const auto n = static_cast<std::size_t>(request.channel);
         if (board.config.Mode != 0) {
@@ -76,7 +76,8 @@ std::optional<Failure> SetChannels(BoardSession& session, const Request& request
             err << "warning: the board runs in mode \"" << (name.empty() ? "?" : name)
                 << "\", where its own program overrides the value; use 'quelvanctl mode manual' first\n";
         }
-        board.live.ChannelValue[n] = request.on ? (*request.on ? 4096 : 0) : ChannelValueFromPercent(request.percent);
+        board.live.ChannelValue[n] =
+            request.on ? (*request.on ? kChannelFullOn : 0) : ChannelValueFromPercent(request.percent);
         sent["channel"] = std::string(1, ChannelLetter(request.channel));
         sent["name"] = ChannelDisplayName(request.channel, board.config.ColorName[n]);
         sent["value"] = board.live.ChannelValue[n];

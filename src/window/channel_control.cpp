@@ -8,10 +8,10 @@
 #include <QTabWidget>
 #include <QWidget>
 #include <algorithm>
-#include <cmath>
 
 #include "device/board_protocol.h"
 #include "device/channel_names.h"
+#include "device/channel_values.h"
 #include "device/numeric.h"
 #include "window/labeled_edit.h"
 #include "window/number_format.h"
@@ -21,7 +21,6 @@ namespace quelvan {
 
 namespace {
 
-constexpr int kFullOn = 4096;
 constexpr int kMinutesPerDay = 1440;
 
 // Design geometry in pixels. The page is laid out for this width; wider pages stretch
@@ -48,20 +47,12 @@ constexpr int kClockEditLeft = 120;
 constexpr int kClockButtonLeft = 182;
 
 QString PercentText(int value) {
-    // The product in integers, the division in floating point.
-    return FormatNumber(value * 100 / 4096.0, NumberPattern::UpToTwoDecimals);
+    return FormatNumber(PercentOfChannelValue(value), NumberPattern::UpToTwoDecimals);
 }
 
 QString ClockText(int hour, int minute) {
     return FormatNumber(hour, NumberPattern::TwoDigits) + QLatin1Char(':') +
            FormatNumber(minute, NumberPattern::TwoDigits);
-}
-
-// Round(x), kept to its low 16 bits; also defined for typed numbers far beyond 16 bits.
-std::int16_t RoundToLow16(double x) {
-    // Doubles this large are whole numbers already; only their low bits matter.
-    if (std::fabs(x) >= 1e15) x = std::fmod(x, 65536.0);
-    return LowSigned16(RoundHalfEven(x));
 }
 
 // Places a control of the given width vertically centred on a line of the row.
@@ -105,7 +96,7 @@ void ChannelControl::CreateRow(int channel, QWidget* page) {
     ChannelRow& row = rows_[static_cast<std::size_t>(channel)];
 
     row.trb = new TrackBar(page);
-    row.trb->Configure(0, kFullOn, 32, 512, 512);
+    row.trb->Configure(0, kChannelFullOn, 32, 512, 512);
 
     row.lblName = new QLabel(QStringLiteral("Bezeicher für Kanal %1").arg(QLatin1Char(ChannelLetter(channel))), page);
     row.lblName->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -268,7 +259,7 @@ void ChannelControl::edtAChange(const QString& text) {
     if (!row.edt->hasFocus()) return;
     const std::optional<double> percent = ParseDecimal(text);
     if (!percent) return;
-    SetChannel(n, RoundToLow16(*percent * 4096 / 100));
+    SetChannel(n, ChannelValueFromPercent(*percent));
     board_.WriteLiveState(false, false, true);
 }
 
@@ -284,10 +275,10 @@ void ChannelControl::btnOffAClick() {
 void ChannelControl::btnOnAClick() {
     const int n = ChannelOf(sender());
     if (n < 0) return;
-    SetChannel(n, kFullOn);
+    SetChannel(n, kChannelFullOn);
     board_.WriteLiveState(false, false, true);
     const UpdateScope scope(updating_);
-    rows_[static_cast<std::size_t>(n)].edt->setText(PercentText(kFullOn));
+    rows_[static_cast<std::size_t>(n)].edt->setText(PercentText(kChannelFullOn));
 }
 
 void ChannelControl::SetAllChannels(int value) {
@@ -309,7 +300,7 @@ void ChannelControl::mnuAllOffClick() {
 }
 
 void ChannelControl::mnuAllOnClick() {
-    SetAllChannels(kFullOn);
+    SetAllChannels(kChannelFullOn);
 }
 
 void ChannelControl::cmbNameAChange(int index) {
