@@ -1,6 +1,5 @@
 #include "cli/quelvanctl.h"
 
-#include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -13,12 +12,6 @@
 namespace quelvan::cli {
 
 namespace {
-
-std::string HexId(std::uint16_t id) {
-    char buffer[8];
-    std::snprintf(buffer, sizeof buffer, "%04X", static_cast<unsigned>(id));
-    return buffer;
-}
 
 // Reports a failure: the message (and hint) on stderr; with --json also {"ok":false} on stdout.
 int Fail(const Failure& failure, const Request& request, std::ostream& out, std::ostream& err) {
@@ -48,8 +41,8 @@ int ListDevices(BoardSession& session, const Request& request, std::ostream& out
         return kExitOk;
     }
     for (const DeviceListing& d : devices) {
-        out << "HID " << d.index << ": " << HexId(d.vendorId) << ":" << HexId(d.productId) << " \"" << d.manufacturer
-            << "\" \"" << d.product << "\" \"" << d.serial << "\" " << RoleName(d.role) << "\n";
+        out << DeviceLine(d.index, d.vendorId, d.productId, d.manufacturer, d.product, d.serial) << ' '
+            << RoleName(d.role) << "\n";
     }
     return kExitOk;
 }

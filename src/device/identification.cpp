@@ -1,5 +1,7 @@
 #include "device/identification.h"
 
+#include <cstdio>
+
 namespace quelvan {
 
 DeviceRole IdentifyDevice(std::u16string_view manufacturer, std::u16string_view product) {
@@ -12,20 +14,44 @@ DeviceRole IdentifyDevice(std::u16string_view manufacturer, std::u16string_view 
 
 const char* RoleName(DeviceRole role) {
     switch (role) {
-        case DeviceRole::Board: return "board";
-        case DeviceRole::Bootloader1: return "bootloader 1";
-        case DeviceRole::Bootloader2: return "bootloader 2";
-        case DeviceRole::Other: break;
+        case DeviceRole::Board:
+            return "board";
+        case DeviceRole::Bootloader1:
+            return "bootloader 1";
+        case DeviceRole::Bootloader2:
+            return "bootloader 2";
+        case DeviceRole::Other:
+            break;
     }
     return "other";
 }
 
 const char* FirmwareExtension(DeviceRole role) {
     switch (role) {
-        case DeviceRole::Bootloader1: return ".vbf";
-        case DeviceRole::Bootloader2: return ".vbf328p";
-        default: return "";
+        case DeviceRole::Bootloader1:
+            return ".vbf";
+        case DeviceRole::Bootloader2:
+            return ".vbf328p";
+        default:
+            return "";
     }
+}
+
+std::string HexId(unsigned id) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%04X", id);
+    return buffer;
+}
+
+std::string DeviceLine(int index, unsigned vendorId, unsigned productId, std::string_view manufacturer,
+                       std::string_view product, std::string_view serial) {
+    std::string line = "HID " + std::to_string(index) + ": " + HexId(vendorId) + ':' + HexId(productId);
+    for (std::string_view text : {manufacturer, product, serial}) {
+        line += " \"";
+        line += text;
+        line += '"';
+    }
+    return line;
 }
 
 std::string ToUtf8(std::u16string_view text) {

@@ -31,6 +31,14 @@ const char* RoleName(DeviceRole role);
 // File extension offered for a bootloader variant (".vbf" / ".vbf328p"); empty otherwise.
 const char* FirmwareExtension(DeviceRole role);
 
+// A USB ID as four upper-case hexadecimal digits ("0ABC").
+std::string HexId(unsigned id);
+
+// How a listed device is shown: HID 2: 0ABC:0012 "manufacturer" "product" "serial"
+// (the strings in UTF-8).
+std::string DeviceLine(int index, unsigned vendorId, unsigned productId, std::string_view manufacturer,
+                       std::string_view product, std::string_view serial);
+
 // UTF-16 device strings to UTF-8 for logs and terminals.
 std::string ToUtf8(std::u16string_view text);
 std::u16string FromUtf8(std::string_view text);

@@ -11,23 +11,11 @@
 
 namespace quelvan {
 
-namespace {
-
-QString Hex4(std::uint16_t value) {
-    return QString::number(value, 16).toUpper().rightJustified(4, '0');
-}
-
-QString Quoted(const std::u16string& text) {
-    return '"' + QString::fromStdU16String(text) + '"';
-}
-
-}  // namespace
-
 bool TfrmQuelvan::HidCtlEnumerate(HidDevice& device, int index) {
     const std::u16string manufacturer = device.ManufacturerString();
     const std::u16string product = device.ProductString();
-    LogMessage("HID " + QString::number(index) + ": " + Hex4(device.VendorID()) + ':' + Hex4(device.ProductID()) + ' ' +
-               Quoted(manufacturer) + ' ' + Quoted(product) + ' ' + Quoted(device.SerialNumberString()));
+    LogMessage(QString::fromStdString(DeviceLine(index, device.VendorID(), device.ProductID(), ToUtf8(manufacturer),
+                                                 ToUtf8(product), ToUtf8(device.SerialNumberString()))));
 
     if (manufacturer != kMakerManufacturer) return true;
     if (!BootloaderDevice() && product == kBootloader1Product) BootloaderFound(index, QStringLiteral(".vbf"));
