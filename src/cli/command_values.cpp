@@ -77,21 +77,12 @@ std::optional<double> ParseDecimal(std::string_view text) {
     return value;
 }
 
-namespace {
-constexpr std::array<std::string_view, 5> kModeNames = {"Manuell", "Auto", "Demo", "Flash", "Slave"};
-}
-
 std::optional<int> ParseModeName(std::string_view text) {
     const std::string lower = Lower(text);
     if (lower == "manual") return 0;
     for (std::size_t i = 0; i < kModeNames.size(); ++i)
         if (lower == Lower(kModeNames[i])) return static_cast<int>(i);
     return std::nullopt;
-}
-
-std::string_view ModeName(int mode) {
-    if (mode < 0 || mode >= static_cast<int>(kModeNames.size())) return {};
-    return kModeNames[static_cast<std::size_t>(mode)];
 }
 
 std::optional<ClockTime> ParseClockTime(std::string_view text) {

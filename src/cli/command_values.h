@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "device/board_modes.h"
 #include "device/channel_values.h"
 
 namespace quelvan::cli {
@@ -24,8 +25,6 @@ std::optional<double> ParseDecimal(std::string_view text);
 
 // Operating modes by name: manual/manuell 0, auto 1, demo 2, flash 3, slave 4 (any case).
 std::optional<int> ParseModeName(std::string_view text);
-// The board's own name of a mode ("Manuell" .. "Slave"); empty above 4.
-std::string_view ModeName(int mode);
 
 // "HH:MM" with 0..23 hours and 0..59 minutes, or exactly 24:00 (the end of the day, which
 // the window's clock track bar can send too).

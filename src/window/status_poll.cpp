@@ -3,6 +3,7 @@
 
 #include <QTabWidget>
 
+#include "device/board_modes.h"
 #include "device/numeric.h"
 #include "window/channel_control.h"
 #include "window/main_window.h"
@@ -12,8 +13,6 @@
 namespace quelvan {
 
 namespace {
-
-constexpr const char* kModeNames[] = {"Manuell", "Auto", "Demo", "Flash", "Slave"};
 
 // The clock is corrected only when it is off by more than this, and not when it is off by
 // more than a minute (a different day, or a clock that was set on purpose).
@@ -48,7 +47,9 @@ void TfrmQuelvan::ShowStatusPanels() {
     const LiveState& live = board_.live;
     sb_->SetPanelText(
         1, TwoDigits(live.ClockHour) + ':' + TwoDigits(live.ClockMinute) + ':' + TwoDigits(live.ClockSecond) + " Uhr");
-    if (board_.config.Mode < std::size(kModeNames)) sb_->SetPanelText(2, kModeNames[board_.config.Mode]);
+    // A mode the window does not know leaves the panel as it was.
+    if (const std::string_view name = ModeName(board_.config.Mode); !name.empty())
+        sb_->SetPanelText(2, QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
     QString power = FormatNumber(live.SupplyVoltage / 1000.0, NumberPattern::UpToTwoDecimals) + " Volt";
     if (live.Temperature != kNoTemperatureSensor)
         power += ", " + FormatNumber(live.Temperature / 10.0, NumberPattern::OneDecimal) + " °C";
