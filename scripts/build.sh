@@ -7,6 +7,8 @@ jobs="${QUELVAN_JOBS:-2}"
 # Let ccache reuse objects between clones in different folders (CI builds a fresh clone).
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$here}"
 export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-true}"
+# Precompiled headers are cacheable only with these relaxations.
+export CCACHE_SLOPPINESS="${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime}"
 if [ ! -f "$dir/CMakeCache.txt" ]; then
   cmake -S "$here" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
 else

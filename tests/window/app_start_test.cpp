@@ -1,6 +1,7 @@
 // The program's start: its options, and that a second start ends at once while the first
 // runs on undisturbed.
 
+#include "window_test_main.h"
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -190,5 +191,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(AppStartTest)
+QUELVAN_WINDOW_TEST(AppStartTest)
 #include "app_start_test.moc"

@@ -1,6 +1,7 @@
 // Manual channel control on the simulated board: what the user does with the channel
 // rows, which bytes reach the board, and that the poll's own updates write nothing.
 
+#include "window_test_main.h"
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -300,5 +301,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(ChannelControlTest)
+QUELVAN_WINDOW_TEST(ChannelControlTest)
 #include "channel_control_test.moc"

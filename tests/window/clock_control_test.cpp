@@ -1,5 +1,6 @@
 // The board-clock controls on the configuration page, on the simulated board.
 
+#include "window_test_main.h"
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
@@ -155,5 +156,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(ClockControlTest)
+QUELVAN_WINDOW_TEST(ClockControlTest)
 #include "clock_control_test.moc"

@@ -2,6 +2,7 @@
 // its transfers, other firmware versions, foreign devices, unplugging and re-plugging,
 // and the bootloader with its file dialog.
 
+#include "window_test_main.h"
 #include <QLocale>
 #include <QMenu>
 
@@ -305,5 +306,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(DiscoveryTest)
+QUELVAN_WINDOW_TEST(DiscoveryTest)
 #include "discovery_test.moc"

@@ -1,6 +1,7 @@
 // The window shell before and around a board: start-up log, pages, menu tree, the enabling
 // of device-bound controls, status-bar sizing and closing.
 
+#include "window_test_main.h"
 #include <QAbstractButton>
 #include <QActionGroup>
 #include <QLineEdit>
@@ -289,5 +290,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(MainWindowTest)
+QUELVAN_WINDOW_TEST(MainWindowTest)
 #include "main_window_test.moc"

@@ -1,5 +1,6 @@
 // Numbers as shown in the window and as typed by the user, in German and English.
 
+#include "window_test_main.h"
 #include "window/number_format.h"
 
 #include <QLocale>
@@ -122,5 +123,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(NumberFormatTest)
+QUELVAN_WINDOW_TEST(NumberFormatTest)
 #include "number_format_test.moc"

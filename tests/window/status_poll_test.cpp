@@ -1,6 +1,7 @@
 // The status poll on the simulated board: status panels, the channel pages by mode, the
 // correction of the board's clock, and a tick without a board.
 
+#include "window_test_main.h"
 #include <QLocale>
 #include <stdexcept>
 
@@ -186,5 +187,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(StatusPollTest)
+QUELVAN_WINDOW_TEST(StatusPollTest)
 #include "status_poll_test.moc"

@@ -1,5 +1,6 @@
 // The track bar's selection band, as the two-value settings track bars use it.
 
+#include "window_test_main.h"
 #include "window/track_bar.h"
 
 #include <QImage>
@@ -70,5 +71,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TrackBarTest)
+QUELVAN_WINDOW_TEST(TrackBarTest)
 #include "track_bar_test.moc"
