@@ -8,6 +8,14 @@
 
 namespace quelvan {
 
+void BoardProtocol::SetDevice(HidDevice* device) {
+    if (device != device_) {
+        liveRead_ = false;
+        configPartsRead_ = 0;
+    }
+    device_ = device;
+}
+
 TransferResult BoardProtocol::Get(std::uint8_t* buffer, std::size_t length, int attempts) {
     TransferResult r;
     while (r.attempts < attempts) {
@@ -37,12 +45,15 @@ TransferResult BoardProtocol::ReadLiveState() {
     std::array<std::uint8_t, report::kLiveStateLength> buffer{};
     buffer[0] = report::kLiveState;
     TransferResult r = Get(buffer.data(), buffer.size(), kLiveStateReadAttempts);
-    if (r.ok) live = LiveState::Decode(std::span<const std::uint8_t, LiveState::kSize>(buffer.data() + 1, LiveState::kSize));
+    if (r.ok) {
+        live = LiveState::Decode(std::span<const std::uint8_t, LiveState::kSize>(buffer.data() + 1, LiveState::kSize));
+        liveRead_ = true;
+    }
     return r;
 }
 
 TransferResult BoardProtocol::WriteLiveState(bool setClock, bool setMoonTransit, bool setChannels) {
-    if (!device_) return {};
+    if (!device_ || !liveRead_) return {};
     std::array<std::uint8_t, report::kLiveStateLength> buffer{};
     buffer[0] = report::kLiveState;
     const auto payload = live.Encode();
@@ -74,11 +85,14 @@ std::span<const std::uint8_t, Length - 1> Payload(const std::array<std::uint8_t,
 TransferResult BoardProtocol::ReadDeviceConfig() {
     if (!device_) return {};
     TransferResult total;
-    auto step = [&](auto& buffer, std::uint8_t id, auto decode) {
+    auto step = [&](auto& buffer, std::uint8_t id, unsigned part, auto decode) {
         buffer[0] = id;
         const TransferResult r = Get(buffer.data(), buffer.size(), 1);
         total.attempts += r.attempts;
-        if (r.ok) decode(Payload(buffer));
+        if (r.ok) {
+            decode(Payload(buffer));
+            configPartsRead_ |= part;
+        }
         return r.ok;
     };
     std::array<std::uint8_t, report::kConfigPart1Length> b1{};
@@ -86,10 +100,10 @@ TransferResult BoardProtocol::ReadDeviceConfig() {
     std::array<std::uint8_t, report::kConfigPart3Length> b3{};
     std::array<std::uint8_t, report::kConfigPart4Length> b4{};
     // Each part replaces its fields as soon as it arrives; the first failure ends the read.
-    const bool all = step(b1, report::kConfigPart1, [&](auto p) { config.DecodePart1(p); }) &&
-                     step(b2, report::kConfigPart2, [&](auto p) { config.DecodePart2(p); }) &&
-                     step(b3, report::kConfigPart3, [&](auto p) { config.DecodePart3(p); }) &&
-                     step(b4, report::kConfigPart4, [&](auto p) { config.DecodePart4(p); });
+    const bool all = step(b1, report::kConfigPart1, 0b0001, [&](auto p) { config.DecodePart1(p); }) &&
+                     step(b2, report::kConfigPart2, 0b0010, [&](auto p) { config.DecodePart2(p); }) &&
+                     step(b3, report::kConfigPart3, 0b0100, [&](auto p) { config.DecodePart3(p); }) &&
+                     step(b4, report::kConfigPart4, 0b1000, [&](auto p) { config.DecodePart4(p); });
     if (all) {
         // Keep every colour name a valid index into the twelve names.
         for (auto& name : config.ColorName)
@@ -100,7 +114,7 @@ TransferResult BoardProtocol::ReadDeviceConfig() {
 }
 
 TransferResult BoardProtocol::WriteDeviceConfig() {
-    if (!device_) return {};
+    if (!device_ || !DeviceConfigRead()) return {};
     TransferResult total{true, 0};
     auto send = [&](const auto& buffer) {
         const TransferResult r = Set(buffer.data(), buffer.size(), kWriteAttempts);

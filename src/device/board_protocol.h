@@ -29,9 +29,16 @@ public:
 
     explicit BoardProtocol(const Clock& clock) : clock_(clock) {}
 
-    // The board slot. Without a device every operation is a no-op.
-    void SetDevice(HidDevice* device) { device_ = device; }
+    // The board slot. Without a device every operation is a no-op. A new device starts
+    // with nothing read from it.
+    void SetDevice(HidDevice* device);
     HidDevice* Device() const { return device_; }
+
+    // A record goes to the board only after it was read completely from that same board:
+    // otherwise a failed first read would send zeros over the board's settings. Until then
+    // the write operations send nothing (and report no attempt).
+    bool LiveStateRead() const { return liveRead_; }
+    bool DeviceConfigRead() const { return configPartsRead_ == kAllConfigParts; }
 
     // The program's one copy of each record.
     LiveState live;
@@ -57,8 +64,12 @@ private:
     TransferResult Set(const std::uint8_t* buffer, std::size_t length, int attempts);
     TransferResult SendCommand(std::uint8_t command);
 
+    static constexpr unsigned kAllConfigParts = 0b1111;
+
     const Clock& clock_;
     HidDevice* device_ = nullptr;
+    bool liveRead_ = false;
+    unsigned configPartsRead_ = 0;  // one bit per report 2, 4, 5, 6 read from device_
 };
 
 }  // namespace quelvan

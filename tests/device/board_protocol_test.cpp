@@ -24,6 +24,13 @@ protected:
 
     std::vector<std::uint8_t> Sent(std::size_t i) const { return backend.log.at(i).bytes; }
 
+    // Writes go out only after both records were read from the board.
+    void ReadBothRecords() {
+        ASSERT_TRUE(board.ReadLiveState().ok);
+        ASSERT_TRUE(board.ReadDeviceConfig().ok);
+        backend.log.clear();
+    }
+
     FakeBackend backend;
     HidDeviceController controller{backend};
     ManualClock clock;
@@ -76,6 +83,7 @@ TEST_F(BoardProtocolTest, ReadLiveStateRetriesUpToThreeTimesAndKeepsOldStateOnFa
 }
 
 TEST_F(BoardProtocolTest, WriteLiveStateMarksGoIntoTheSentBufferOnly) {
+    ReadBothRecords();
     for (int n = 0; n < 12; ++n) board.live.ChannelValue[n] = static_cast<std::int16_t>(100 * (n + 1));
     board.live.ClockMinute = 33;
     board.live.MoonTransitMinute = 44;
@@ -111,6 +119,7 @@ TEST_F(BoardProtocolTest, WriteLiveStateMarksGoIntoTheSentBufferOnly) {
 }
 
 TEST_F(BoardProtocolTest, WritesRetryThreeTimesThenGiveUp) {
+    ReadBothRecords();
     backend.FailNext(5);
     EXPECT_EQ(board.WriteLiveState(false, false, true).attempts, 3);
     const TransferResult r = board.WriteScheduleEntry(1, {});  // attempts 4 and 5 fail, 6 succeeds
@@ -168,13 +177,13 @@ TEST_F(BoardProtocolTest, ColorNamesAboveElevenBecomeZeroOnlyAfterACompleteRead)
 }
 
 TEST_F(BoardProtocolTest, WriteDeviceConfigSendsAllFourPartsEvenWhenOneFails) {
+    ReadBothRecords();
+    board.config = DeviceConfig{};
     board.config.Mode = 1;
     board.config.RC5.Up = 0x1234;
     board.config.FanMode = 1;
     board.config.LightningColor[11] = 77;
-    backend.FailAttempt(0);
-    backend.FailAttempt(1);
-    backend.FailAttempt(2);  // report 2 fails all three attempts
+    backend.FailNext(3);  // report 2 fails all three attempts
     auto r = board.WriteDeviceConfig();
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.attempts, 6);
@@ -188,6 +197,65 @@ TEST_F(BoardProtocolTest, WriteDeviceConfigSendsAllFourPartsEvenWhenOneFails) {
     EXPECT_EQ(Sent(4)[1], 1);
     EXPECT_EQ(Sent(5).size(), 25u);
     EXPECT_EQ(Sent(5)[24], 77);
+}
+
+// A failed first read must not let zeros go out over the board's settings: each record is
+// written only once it was read completely from the board now held.
+TEST_F(BoardProtocolTest, NothingIsWrittenBeforeTheRecordWasReadCompletelyFromThatBoard) {
+    struct Case {
+        const char* name;
+        int liveFailures;        // failed attempts of the live-state read (3 = it fails)
+        int configFailAt;        // attempt of the settings read that fails (-1 none)
+        bool liveWritten;
+        bool configWritten;
+    };
+    const Case cases[] = {
+        {"both read", 0, -1, true, true},
+        {"live state unread", 3, -1, false, true},
+        {"report 2 unread", 0, 0, true, false},
+        {"report 4 unread", 0, 1, true, false},
+        {"report 5 unread", 0, 2, true, false},
+        {"report 6 unread", 0, 3, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        board.SetDevice(nullptr);  // a new connection starts with nothing read
+        board.SetDevice(device);
+        backend.log.clear();
+        backend.FailNext(c.liveFailures);
+        board.ReadLiveState();
+        backend.log.clear();
+        if (c.configFailAt >= 0) backend.FailAttemptFromNow(c.configFailAt);
+        board.ReadDeviceConfig();
+        backend.log.clear();
+
+        EXPECT_EQ(board.WriteLiveState(false, false, true).sent(), c.liveWritten);
+        EXPECT_EQ(board.WriteDeviceConfig().sent(), c.configWritten);
+        std::size_t expected = (c.liveWritten ? 1 : 0) + (c.configWritten ? 4 : 0);
+        EXPECT_EQ(backend.log.size(), expected);
+    }
+
+    // Once read completely, a later failing poll (parts old, parts new) does not stop writes.
+    board.SetDevice(nullptr);
+    board.SetDevice(device);
+    ReadBothRecords();
+    backend.FailAttemptFromNow(1);
+    board.ReadDeviceConfig();
+    backend.log.clear();
+    EXPECT_EQ(board.WriteDeviceConfig().attempts, 4);
+
+    // Another board (or the same one plugged in again) has to be read again.
+    const std::string other = backend.Add(u"www.dravik.info", u"Quelvan2");
+    controller.NotifyDeviceChange();
+    HidDevice* second = controller.AcquireDevice(controller.DeviceCount() - 1);
+    ASSERT_NE(second, nullptr);
+    board.SetDevice(second);
+    backend.log.clear();
+    EXPECT_FALSE(board.WriteLiveState(true, false, false).sent());
+    EXPECT_FALSE(board.WriteDeviceConfig().sent());
+    EXPECT_TRUE(backend.log.empty());
+    EXPECT_FALSE(board.LiveStateRead());
+    EXPECT_FALSE(board.DeviceConfigRead());
 }
 
 TEST_F(BoardProtocolTest, ScheduleEntryTransfers) {

@@ -60,6 +60,8 @@ public:
     void FailNext(int count) { failures_ += count; }
     // The attempt with this 0-based number (counted over all attempts) fails.
     void FailAttempt(int n) { failAt_.push_back(n); }
+    // The k-th attempt from now on (0: the next one) fails.
+    void FailAttemptFromNow(int k) { failAt_.push_back(attempts_ + k); }
 
     std::vector<FakeTransfer> log;
     int enumerations = 0;

@@ -164,6 +164,7 @@ TEST_F(BoardReports, EepromKeepsWhatWasStoredAcrossPowerCycles) {
 
     // Stored: settings and table come back; later RAM changes do not.
     ASSERT_NE(bench.Rescan(kBoardProduct), nullptr);
+    ASSERT_TRUE(bench.protocol.ReadDeviceConfig().ok);
     bench.protocol.config.Mode = 0;
     bench.protocol.config.FanLow = 7;
     ASSERT_TRUE(bench.protocol.WriteDeviceConfig().ok);

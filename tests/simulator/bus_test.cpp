@@ -116,6 +116,8 @@ TEST(Bus, InjectedFailuresAreLoggedAndCounted) {
     bench.Board().SetFrozen(true);
     bench.Acquire(kBoardProduct);
     SimulatedHidBackend& backend = *bench.backend;
+    ASSERT_TRUE(bench.protocol.ReadLiveState().ok);
+    ASSERT_TRUE(bench.protocol.ReadDeviceConfig().ok);
 
     struct Case {
         bool isSet;
