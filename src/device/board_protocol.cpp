@@ -10,6 +10,7 @@ namespace quelvan {
 
 void BoardProtocol::SetDevice(HidDevice* device) {
     if (device != device_) {
+        ++generation_;
         liveRead_ = false;
         configPartsRead_ = 0;
     }

@@ -39,6 +39,9 @@ public:
     // the write operations send nothing (and report no attempt).
     bool LiveStateRead() const { return liveRead_; }
     bool DeviceConfigRead() const { return configPartsRead_ == kAllConfigParts; }
+    // Changes whenever another device (or none) is set, so that data read from one board
+    // can be told from data of the next, even if the next one's object has the same address.
+    std::uint64_t DeviceGeneration() const { return generation_; }
 
     // The program's one copy of each record.
     LiveState live;
@@ -68,6 +71,7 @@ private:
 
     const Clock& clock_;
     HidDevice* device_ = nullptr;
+    std::uint64_t generation_ = 0;
     bool liveRead_ = false;
     unsigned configPartsRead_ = 0;  // one bit per report 2, 4, 5, 6 read from device_
 };

@@ -249,7 +249,11 @@ TEST_F(BoardProtocolTest, NothingIsWrittenBeforeTheRecordWasReadCompletelyFromTh
     controller.NotifyDeviceChange();
     HidDevice* second = controller.AcquireDevice(controller.DeviceCount() - 1);
     ASSERT_NE(second, nullptr);
+    const std::uint64_t generation = board.DeviceGeneration();
     board.SetDevice(second);
+    EXPECT_NE(board.DeviceGeneration(), generation);
+    board.SetDevice(second);
+    EXPECT_EQ(board.DeviceGeneration(), generation + 1);
     backend.log.clear();
     EXPECT_FALSE(board.WriteLiveState(true, false, false).sent());
     EXPECT_FALSE(board.WriteDeviceConfig().sent());
