@@ -47,7 +47,9 @@ bool SerialIsLanguageList(const std::u16string& serial, const std::u16string& la
 
 HidDevice::HidDevice(HidDeviceController& owner, HidInterfaceInfo info) : owner_(owner), info_(std::move(info)) {}
 
-HidDevice::~HidDevice() { Close(); }
+HidDevice::~HidDevice() {
+    Close();
+}
 
 void HidDevice::Close() {
     handle_.reset();
@@ -56,7 +58,10 @@ void HidDevice::Close() {
 
 bool HidDevice::OpenIfNeeded() {
     if (!Accessible()) return false;
-    if (handle_) return true;
+    if (handle_ && readWrite_) return true;
+    // A query-only handle is opened again for every transfer, so that access granted later
+    // (a udev rule, a changed group) takes effect without unplugging the board.
+    handle_.reset();
     HidOpenResult result = owner_.backend_.Open(info_);
     lastOpenError_ = result.readWrite ? 0 : result.error;
     if (!result.handle) return false;
@@ -71,9 +76,13 @@ std::u16string HidDevice::ReadCachedString(HidString which, std::u16string& cach
     return cache;
 }
 
-std::u16string HidDevice::ManufacturerString() { return ReadCachedString(HidString::Manufacturer, manufacturer_); }
+std::u16string HidDevice::ManufacturerString() {
+    return ReadCachedString(HidString::Manufacturer, manufacturer_);
+}
 
-std::u16string HidDevice::ProductString() { return ReadCachedString(HidString::Product, product_); }
+std::u16string HidDevice::ProductString() {
+    return ReadCachedString(HidString::Product, product_);
+}
 
 std::u16string HidDevice::SerialNumberString() {
     if (!serial_.empty() || !Accessible()) return serial_;
@@ -188,8 +197,9 @@ void HidDeviceController::Scan(bool initial) {
     for (std::size_t i = devices_.size(); i-- > 0;) {
         HidDevice& old = *devices_[i];
         if (!old.PluggedIn()) continue;
-        const bool stillThere = std::any_of(present.begin(), present.end(),
-                                            [&](const HidInterfaceInfo& p) { return p.identity == old.DeviceInstance(); });
+        const bool stillThere = std::any_of(present.begin(), present.end(), [&](const HidInterfaceInfo& p) {
+            return p.identity == old.DeviceInstance();
+        });
         if (stillThere) continue;
         old.Close();
         old.pluggedIn_ = false;

@@ -182,6 +182,11 @@ void TfrmQuelvan::CreateTimers() {
     tmrVisualize_ = new QTimer(this);
     tmrVisualize_->setObjectName("tmrVisualize");
     tmrVisualize_->setInterval(25);
+    // A board whose first reads fail is tried again until it answers or leaves.
+    connectRetry_ = new QTimer(this);
+    connectRetry_->setObjectName("tmrConnectRetry");
+    connectRetry_->setInterval(1000);
+    connect(connectRetry_, &QTimer::timeout, this, &TfrmQuelvan::RetryBoardConnection);
 }
 
 void TfrmQuelvan::ScaleAndPlace() {
@@ -281,6 +286,7 @@ void TfrmQuelvan::closeEvent(QCloseEvent* event) {
 
 void TfrmQuelvan::FormClose() {
     tmrQuelvan_->stop();
+    connectRetry_->stop();
     // Both slots are released even when the first release fails, so the window always closes.
     try {
         if (HidDevice* device = BootloaderDevice()) {

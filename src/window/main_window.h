@@ -77,6 +77,10 @@ public:
     double Ppi() const { return ppi_; }
     QTimer& StatusTimer() { return *tmrQuelvan_; }
     QTimer& VisualizeTimer() { return *tmrVisualize_; }
+    // Runs while a held board has not answered the connection's reads yet.
+    QTimer& ConnectRetryTimer() { return *connectRetry_; }
+    // One retry of a held board's connection, as the retry timer runs it.
+    void RetryBoardConnection();
 
     PageHooks hooks;
     // The file-open and file-save dialogs' settings (title, filter, suffix, folder).
@@ -99,7 +103,9 @@ private:
     void DeliverNotifications();
     void FormClose();
 
+    void TryConnectBoard();
     void ConnectBoard(int version);
+    void ConnectionFailed(const QString& message);
     void BootloaderFound(int index, const QString& extension);
     void LoadFromDevice();
     void ShowDeviceConfig();
@@ -128,6 +134,10 @@ private:
     QTimer* tmrQuelvan_ = nullptr;
     QTimer* tmrVisualize_ = nullptr;
     QTimer* rescanTimer_ = nullptr;
+    QTimer* connectRetry_ = nullptr;
+    // The last connection failure reported, so that a board that stays silent is reported
+    // once and not at every retry.
+    QString connectFailure_;
     QSocketNotifier* changeNotifier_ = nullptr;
     ChannelControl* channels_ = nullptr;
 };

@@ -1,8 +1,9 @@
 #include "device/board_protocol.h"
-#include "device/hid_device_controller.h"
-#include "fake_backend.h"
 
 #include <gtest/gtest.h>
+
+#include "device/hid_device_controller.h"
+#include "fake_backend.h"
 
 namespace quelvan {
 namespace {
@@ -150,7 +151,7 @@ TEST_F(BoardProtocolTest, ReadDeviceConfigStopsAtFirstFailureLeavingLaterPartsOl
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.attempts, 3);
     EXPECT_EQ(backend.log.size(), 3u);
-    EXPECT_EQ(board.config.Mode, 3);        // part 1 new
+    EXPECT_EQ(board.config.Mode, 3);         // part 1 new
     EXPECT_EQ(board.config.RC5.Up, 0x0605);  // part 2 new: bytes 4+1, 4+2
     EXPECT_EQ(board.config.FanMode, 99);     // parts 3 and 4 old
     EXPECT_EQ(board.config.CloudAlpha, 1234);
@@ -204,18 +205,15 @@ TEST_F(BoardProtocolTest, WriteDeviceConfigSendsAllFourPartsEvenWhenOneFails) {
 TEST_F(BoardProtocolTest, NothingIsWrittenBeforeTheRecordWasReadCompletelyFromThatBoard) {
     struct Case {
         const char* name;
-        int liveFailures;        // failed attempts of the live-state read (3 = it fails)
-        int configFailAt;        // attempt of the settings read that fails (-1 none)
+        int liveFailures;  // failed attempts of the live-state read (3 = it fails)
+        int configFailAt;  // attempt of the settings read that fails (-1 none)
         bool liveWritten;
         bool configWritten;
     };
     const Case cases[] = {
-        {"both read", 0, -1, true, true},
-        {"live state unread", 3, -1, false, true},
-        {"report 2 unread", 0, 0, true, false},
-        {"report 4 unread", 0, 1, true, false},
-        {"report 5 unread", 0, 2, true, false},
-        {"report 6 unread", 0, 3, true, false},
+        {"both read", 0, -1, true, true},       {"live state unread", 3, -1, false, true},
+        {"report 2 unread", 0, 0, true, false}, {"report 4 unread", 0, 1, true, false},
+        {"report 5 unread", 0, 2, true, false}, {"report 6 unread", 0, 3, true, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

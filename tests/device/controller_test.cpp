@@ -1,8 +1,8 @@
+#include <gtest/gtest.h>
+
 #include "device/hid_device_controller.h"
 #include "device/transfer_trace.h"
 #include "fake_backend.h"
-
-#include <gtest/gtest.h>
 
 namespace quelvan {
 namespace {
@@ -35,7 +35,7 @@ TEST_F(ControllerTest, InitialNotificationRaisesDeviceChangeEvenWithoutDevices) 
     EXPECT_EQ(changes, 1);
     EXPECT_EQ(controller.DeviceCount(), 0);
     EXPECT_FALSE(controller.ProcessNotifications());  // posted once only
-    Change();                                          // a non-HID change: scan, no event
+    Change();                                         // a non-HID change: scan, no event
     EXPECT_EQ(backend.enumerations, 2);
     EXPECT_EQ(changes, 1);
 }
@@ -173,12 +173,12 @@ TEST_F(ControllerTest, SerialNumberEqualToTheLanguageListIsEmpty) {
         std::optional<std::u16string> languages;
         std::u16string expected;
     } cases[] = {
-        {u"ABC123", std::nullopt, u"ABC123"},         // platform cannot read the list
+        {u"ABC123", std::nullopt, u"ABC123"},  // platform cannot read the list
         {u"ABC123", u"\x0409", u"ABC123"},
-        {u"\x0409", u"\x0409", u""},                  // the device answered with its language list
-        {u"\x0409xyz", u"\x0409", u""},               // equal in the first L characters
-        {u"\x0407", u"\x0409\x0407", u"\x0407"},      // differs within L = 2
-        {u"ABC", u"", u""},                           // L = 0
+        {u"\x0409", u"\x0409", u""},              // the device answered with its language list
+        {u"\x0409xyz", u"\x0409", u""},           // equal in the first L characters
+        {u"\x0407", u"\x0409\x0407", u"\x0407"},  // differs within L = 2
+        {u"ABC", u"", u""},                       // L = 0
     };
     for (const auto& c : cases) {
         FakeBackend b;
@@ -205,6 +205,15 @@ TEST_F(ControllerTest, QueryOnlyHandleFailsTransfersAndReportsTheOpenError) {
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_FALSE(seen[0].ok);
     EXPECT_EQ(FormatTransfer(seen[0]), "set 1 3 fail 01 02 03");
+
+    // Access granted later (a udev rule) works at the next transfer, without re-plugging;
+    // the read-write handle then stays open.
+    const int opens = backend.opens;
+    backend.Get(id).readWrite = true;
+    EXPECT_TRUE(d->WriteFeature(buffer, 3));
+    EXPECT_EQ(d->LastOpenError(), 0);
+    EXPECT_TRUE(d->WriteFeature(buffer, 3));
+    EXPECT_EQ(backend.opens, opens + 1);
 }
 
 TEST_F(ControllerTest, TraceLineShowsTheWholeBufferInLowerCaseHex) {

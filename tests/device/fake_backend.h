@@ -2,8 +2,6 @@
 // A scripted HID backend for the core tests: devices appear and disappear on command,
 // every transfer attempt is logged with its bytes, and failures can be queued.
 
-#include "device/hid_backend.h"
-
 #include <algorithm>
 #include <cstdint>
 #include <deque>
@@ -13,6 +11,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "device/hid_backend.h"
 
 namespace quelvan::testing {
 
@@ -83,9 +83,12 @@ public:
         Device* d = Find(info.identity);
         if (!d) return std::nullopt;
         switch (which) {
-            case HidString::Manufacturer: return d->manufacturer;
-            case HidString::Product: return d->product;
-            case HidString::SerialNumber: return d->serial;
+            case HidString::Manufacturer:
+                return d->manufacturer;
+            case HidString::Product:
+                return d->product;
+            case HidString::SerialNumber:
+                return d->serial;
         }
         return std::nullopt;
     }

@@ -1,9 +1,10 @@
-#include "device/clock.h"
 #include "device/records.h"
 
 #include <gtest/gtest.h>
 
 #include <numeric>
+
+#include "device/clock.h"
 
 namespace quelvan {
 namespace {
@@ -103,8 +104,8 @@ TEST(ScheduleEntryCodec, HourMinuteThenTwelvePercentages) {
 }
 
 TEST(ClockTick, MillisecondsInFortiethsRoundedHalfToEven) {
-    const std::pair<int, int> cases[] = {{0, 0}, {19, 0}, {20, 0}, {21, 1}, {60, 2}, {100, 2},
-                                         {140, 4}, {500, 12}, {980, 24}, {999, 25}};
+    const std::pair<int, int> cases[] = {{0, 0},   {19, 0},  {20, 0},   {21, 1},   {60, 2},
+                                         {100, 2}, {140, 4}, {500, 12}, {980, 24}, {999, 25}};
     for (auto [ms, tick] : cases) EXPECT_EQ(ClockTickFromMilliseconds(ms), tick) << ms << " ms";
 }
 

@@ -2,11 +2,13 @@
 // its transfers, other firmware versions, foreign devices, unplugging and re-plugging,
 // and the bootloader with its file dialog.
 
-#include "window_test_main.h"
 #include <QLocale>
 #include <QMenu>
+#include <cerrno>
 
+#include "window/channel_control.h"
 #include "window_fixture.h"
+#include "window_test_main.h"
 
 using namespace quelvan;
 using quelvan::test::Bytes;
@@ -128,6 +130,84 @@ private slots:
             QVERIFY2(!f.Enabled(name), name);
         QVERIFY(FlashItemOnOpen(f));
         QCOMPARE(f.CurrentPage(), f.Page("tsMessages"));
+    }
+
+    // A board whose first reads fail is neither called old firmware nor connected with
+    // records it never sent: it is reported, kept with disabled controls, and tried again
+    // every second and at every device change until it answers.
+    void connectionFailuresAreReportedAndRetried_data() {
+        QTest::addColumn<int>("failedReport");  // report whose gets fail once in full
+        QTest::addColumn<int>("openError");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("retryByDeviceChange");
+        const QString silent = "Quelvan 2.x erkannt, antwortet aber nicht. Neuer Versuch jede Sekunde...";
+        const QString settings =
+            "Quelvan 2.x erkannt, aber die Einstellungen konnten nicht gelesen werden. Neuer Versuch jede Sekunde...";
+        QTest::newRow("live state, by timer") << 1 << 0 << silent << false;
+        QTest::newRow("live state, by device change") << 1 << 0 << silent << true;
+        QTest::newRow("no permission")
+            << 0 << EACCES
+            << "Quelvan 2.x erkannt, aber der Zugriff auf die Platine ist nicht erlaubt. Bitte die udev-Regel "
+               "dist/linux/70-quelvan.rules installieren (siehe docs/udev.md) und die Platine neu anstecken."
+            << false;
+        for (int id : {2, 4, 5, 6})
+            QTest::newRow(qPrintable(QString("settings report %1").arg(id))) << id << 0 << settings << false;
+    }
+    void connectionFailuresAreReportedAndRetried() {
+        QFETCH(int, failedReport);
+        QFETCH(int, openError);
+        QFETCH(QString, message);
+        QFETCH(bool, retryByDeviceChange);
+        WindowFixture f;
+        const DeviceConfig original = f.backend.Board().Config();
+        // The live state is read with three attempts, each part of the settings with one.
+        const int attempts = failedReport == report::kLiveState ? 3 : 1;
+        if (failedReport) f.backend.FailNext(false, static_cast<std::uint8_t>(failedReport), attempts);
+        f.backend.SetOpenError(openError);
+        f.Discover();
+
+        QCOMPARE(f.Panel(0), message);
+        QCOMPARE(f.LogTexts().filter("erkannt").size(), 1);
+        QVERIFY(f.window->BoardDevice());
+        QVERIFY(!f.window->StatusTimer().isActive());
+        QVERIFY(f.window->ConnectRetryTimer().isActive());
+        QVERIFY(!f.Enabled("mnuAllOn"));
+        QVERIFY(!f.Enabled("trb0"));
+        // Even a command that reaches the window sends nothing built from unread settings.
+        f.window->Channels().mnuAllOnClick();
+        for (int id : {2, 4, 5, 6}) QVERIFY(f.Sets("board", static_cast<std::uint8_t>(id)).empty());
+        QCOMPARE(f.backend.Board().Config(), original);
+
+        // Still failing: tried again, reported once.
+        if (openError == 0) f.backend.FailNext(false, static_cast<std::uint8_t>(failedReport), attempts);
+        f.window->RetryBoardConnection();
+        QCOMPARE(f.LogTexts().filter("erkannt").size(), 1);
+        QVERIFY(f.window->ConnectRetryTimer().isActive());
+
+        // Once the board answers, the whole sequence runs.
+        f.backend.SetOpenError(0);
+        if (retryByDeviceChange) {
+            f.backend.AddForeignDevice(sim::ForeignDevice{});
+            f.Discover();
+        } else {
+            f.window->RetryBoardConnection();
+        }
+        QCOMPARE(f.Panel(0), QStringLiteral("Quelvan 2.x.4 erkannt"));
+        QVERIFY(f.window->StatusTimer().isActive());
+        QVERIFY(!f.window->ConnectRetryTimer().isActive());
+        QVERIFY(f.Enabled("mnuAllOn"));
+    }
+
+    void pendingBoardThatLeavesStopsTheRetries() {
+        WindowFixture f;
+        f.backend.FailNext(false, report::kLiveState, 3);
+        f.Discover();
+        QVERIFY(f.window->ConnectRetryTimer().isActive());
+        f.backend.Unplug();
+        f.Discover();
+        QVERIFY(!f.window->BoardDevice());
+        QVERIFY(!f.window->ConnectRetryTimer().isActive());
+        QCOMPARE(f.Panel(0), QStringLiteral("Quelvan 2.x entfernt"));
     }
 
     void foreignDeviceIsOnlyLogged() {
