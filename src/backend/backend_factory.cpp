@@ -15,6 +15,7 @@ std::unique_ptr<HidBackend> MakeBackend(const BackendOptions& options, const Clo
             if (error) *error = message.empty() ? "cannot use the state file " + options.stateFile : message;
             return nullptr;
         }
+        if (options.holdStateFile) simulated->HoldStateLock(true);
     }
     return simulated;
 }

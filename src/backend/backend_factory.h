@@ -1,11 +1,11 @@
 #pragma once
 // Chooses the HID backend at run time: the real hidraw/udev one, or the simulated board.
 
-#include "device/clock.h"
-#include "device/hid_backend.h"
-
 #include <memory>
 #include <string>
+
+#include "device/clock.h"
+#include "device/hid_backend.h"
 
 namespace quelvan {
 
@@ -13,6 +13,9 @@ struct BackendOptions {
     bool simulate = false;
     // With simulate: the board lives on in this file between runs (empty: in memory only).
     std::string stateFile;
+    // With a state file: hold its lock for the backend's whole life (a short command that
+    // must not interleave with other processes sharing the board).
+    bool holdStateFile = false;
 };
 
 // nullptr with a message in `error` when the backend cannot be set up.

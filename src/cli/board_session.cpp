@@ -111,10 +111,12 @@ Failure BoardSession::TransferFailure(const std::string& what, const TransferRes
                        "hint: install the udev rule dist/linux/70-quelvan.rules (see docs/udev.md), "
                        "then unplug and replug the board"};
     }
+    // The simulated board knows when its state file is the reason.
+    const std::string problem = controller_.Backend().Problem();
     return Failure{kExitTransferFailed,
                    "error: " + what + " failed after " + std::to_string(result.attempts) +
                        (result.attempts == 1 ? " attempt" : " attempts"),
-                   {}};
+                   problem.empty() ? std::string() : "hint: the simulated board cannot be used: " + problem};
 }
 
 std::vector<int> BoardSession::FailedReports(std::size_t firstTransfer) const {

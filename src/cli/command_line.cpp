@@ -1,6 +1,7 @@
 #include "cli/command_line.h"
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include "cli/command_values.h"
 
@@ -60,21 +61,36 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
 
     app.add_subcommand("save-eeprom", "Store the board's settings in its EEPROM");
 
+    // Under --json every failure, usage errors included, also prints one JSON object.
+    bool json = false;
+    for (int i = 1; i < argc; ++i)
+        if (std::string_view(argv[i]) == "--json") json = true;
+    auto usage = [&](const std::string& message) {
+        err << "error: " << message << "\n";
+        if (json) out << nlohmann::json{{"ok", false}, {"error", message}}.dump() << "\n";
+        return ParseOutcome{std::nullopt, kExitUsage};
+    };
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e, out, err);
-        return ParseOutcome{std::nullopt, code == 0 ? kExitOk : kExitUsage};
-    }
-
-    auto usage = [&](const std::string& message) {
-        err << "error: " << message << "\n";
+        if (e.get_exit_code() == 0) {
+            app.exit(e, out, err);  // --help
+            return ParseOutcome{std::nullopt, kExitOk};
+        }
+        app.exit(e, out, err);
+        if (json) out << nlohmann::json{{"ok", false}, {"error", e.what()}}.dump() << "\n";
         return ParseOutcome{std::nullopt, kExitUsage};
-    };
+    }
 
     // "--simulate" alone (or with an empty "=") keeps the board in memory for this run only;
     // the flag's value cannot tell a bare flag from "=true", so the file name comes from argv.
     request.simulate = simulateOption->count() > 0;
+    if (simulateOption->count() > 1) return usage("--simulate given more than once");
+    if (!request.traceFile.empty() || app.count("--trace") > 0) {
+        request.trace = true;
+        if (request.traceFile.empty()) return usage("--trace needs a file name");
+    }
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg.rfind("--simulate=", 0) == 0) request.stateFile = arg.substr(std::string_view("--simulate=").size());

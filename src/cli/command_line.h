@@ -20,7 +20,8 @@ enum class Command { List, Status, Set, Mode, Clock, SaveEEPROM };
 struct Request {
     bool simulate = false;
     std::string stateFile;  // with simulate: where the simulated board lives between calls
-    std::string traceFile;  // empty: no trace
+    bool trace = false;
+    std::string traceFile;
     bool json = false;
     Command command = Command::Status;
 

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "backend/backend_factory.h"
 #include "cli/board_session.h"
@@ -57,7 +58,8 @@ std::optional<Failure> SetChannels(BoardSession& session, const Request& request
         // "ALLES EIN"/"ALLES AUS": switch to "Manuell" first so the board's own program
         // does not override the values at once.
         board.config.Mode = 0;
-        failure = session.WriteDeviceConfig();
+        // Without "Manuell" the board's program would override the channels at once.
+        if (auto modeFailure = session.WriteDeviceConfig()) return modeFailure;
         board.live.ChannelValue.fill(*request.on ? kChannelFullOn : 0);
         sent["mode"] = 0;
         sent["channel"] = "all";
@@ -129,21 +131,40 @@ const char* CommandName(Command command) {
     return "";
 }
 
+// A trace that could not be written makes the command fail: the user asked for it.
+std::optional<Failure> TraceFailure(const Request& request, const TransferTraceFile* trace) {
+    if (!trace || trace->Error().empty()) return std::nullopt;
+    return Failure{
+        kExitTransferFailed, "error: cannot write the trace file " + request.traceFile + ": " + trace->Error(), {}};
+}
+
+// Opened before anything else, so that a command refused for its trace leaves nothing behind.
+std::unique_ptr<TransferTraceFile> OpenTrace(const Request& request, std::ostream& out, std::ostream& err,
+                                             int* exitCode) {
+    if (!request.trace) return nullptr;
+    auto trace = std::make_unique<TransferTraceFile>(request.traceFile);
+    if (trace->IsOpen()) return trace;
+    *exitCode =
+        Fail(Failure{kExitUsage, "error: cannot write the trace file " + request.traceFile + ": " + trace->Error(), {}},
+             request, out, err);
+    return nullptr;
+}
+
 }  // namespace
 
-int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, std::ostream& out, std::ostream& err) {
-    std::unique_ptr<TransferTraceFile> trace;
-    if (!request.traceFile.empty()) {
-        trace = std::make_unique<TransferTraceFile>(request.traceFile);
-        if (!trace->IsOpen()) {
-            err << "error: cannot write the trace file " << request.traceFile << "\n";
-            return kExitUsage;
-        }
+int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, std::ostream& out, std::ostream& err,
+               TransferTraceFile* trace) {
+    BoardSession session(backend, clock, trace);
+    if (request.command == Command::List) {
+        std::ostringstream listing;
+        ListDevices(session, request, listing);
+        if (auto failure = TraceFailure(request, trace)) return Fail(*failure, request, out, err);
+        out << listing.str();
+        return kExitOk;
     }
-    BoardSession session(backend, clock, trace.get());
-    if (request.command == Command::List) return ListDevices(session, request, out);
 
     if (auto failure = session.Connect()) return Fail(*failure, request, out, err);
+    if (auto failure = TraceFailure(request, trace)) return Fail(*failure, request, out, err);
     BoardProtocol& board = session.Protocol();
 
     if (request.command == Command::Status) {
@@ -173,6 +194,7 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
         case Command::Status:
             break;
     }
+    if (!failure) failure = TraceFailure(request, trace);
     if (failure) return Fail(*failure, request, out, err);
     if (request.json) {
         sent["ok"] = true;
@@ -185,20 +207,34 @@ int RunQuelvanctl(int argc, const char* const argv[], HidBackend& backend, const
                   std::ostream& err) {
     const ParseOutcome parsed = ParseCommandLine(argc, argv, out, err);
     if (!parsed.request) return parsed.exitCode;
-    return RunRequest(*parsed.request, backend, clock, out, err);
+    int exitCode = kExitOk;
+    const std::unique_ptr<TransferTraceFile> trace = OpenTrace(*parsed.request, out, err, &exitCode);
+    if (exitCode != kExitOk) return exitCode;
+    return RunRequest(*parsed.request, backend, clock, out, err, trace.get());
 }
 
 int RunQuelvanctl(int argc, const char* const argv[], const Clock& clock, std::ostream& out, std::ostream& err) {
     const ParseOutcome parsed = ParseCommandLine(argc, argv, out, err);
     if (!parsed.request) return parsed.exitCode;
+    const Request& request = *parsed.request;
+    int exitCode = kExitOk;
+    const std::unique_ptr<TransferTraceFile> trace = OpenTrace(request, out, err, &exitCode);
+    if (exitCode != kExitOk) return exitCode;
+
     std::string error;
-    std::unique_ptr<HidBackend> backend =
-        MakeBackend(BackendOptions{parsed.request->simulate, parsed.request->stateFile}, clock, &error);
+    BackendOptions options{request.simulate, request.stateFile};
+    // A command on a shared simulated board runs as one piece: another process's reads and
+    // writes wait until it has finished.
+    options.holdStateFile = !request.stateFile.empty();
+    std::unique_ptr<HidBackend> backend = MakeBackend(options, clock, &error);
     if (!backend) {
-        err << "error: " << (error.empty() ? "cannot access the HID devices" : error) << "\n";
-        return kExitNoBoard;
+        // A state file that cannot be used is a wrong argument; the real devices missing is not.
+        const int code = request.simulate ? kExitUsage : kExitNoBoard;
+        return Fail(
+            Failure{code, "error: " + (error.empty() ? std::string("cannot access the HID devices") : error), {}},
+            request, out, err);
     }
-    return RunRequest(*parsed.request, *backend, clock, out, err);
+    return RunRequest(request, *backend, clock, out, err, trace.get());
 }
 
 }  // namespace quelvan::cli

@@ -7,6 +7,7 @@
 #include "cli/command_line.h"
 #include "device/clock.h"
 #include "device/hid_backend.h"
+#include "device/transfer_trace.h"
 
 namespace quelvan::cli {
 
@@ -18,7 +19,8 @@ int RunQuelvanctl(int argc, const char* const argv[], const Clock& clock, std::o
 int RunQuelvanctl(int argc, const char* const argv[], HidBackend& backend, const Clock& clock, std::ostream& out,
                   std::ostream& err);
 
-// Runs one parsed request on a backend.
-int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, std::ostream& out, std::ostream& err);
+// Runs one parsed request on a backend; `trace` (may be null) receives every transfer.
+int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, std::ostream& out, std::ostream& err,
+               TransferTraceFile* trace = nullptr);
 
 }  // namespace quelvan::cli

@@ -1,10 +1,10 @@
 #include "device/board_protocol.h"
 
-#include "device/hid_device_controller.h"
-
 #include <algorithm>
 #include <array>
 #include <span>
+
+#include "device/hid_device_controller.h"
 
 namespace quelvan {
 
@@ -137,9 +137,8 @@ std::optional<std::pair<std::uint8_t, ScheduleEntry>> BoardProtocol::ReadSchedul
     const TransferResult r = Get(buffer.data(), buffer.size(), 1);
     if (result) *result = r;
     if (!r.ok) return std::nullopt;
-    return std::make_pair(
-        buffer[1], ScheduleEntry::Decode(std::span<const std::uint8_t, ScheduleEntry::kSize>(buffer.data() + 2,
-                                                                                              ScheduleEntry::kSize)));
+    return std::make_pair(buffer[1], ScheduleEntry::Decode(std::span<const std::uint8_t, ScheduleEntry::kSize>(
+                                         buffer.data() + 2, ScheduleEntry::kSize)));
 }
 
 TransferResult BoardProtocol::WriteScheduleEntry(std::uint8_t index, const ScheduleEntry& entry) {
@@ -160,9 +159,13 @@ TransferResult BoardProtocol::SendCommand(std::uint8_t command) {
     return Set(buffer.data(), buffer.size(), kWriteAttempts);
 }
 
-TransferResult BoardProtocol::SaveEEPROM() { return SendCommand(report::kCommandSaveEEPROM); }
+TransferResult BoardProtocol::SaveEEPROM() {
+    return SendCommand(report::kCommandSaveEEPROM);
+}
 
-TransferResult BoardProtocol::EnterBootloader() { return SendCommand(report::kCommandEnterBootloader); }
+TransferResult BoardProtocol::EnterBootloader() {
+    return SendCommand(report::kCommandEnterBootloader);
+}
 
 void BoardProtocol::SetClockFromComputer() {
     const LocalDateTime now = clock_.Now();

@@ -5,12 +5,12 @@
 // The window ignores the results (a failed transfer is simply dropped and the next poll
 // brings the records back in line); the command-line tool uses them to say what failed.
 
-#include "device/clock.h"
-#include "device/records.h"
-
 #include <cstdint>
 #include <optional>
 #include <utility>
+
+#include "device/clock.h"
+#include "device/records.h"
 
 namespace quelvan {
 

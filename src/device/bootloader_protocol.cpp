@@ -1,9 +1,9 @@
 #include "device/bootloader_protocol.h"
 
+#include <algorithm>
+
 #include "device/byte_codec.h"
 #include "device/hid_device_controller.h"
-
-#include <algorithm>
 
 namespace quelvan {
 
@@ -32,7 +32,8 @@ bool BootloaderProtocol::LeaveBootloader() {
     return device_->WriteFeature(buffer.data(), buffer.size());
 }
 
-bool BootloaderProtocol::WriteBlock(std::uint32_t address, std::span<const std::uint8_t, bootloader::kBlockSize> bytes) {
+bool BootloaderProtocol::WriteBlock(std::uint32_t address,
+                                    std::span<const std::uint8_t, bootloader::kBlockSize> bytes) {
     if (!device_) return false;
     std::array<std::uint8_t, bootloader::kBlockLength> buffer{};
     buffer[0] = bootloader::kBlockReport;

@@ -1,17 +1,16 @@
 #include "device/clock.h"
 
-#include "device/numeric.h"
-
 #include <chrono>
 #include <ctime>
+
+#include "device/numeric.h"
 
 namespace quelvan {
 
 LocalDateTime SystemClock::Now() const {
     const auto now = std::chrono::system_clock::now();
     const std::time_t secs = std::chrono::system_clock::to_time_t(now);
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
     std::tm tm{};
     localtime_r(&secs, &tm);
     LocalDateTime t;

@@ -34,8 +34,8 @@ public:
 
 struct HidOpenResult {
     std::unique_ptr<HidHandle> handle;  // null when the device could not be opened at all
-    bool readWrite = false;              // false: a query-only fallback handle
-    int error = 0;                       // errno of the read-write attempt when it failed
+    bool readWrite = false;             // false: a query-only fallback handle
+    int error = 0;                      // errno of the read-write attempt when it failed
 };
 
 class HidBackend {
@@ -62,6 +62,10 @@ public:
     virtual bool TakeChange() = 0;
     // Where ChangeFd() is -1, how often the owner should rescan instead (milliseconds).
     virtual int RescanIntervalMs() const { return 0; }
+
+    // Why transfers fail at the moment, where the backend itself knows a reason that no
+    // device would report (the simulated board's state file cannot be used); empty otherwise.
+    virtual std::string Problem() const { return {}; }
 };
 
 }  // namespace quelvan

@@ -2,14 +2,14 @@
 // Keeps the list of present HID interfaces, notices arrivals and removals, offers each
 // device to the application, and hands devices out for exclusive use.
 
-#include "device/hid_backend.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "device/hid_backend.h"
 
 namespace quelvan {
 
@@ -112,6 +112,7 @@ public:
     bool InChange() const { return inChange_; }
 
     HidBackend& Backend() { return backend_; }
+    const HidBackend& Backend() const { return backend_; }
 
 private:
     friend class HidDevice;

@@ -43,13 +43,52 @@ std::string HexId(unsigned id) {
     return buffer;
 }
 
+namespace {
+
+// Characters a device could use to move the cursor, start a new line, or reorder what is
+// shown, and so forge lines in a terminal or the message log.
+bool Unprintable(char32_t c) {
+    return c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F) || c == 0x200E || c == 0x200F ||
+           (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
+}
+
+// A device string between double quotes: backslash and quote escaped, unprintable
+// characters as \xHH (below 0x100) or \uHHHH, everything else as it is.
+std::string QuotedDeviceString(std::string_view utf8) {
+    const std::u16string text = FromUtf8(utf8);
+    std::string out = "\"";
+    std::size_t plainFrom = 0;
+    auto flushPlain = [&](std::size_t upTo) {
+        if (upTo > plainFrom) out += ToUtf8(std::u16string_view(text).substr(plainFrom, upTo - plainFrom));
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        char escape[8] = {};
+        if (c == u'\\' || c == u'"') {
+            escape[0] = '\\';
+            escape[1] = static_cast<char>(c);
+        } else if (Unprintable(c)) {
+            std::snprintf(escape, sizeof escape, c < 0x100 ? "\\x%02x" : "\\u%04x", static_cast<unsigned>(c));
+        } else {
+            continue;
+        }
+        flushPlain(i);
+        out += escape;
+        plainFrom = i + 1;
+    }
+    flushPlain(text.size());
+    out += '"';
+    return out;
+}
+
+}  // namespace
+
 std::string DeviceLine(int index, unsigned vendorId, unsigned productId, std::string_view manufacturer,
                        std::string_view product, std::string_view serial) {
     std::string line = "HID " + std::to_string(index) + ": " + HexId(vendorId) + ':' + HexId(productId);
     for (std::string_view text : {manufacturer, product, serial}) {
-        line += " \"";
-        line += text;
-        line += '"';
+        line += ' ';
+        line += QuotedDeviceString(text);
     }
     return line;
 }

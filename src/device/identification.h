@@ -35,7 +35,9 @@ const char* FirmwareExtension(DeviceRole role);
 std::string HexId(unsigned id);
 
 // How a listed device is shown: HID 2: 0ABC:0012 "manufacturer" "product" "serial"
-// (the strings in UTF-8).
+// (the strings in UTF-8). A device's strings cannot break the line or forge another one:
+// backslash and quote are escaped, control, line-separator and direction characters are
+// shown as \x1b or \u202e.
 std::string DeviceLine(int index, unsigned vendorId, unsigned productId, std::string_view manufacturer,
                        std::string_view product, std::string_view serial);
 

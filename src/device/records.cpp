@@ -1,8 +1,8 @@
 #include "device/records.h"
 
-#include "device/byte_codec.h"
-
 #include <cassert>
+
+#include "device/byte_codec.h"
 
 namespace quelvan {
 
@@ -101,8 +101,7 @@ void DeviceConfig::DecodePart1(std::span<const std::uint8_t, kPart1Size> bytes) 
 std::array<std::uint8_t, DeviceConfig::kPart2Size> DeviceConfig::EncodePart2() const {
     std::array<std::uint8_t, kPart2Size> out{};
     ByteWriter w(out);
-    for (auto v : {RC5.Up, RC5.Down, RC5.Left, RC5.Right, RC5.Previous, RC5.Next, RC5.Settings, RC5.Step})
-        w.u16(v);
+    for (auto v : {RC5.Up, RC5.Down, RC5.Left, RC5.Right, RC5.Previous, RC5.Next, RC5.Settings, RC5.Step}) w.u16(v);
     assert(w.position() == kPart2Size);
     return out;
 }

@@ -131,12 +131,12 @@ constexpr std::uint8_t kConfigPart2 = 4;
 constexpr std::uint8_t kConfigPart3 = 5;
 constexpr std::uint8_t kConfigPart4 = 6;
 
-constexpr std::size_t kLiveStateLength = 1 + LiveState::kSize;                // 42
-constexpr std::size_t kConfigPart1Length = 1 + DeviceConfig::kPart1Size;      // 28
-constexpr std::size_t kConfigPart2Length = 1 + DeviceConfig::kPart2Size;      // 17
-constexpr std::size_t kConfigPart3Length = 1 + DeviceConfig::kPart3Size;      // 29
-constexpr std::size_t kConfigPart4Length = 1 + DeviceConfig::kPart4Size;      // 25
-constexpr std::size_t kScheduleLength = 2 + ScheduleEntry::kSize;             // 16
+constexpr std::size_t kLiveStateLength = 1 + LiveState::kSize;            // 42
+constexpr std::size_t kConfigPart1Length = 1 + DeviceConfig::kPart1Size;  // 28
+constexpr std::size_t kConfigPart2Length = 1 + DeviceConfig::kPart2Size;  // 17
+constexpr std::size_t kConfigPart3Length = 1 + DeviceConfig::kPart3Size;  // 29
+constexpr std::size_t kConfigPart4Length = 1 + DeviceConfig::kPart4Size;  // 25
+constexpr std::size_t kScheduleLength = 2 + ScheduleEntry::kSize;         // 16
 constexpr std::size_t kCommandLength = 28;
 
 // Entry indices of report 3 that are commands rather than rows.

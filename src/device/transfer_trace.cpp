@@ -1,5 +1,8 @@
 #include "device/transfer_trace.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace quelvan {
 
 std::string FormatTransfer(const TransferRecord& record) {
@@ -17,17 +20,25 @@ std::string FormatTransfer(const TransferRecord& record) {
     return line;
 }
 
-TransferTraceFile::TransferTraceFile(const std::string& path) : file_(std::fopen(path.c_str(), "w")) {}
+TransferTraceFile::TransferTraceFile(const std::string& path) {
+    if (path.empty()) {
+        error_ = "no file name given";
+        return;
+    }
+    file_ = std::fopen(path.c_str(), "w");
+    if (!file_) error_ = std::strerror(errno);
+}
 
 TransferTraceFile::~TransferTraceFile() {
     if (file_) std::fclose(file_);
 }
 
 void TransferTraceFile::Write(const TransferRecord& record) {
-    if (!file_) return;
+    if (!file_ || !error_.empty()) return;
     const std::string line = FormatTransfer(record) + '\n';
-    std::fwrite(line.data(), 1, line.size(), file_);
-    std::fflush(file_);
+    errno = 0;
+    if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() || std::fflush(file_) != 0)
+        error_ = errno != 0 ? std::strerror(errno) : "write error";
 }
 
 }  // namespace quelvan

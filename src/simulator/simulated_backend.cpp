@@ -1,10 +1,14 @@
 #include "simulator/simulated_backend.h"
 
+#include <fcntl.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <map>
 #include <random>
 #include <thread>
@@ -85,6 +89,7 @@ struct SimulatedHidBackend::Impl final : TransferSink {
     }
     ~Impl() override {
         if (eventFd >= 0) ::close(eventFd);
+        if (lockFd >= 0) ::close(lockFd);
     }
 
     BoardModel board;
@@ -100,6 +105,16 @@ struct SimulatedHidBackend::Impl final : TransferSink {
     // The file as this backend last wrote or read it. Another process's write shows as a
     // different text; file times are too coarse to tell two quick writes apart.
     std::string stateText;
+    // Why the state file cannot be used right now (broken by someone else, not writable).
+    // Meanwhile transfers fail and the file is left as it is.
+    std::string stateProblem;
+    // Several processes share the file: each use of it is one read-modify-write under an
+    // advisory lock on a file beside it (the state file itself is replaced by renames).
+    int lockFd = -1;
+    int lockDepth = 0;
+    bool holdingLock = false;
+    FaultPlan faults;
+    std::int64_t attempts = 0;  // transfer attempts since the fault plan was taken
     std::shared_ptr<TransferSink*> self = std::make_shared<TransferSink*>(this);
 
     void Signal() const {
@@ -135,20 +150,44 @@ struct SimulatedHidBackend::Impl final : TransferSink {
         transfers.push_back({TargetName(target), isSet, std::move(bytes), ok});
     }
 
+    void Lock() {
+        if (lockFd < 0 || lockDepth++ > 0) return;
+        while (::flock(lockFd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    void Unlock() {
+        if (lockFd < 0 || --lockDepth > 0) return;
+        ::flock(lockFd, LOCK_UN);
+    }
+
+    bool PlannedFailure() {
+        ++attempts;
+        if (faults.unplugBeforeAttempt && *faults.unplugBeforeAttempt == attempts) board.SetOnBus(false);
+        return std::find(faults.failAttempts.begin(), faults.failAttempts.end(), attempts) != faults.failAttempts.end();
+    }
+
     bool Transfer(const std::string& identity, Target target, bool readWrite, bool isSet, std::uint8_t* buffer,
                   std::size_t length) override {
+        const FileLock lock(*this);
         ReloadIfChanged();
+        const bool planned = PlannedFailure();
         board.Sync();
         if (latency.count() > 0) std::this_thread::sleep_for(latency);
         std::vector<std::uint8_t> asked(buffer, buffer + length);
+        // A set that cannot be kept in the state file does not happen.
+        std::optional<BoardData> before;
+        if (isSet && !statePath.empty()) before = board.Data();
         bool ok = false;
-        // A stale handle (its interface left the bus), a query-only handle and a foreign
-        // device all fail; injected failures reach the board not at all.
-        if (target != Target::Foreign && readWrite && length > 0 && BoardPresent(identity) &&
-            !InjectedFailure(isSet, buffer[0]))
+        // A stale handle (its interface left the bus), a query-only handle, a foreign device
+        // and an unusable state file all fail; injected failures reach the board not at all.
+        if (target != Target::Foreign && readWrite && length > 0 && BoardPresent(identity) && stateProblem.empty() &&
+            !planned && !InjectedFailure(isSet, buffer[0]))
             ok = isSet ? board.Set(buffer, length) : board.Get(buffer, length);
+        if (before && ok && !Save()) {
+            board.Data() = std::move(*before);
+            ok = false;
+        }
         Log(target, isSet, (isSet || !ok) ? std::move(asked) : std::vector<std::uint8_t>(buffer, buffer + length), ok);
-        if (isSet) Save();
         return ok;
     }
 
@@ -171,7 +210,7 @@ struct SimulatedHidBackend::Impl final : TransferSink {
     // ---- persistence ----
     bool SaveTo(const std::string& path, std::string* error, std::string* written = nullptr) {
         board.Sync();
-        StateSnapshot snapshot{board.Data(), bus, WallClockUnixMs()};
+        StateSnapshot snapshot{board.Data(), bus, WallClockUnixMs(), {}};
         BootloaderFirmware(snapshot.board.flash, snapshot.board.settings).FitFlash();
         std::string text = WriteStateJson(snapshot);
         if (!WriteFileAtomically(path, text, error)) return false;
@@ -179,8 +218,15 @@ struct SimulatedHidBackend::Impl final : TransferSink {
         return true;
     }
 
-    void Save() {
-        if (!statePath.empty()) SaveTo(statePath, nullptr, &stateText);
+    // False when the board could not be kept in the file; the file is then left alone until
+    // it can be read again.
+    bool Save() {
+        if (statePath.empty()) return true;
+        if (!stateProblem.empty()) return false;
+        std::string why;
+        if (SaveTo(statePath, &why, &stateText)) return true;
+        stateProblem = why;
+        return false;
     }
 
     bool LoadFrom(const std::string& path, std::string* error, std::string* read = nullptr) {
@@ -204,6 +250,12 @@ struct SimulatedHidBackend::Impl final : TransferSink {
         const std::vector<HidInterfaceInfo> before = Enumerate();
         board.Data() = std::move(snapshot.board);
         bus = std::move(snapshot.bus);
+        if (!snapshot.faults.Empty()) {
+            // This process takes the plan over; the next save leaves it out of the file.
+            faults = std::move(snapshot.faults);
+            attempts = 0;
+            if (read) read->clear();
+        }
         board.Resume(WallClockUnixMs() - snapshot.savedAtUnixMs);
         const std::vector<HidInterfaceInfo> after = Enumerate();
         auto ids = [](const std::vector<HidInterfaceInfo>& l) {
@@ -215,14 +267,35 @@ struct SimulatedHidBackend::Impl final : TransferSink {
         return true;
     }
 
-    // Another process sharing the state file may have changed the board meanwhile.
+    // Another process sharing the state file may have changed the board meanwhile. A file
+    // that cannot be used is left alone until it is replaced by a good one.
     void ReloadIfChanged() {
         if (statePath.empty()) return;
         std::string text;
-        if (!ReadWholeFile(statePath, text, nullptr) || text == stateText) return;
-        // A file that cannot be used is left alone until it is replaced by a good one.
-        if (!LoadText(statePath, text, nullptr, &stateText)) stateText = std::move(text);
+        std::string why;
+        if (!ReadWholeFile(statePath, text, &why)) {
+            stateProblem = why;
+            return;
+        }
+        if (text != stateText && !LoadText(statePath, text, &why, &stateText)) {
+            stateProblem = why;
+            return;
+        }
+        stateProblem.clear();
+        // A plan just taken over is removed from the file at once.
+        if (stateText.empty()) Save();
     }
+
+    class FileLock {
+    public:
+        explicit FileLock(Impl& impl) : impl_(impl) { impl_.Lock(); }
+        ~FileLock() { impl_.Unlock(); }
+        FileLock(const FileLock&) = delete;
+        FileLock& operator=(const FileLock&) = delete;
+
+    private:
+        Impl& impl_;
+    };
 };
 
 SimulatedHidBackend::SimulatedHidBackend(BoardSettings settings, const Clock* clock, std::function<std::int64_t()> now)
@@ -231,16 +304,19 @@ SimulatedHidBackend::SimulatedHidBackend(BoardSettings settings, const Clock* cl
 SimulatedHidBackend::~SimulatedHidBackend() {
     // Another process may have changed the board since this one last looked; its changes
     // must not be overwritten with an older picture.
+    const Impl::FileLock lock(*impl_);
     impl_->ReloadIfChanged();
     impl_->Save();
 }
 
 std::vector<HidInterfaceInfo> SimulatedHidBackend::Enumerate() {
+    const Impl::FileLock lock(*impl_);
     impl_->ReloadIfChanged();
     return impl_->Enumerate();
 }
 
 HidOpenResult SimulatedHidBackend::Open(const HidInterfaceInfo& device) {
+    const Impl::FileLock lock(*impl_);
     impl_->ReloadIfChanged();
     HidOpenResult result;
     Target target;
@@ -261,6 +337,7 @@ HidOpenResult SimulatedHidBackend::Open(const HidInterfaceInfo& device) {
 }
 
 std::optional<std::u16string> SimulatedHidBackend::ReadString(const HidInterfaceInfo& device, HidString which) {
+    const Impl::FileLock lock(*impl_);
     impl_->ReloadIfChanged();
     if (const ForeignSlot* slot = impl_->FindForeign(device.identity)) {
         switch (which) {
@@ -288,6 +365,7 @@ std::optional<std::u16string> SimulatedHidBackend::ReadString(const HidInterface
 }
 
 std::optional<std::u16string> SimulatedHidBackend::ReadLanguageList(const HidInterfaceInfo& device) {
+    const Impl::FileLock lock(*impl_);
     impl_->ReloadIfChanged();
     if (!impl_->BoardPresent(device.identity) && !impl_->FindForeign(device.identity)) return std::nullopt;
     return std::u16string(u"\x0409");  // US English, the one language of these devices
@@ -298,6 +376,7 @@ int SimulatedHidBackend::ChangeFd() const {
 }
 
 bool SimulatedHidBackend::TakeChange() {
+    const Impl::FileLock lock(*impl_);
     impl_->ReloadIfChanged();
     std::uint64_t value = 0;
     if (impl_->eventFd < 0) return false;
@@ -305,6 +384,7 @@ bool SimulatedHidBackend::TakeChange() {
 }
 
 SimulatedBoard& SimulatedHidBackend::Board() {
+    const Impl::FileLock lock(*impl_);
     impl_->ReloadIfChanged();
     return impl_->board;
 }
@@ -337,16 +417,19 @@ void SimulatedHidBackend::SetLatency(std::chrono::microseconds latency) {
 }
 
 void SimulatedHidBackend::Unplug() {
+    const Impl::FileLock lock(*impl_);
     impl_->ReloadIfChanged();
     impl_->board.SetOnBus(false);
 }
 
 void SimulatedHidBackend::Plug() {
+    const Impl::FileLock lock(*impl_);
     impl_->ReloadIfChanged();
     impl_->board.SetOnBus(true);
 }
 
 int SimulatedHidBackend::AddForeignDevice(const ForeignDevice& device) {
+    const Impl::FileLock lock(*impl_);
     impl_->ReloadIfChanged();
     impl_->bus.foreign.push_back({device, impl_->board.NewIdentity(), true});
     impl_->Signal();
@@ -355,6 +438,7 @@ int SimulatedHidBackend::AddForeignDevice(const ForeignDevice& device) {
 }
 
 void SimulatedHidBackend::RemoveForeignDevice(int index) {
+    const Impl::FileLock lock(*impl_);
     impl_->ReloadIfChanged();
     if (index < 0 || index >= static_cast<int>(impl_->bus.foreign.size())) return;
     ForeignSlot& slot = impl_->bus.foreign[static_cast<std::size_t>(index)];
@@ -365,11 +449,15 @@ void SimulatedHidBackend::RemoveForeignDevice(int index) {
 }
 
 void SimulatedHidBackend::SetStringsReadable(bool readable) {
+    const Impl::FileLock lock(*impl_);
+    impl_->ReloadIfChanged();
     impl_->bus.stringsReadable = readable;
     impl_->Save();
 }
 
 void SimulatedHidBackend::SetOpenError(int error) {
+    const Impl::FileLock lock(*impl_);
+    impl_->ReloadIfChanged();
     impl_->bus.openError = error;
     impl_->Save();
 }
@@ -383,10 +471,35 @@ bool SimulatedHidBackend::SaveState(const std::string& path, std::string* error)
 }
 
 bool SimulatedHidBackend::SetStateFile(const std::string& path, std::string* error) {
+    const std::string lockPath = path + ".lock";
+    const int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (lockFd < 0) {
+        if (error) *error = "cannot create the lock file " + lockPath + ": " + std::strerror(errno);
+        return false;
+    }
+    if (impl_->lockFd >= 0) ::close(impl_->lockFd);
+    impl_->lockFd = lockFd;
+    impl_->lockDepth = 0;
+    impl_->holdingLock = false;
+    const Impl::FileLock lock(*impl_);
     if (FileExists(path) && !impl_->LoadFrom(path, error)) return false;
     if (!impl_->SaveTo(path, error, &impl_->stateText)) return false;
     impl_->statePath = path;
+    impl_->stateProblem.clear();
     return true;
+}
+
+void SimulatedHidBackend::HoldStateLock(bool hold) {
+    if (hold == impl_->holdingLock) return;
+    impl_->holdingLock = hold;
+    if (hold)
+        impl_->Lock();
+    else
+        impl_->Unlock();
+}
+
+std::string SimulatedHidBackend::Problem() const {
+    return impl_->stateProblem;
 }
 
 }  // namespace quelvan::sim

@@ -66,6 +66,7 @@ public:
     std::optional<std::u16string> ReadLanguageList(const HidInterfaceInfo& device) override;
     int ChangeFd() const override;
     bool TakeChange() override;
+    std::string Problem() const override;
 
     SimulatedBoard& Board();
 
@@ -96,8 +97,15 @@ public:
     bool SaveState(const std::string& path, std::string* error = nullptr) const;
     // Loads the file when it exists (a fresh board otherwise) and saves the state back
     // after every set transfer, plug change and on destruction, so that separate
-    // processes share one board.
+    // processes share one board. Each use of the file happens under an advisory lock on
+    // FILE.lock. A set that cannot be saved fails; a file that becomes unusable (broken
+    // by another program, not writable) is left untouched and every transfer fails until
+    // it is usable again (Problem() says why). A "faults" plan in the file is taken over
+    // by this backend and removed from the file.
     bool SetStateFile(const std::string& path, std::string* error = nullptr);
+    // Keeps the state file's lock from now until released or destroyed, so that a short
+    // command's reads and writes are not interleaved with another process's.
+    void HoldStateLock(bool hold);
 
 private:
     struct Impl;

@@ -1,5 +1,7 @@
 #include "simulator/state_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -240,6 +242,29 @@ json ToJson(const StateSnapshot& state) {
     };
 }
 
+json FaultsJson(const FaultPlan& plan) {
+    json faults = {{"failAttempts", plan.failAttempts}};
+    if (plan.unplugBeforeAttempt) faults["unplugBeforeAttempt"] = *plan.unplugBeforeAttempt;
+    return faults;
+}
+
+FaultPlan FaultsFrom(const json& o) {
+    FaultPlan plan;
+    if (!o.is_object()) throw BadState("\"faults\" must be an object");
+    if (o.contains("failAttempts")) {
+        const json& list = o["failAttempts"];
+        if (!list.is_array()) throw BadState("\"failAttempts\" must be a list of attempt numbers");
+        for (const json& n : list) {
+            if (!n.is_number_integer() || n.get<long long>() < 1)
+                throw BadState("\"failAttempts\" holds attempt numbers from 1");
+            plan.failAttempts.push_back(n.get<long long>());
+        }
+    }
+    if (o.contains("unplugBeforeAttempt") && !o["unplugBeforeAttempt"].is_null())
+        plan.unplugBeforeAttempt = Integer(o, "unplugBeforeAttempt", 1, std::numeric_limits<std::int64_t>::max());
+    return plan;
+}
+
 StateSnapshot FromJson(const json& doc) {
     if (Text(doc, "format") != kFormat) throw BadState("unknown \"format\" (expected " + std::string(kFormat) + ")");
     StateSnapshot state;
@@ -305,13 +330,16 @@ StateSnapshot FromJson(const json& doc) {
     const json& foreign = Field(bus, "foreign");
     if (!foreign.is_array()) throw BadState("\"foreign\" must be a list");
     for (const auto& item : foreign) state.bus.foreign.push_back(ForeignFrom(item));
+    if (doc.contains("faults")) state.faults = FaultsFrom(doc["faults"]);
     return state;
 }
 
 }  // namespace
 
 std::string WriteStateJson(const StateSnapshot& state) {
-    return ToJson(state).dump(2) + "\n";
+    json doc = ToJson(state);
+    if (!state.faults.Empty()) doc["faults"] = FaultsJson(state.faults);
+    return doc.dump(2) + "\n";
 }
 
 bool ReadStateJson(const std::string& text, StateSnapshot& state, std::string* error) {
@@ -327,38 +355,101 @@ bool ReadStateJson(const std::string& text, StateSnapshot& state, std::string* e
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& text, std::string* error) {
-    const std::string temporary = path + ".tmp." + std::to_string(::getpid());
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.flush();
-        if (!out) {
-            if (error) *error = "cannot write " + temporary + ": " + std::strerror(errno);
-            std::remove(temporary.c_str());
-            return false;
-        }
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        if (error) *error = "cannot replace " + path + ": " + std::strerror(errno);
-        std::remove(temporary.c_str());
+    auto fail = [&](const std::string& what) {
+        if (error) *error = what + ": " + std::strerror(errno);
         return false;
+    };
+    // A fresh, exclusive name in the same folder: nothing planted there can be followed,
+    // and the rename below stays on one file system.
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string temporary = folder + "." + base + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) return fail("cannot create a temporary file beside " + path);
+
+    // The new file keeps the old one's permissions (a new one gets the usual ones).
+    struct stat old {};
+    mode_t mode;
+    if (::stat(path.c_str(), &old) == 0) {
+        mode = old.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    bool ok = ::fchmod(fd, mode) == 0;
+    for (std::size_t done = 0; ok && done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            ok = false;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    const int savedErrno = errno;
+    if (::close(fd) != 0 && ok)
+        ok = false;
+    else
+        errno = savedErrno;
+    if (!ok) {
+        const bool result = fail("cannot write " + path);
+        ::unlink(temporary.c_str());
+        return result;
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        const bool result = fail("cannot replace " + path);
+        ::unlink(temporary.c_str());
+        return result;
     }
     return true;
 }
 
 bool ReadWholeFile(const std::string& path, std::string& text, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // Without O_NONBLOCK a FIFO would wait for a writer for ever.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         if (error) *error = "cannot open " + path + ": " + std::strerror(errno);
         return false;
     }
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad()) {
-        if (error) *error = "cannot read " + path;
+    struct stat st {};
+    std::string problem;
+    if (::fstat(fd, &st) != 0)
+        problem = "cannot read " + path + ": " + std::strerror(errno);
+    else if (S_ISDIR(st.st_mode))
+        problem = path + " is a folder, not a state file";
+    else if (!S_ISREG(st.st_mode))
+        problem = path + " is not a regular file (a device, pipe or socket cannot hold a state file)";
+    else if (st.st_size > static_cast<off_t>(kMaxStateFileBytes))
+        problem = path + " is too large for a state file (" + std::to_string(st.st_size) + " bytes; at most " +
+                  std::to_string(kMaxStateFileBytes) + ")";
+    if (problem.empty()) {
+        std::string content;
+        content.reserve(static_cast<std::size_t>(st.st_size));
+        char chunk[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, chunk, sizeof chunk);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                problem = "cannot read " + path + ": " + std::strerror(errno);
+                break;
+            }
+            if (n == 0) break;
+            content.append(chunk, static_cast<std::size_t>(n));
+            if (content.size() > kMaxStateFileBytes) {
+                problem = path + " is too large for a state file";
+                break;
+            }
+        }
+        if (problem.empty()) text = std::move(content);
+    }
+    ::close(fd);
+    if (!problem.empty()) {
+        if (error) *error = problem;
         return false;
     }
-    text = buffer.str();
     return true;
 }
 

@@ -33,4 +33,23 @@ TEST(Identification, Utf8ConversionRoundTripsUmlautsAndSurrogates) {
 }
 
 }  // namespace
+// A device's own strings must not break the line or forge another one in a terminal or the
+// message log; ordinary names, umlauts included, stay as they are.
+TEST(Identification, DeviceLineEscapesWhatCouldForgeOrHideText) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Acme Corp", "\"Acme Corp\""},
+        {"Wei\xc3\x9f", "\"Wei\xc3\x9f\""},
+        {"A\x1b[2J", "\"A\\x1b[2J\""},
+        {"bell\x07", "\"bell\\x07\""},
+        {"x\nHID 9: 16C0:05DF", "\"x\\x0aHID 9: 16C0:05DF\""},
+        {"cr\rdel\x7f", "\"cr\\x0ddel\\x7f\""},
+        {"a\"b\\c", "\"a\\\"b\\\\c\""},
+        {"next\xc2\x85line", "\"next\\x85line\""},
+        {"sep\xe2\x80\xa8", "\"sep\\u2028\""},
+        {"\xe2\x80\xaereversed", "\"\\u202ereversed\""},
+    };
+    for (const auto& [raw, shown] : cases)
+        EXPECT_EQ(DeviceLine(3, 0x16C0, 0x05DF, raw, "P", ""), "HID 3: 16C0:05DF " + shown + " \"P\" \"\"") << raw;
+}
+
 }  // namespace quelvan
