@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -129,6 +130,15 @@ TEST_F(QuelvanctlInProcess, TheFirstBoardIsUsedWhenOtherDevicesComeFirst) {
     backend_.Plug();
     ASSERT_EQ(Run({"set", "D", "100"}), 0) << err_;
     EXPECT_EQ(backend_.Board().Live().ChannelValue[3], 4096);
+}
+
+TEST_F(QuelvanctlInProcess, ListShowsDeviceStringsEscaped) {
+    sim::ForeignDevice forger;
+    forger.manufacturer = u"\x07ring\r\nHID 9: 16C0:05DF";
+    backend_.AddForeignDevice(forger);
+    ASSERT_EQ(Run({"list"}), 0) << err_;
+    EXPECT_NE(out_.find("\"\\x07ring\\x0d\\x0aHID 9: 16C0:05DF\" \"USB Keyboard\""), std::string::npos) << out_;
+    EXPECT_EQ(std::count(out_.begin(), out_.end(), '\n'), 2) << out_;  // the board and the gadget
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 
@@ -40,10 +41,16 @@ std::vector<std::string> ReadLines(const std::string& path) {
     return lines;
 }
 
-ProcessResult RunQuelvanctlBinary(const std::vector<std::string>& args) {
-    const ScratchDir io;
-    const std::string outPath = io.File("stdout"), errPath = io.File("stderr");
+namespace {
 
+struct Started {
+    pid_t pid = 0;
+    std::unique_ptr<ScratchDir> io;
+};
+
+Started Start(const std::vector<std::string>& args) {
+    Started started{0, std::make_unique<ScratchDir>()};
+    const std::string outPath = started.io->File("stdout"), errPath = started.io->File("stderr");
     std::vector<std::string> all = {QUELVANCTL_PATH};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -55,19 +62,35 @@ ProcessResult RunQuelvanctlBinary(const std::vector<std::string>& args) {
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int spawned = posix_spawn(&started.pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) throw std::runtime_error("cannot start " + all[0]);
+    return started;
+}
 
+ProcessResult Wait(const Started& started) {
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    while (waitpid(started.pid, &status, 0) < 0 && errno == EINTR) {
     }
     ProcessResult result;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = ReadFile(outPath);
-    result.err = ReadFile(errPath);
+    result.out = ReadFile(started.io->File("stdout"));
+    result.err = ReadFile(started.io->File("stderr"));
     return result;
+}
+
+}  // namespace
+
+ProcessResult RunQuelvanctlBinary(const std::vector<std::string>& args) {
+    return Wait(Start(args));
+}
+
+std::vector<ProcessResult> RunQuelvanctlBinariesTogether(const std::vector<std::vector<std::string>>& argLists) {
+    std::vector<Started> started;
+    for (const auto& args : argLists) started.push_back(Start(args));
+    std::vector<ProcessResult> results;
+    for (const Started& s : started) results.push_back(Wait(s));
+    return results;
 }
 
 }  // namespace quelvan::testing

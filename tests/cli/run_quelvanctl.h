@@ -16,6 +16,8 @@ struct ProcessResult {
 
 // QUELVANCTL_PATH is set by the build to the binary under test.
 ProcessResult RunQuelvanctlBinary(const std::vector<std::string>& args);
+// Starts one process per argument list at once and waits for all of them.
+std::vector<ProcessResult> RunQuelvanctlBinariesTogether(const std::vector<std::vector<std::string>>& argLists);
 
 // A fresh, empty folder below the system's temporary folder, removed on destruction.
 class ScratchDir {

@@ -233,6 +233,20 @@ private slots:
         QVERIFY(f.window->StatusTimer().isActive());
     }
 
+    // A device cannot forge log lines with its strings.
+    void deviceStringsAreLoggedEscaped() {
+        WindowFixture f;
+        f.backend.Unplug();
+        sim::ForeignDevice forger;
+        forger.manufacturer = u"\x1b[2J\nHID 9: 16C0:05DF \"www.dravik.info\" \"Quelvan2\"";
+        f.backend.AddForeignDevice(forger);
+        f.Discover();
+        QCOMPARE(f.LogTexts().size(), 3);
+        QCOMPARE(f.LogTexts().last(),
+                 QStringLiteral("HID 0: 046D:C31C \"\\x1b[2J\\x0aHID 9: 16C0:05DF \\\"www.dravik.info\\\" "
+                                "\\\"Quelvan2\\\"\" \"USB Keyboard\" \"\""));
+    }
+
     void foreignDeviceAloneLeavesTheWindowDisconnected() {
         WindowFixture f;
         f.backend.Unplug();
