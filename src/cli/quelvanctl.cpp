@@ -6,6 +6,7 @@
 #include "backend/backend_factory.h"
 #include "cli/board_session.h"
 #include "cli/command_values.h"
+#include "cli/flash_command.h"
 #include "cli/status_report.h"
 #include "device/channel_names.h"
 
@@ -125,6 +126,8 @@ const char* CommandName(Command command) {
             return "clock";
         case Command::SaveEEPROM:
             return "save-eeprom";
+        case Command::Flash:
+            return "flash";
     }
     return "";
 }
@@ -140,6 +143,9 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
             return kExitUsage;
         }
     }
+    // The update follows the bus through its restarts with a controller of its own.
+    if (request.command == Command::Flash)
+        return RunFlashCommand(request, backend, clock, trace.get(), out, err, FlashConsole::FromProcess());
     BoardSession session(backend, clock, trace.get());
     if (request.command == Command::List) return ListDevices(session, request, out);
 
@@ -171,6 +177,7 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
             break;
         case Command::List:
         case Command::Status:
+        case Command::Flash:
             break;
     }
     if (failure) return Fail(*failure, request, out, err);
