@@ -40,6 +40,15 @@ std::array<std::uint8_t, bootloader::kBlockSize> BlockBytes(const FlashImage& im
 }  // namespace
 
 FlashResult FlashFirmware(BootloaderProtocol& bootloader, const std::string& FileName, const FlashSeams& seams) {
+    return FlashFirmware(
+        bootloader,
+        [&](FlashImage& image, std::int32_t& start, std::int32_t& end, const StatusSink& report) {
+            return ReadFirmwareFile(FileName, image, start, end, report);
+        },
+        seams);
+}
+
+FlashResult FlashFirmware(BootloaderProtocol& bootloader, const FirmwareReader& read, const FlashSeams& seams) {
     FlashResult result;
     if (!bootloader.Device()) return result;
 
@@ -71,7 +80,7 @@ FlashResult FlashFirmware(BootloaderProtocol& bootloader, const std::string& Fil
     image->fill(0xFF);
     std::int32_t startAddress = static_cast<std::int32_t>(kFlashImageSize);
     std::int32_t endAddress = 0;
-    if (!ReadFirmwareFile(FileName, *image, startAddress, endAddress, seams.ReportStatus)) {
+    if (!read(*image, startAddress, endAddress, seams.ReportStatus)) {
         result.outcome = FlashOutcome::FileUnusable;
         return result;
     }

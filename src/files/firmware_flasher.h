@@ -53,4 +53,10 @@ struct FlashResult {
 
 FlashResult FlashFirmware(BootloaderProtocol& bootloader, const std::string& FileName, const FlashSeams& seams);
 
+// The same with the file read by `read` (ReadFirmwareFile, or ReadFirmwareData on bytes in
+// memory), which reports its own failures through the status sink it is given.
+using FirmwareReader = std::function<bool(FlashImage& image, std::int32_t& StartAddress, std::int32_t& EndAddress,
+                                          const StatusSink& ReportStatus)>;
+FlashResult FlashFirmware(BootloaderProtocol& bootloader, const FirmwareReader& read, const FlashSeams& seams);
+
 }  // namespace quelvan::files
