@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -248,19 +249,21 @@ int RunFlashCommand(const Request& request, HidBackend& backend, const Clock& cl
         protocol.SetDevice(device);
         const TransferResult sent = protocol.EnterBootloader();
         protocol.SetDevice(nullptr);
-        if (!sent.ok) {
-            if (PermissionDenied(device)) {
-                return finish(kExitNoBoard, "error: no permission to open the board (" + device->DevicePath() +
-                                                ")\nhint: install the udev rule dist/linux/70-quelvan.rules (see "
-                                                "docs/udev.md), then unplug and replug the board");
-            }
-            return finish(kExitTransferFailed, "error: sending the board into its bootloader failed after " +
-                                                   std::to_string(sent.attempts) + " attempts");
+        if (!sent.ok && PermissionDenied(device)) {
+            return finish(kExitNoBoard, "error: no permission to open the board (" + device->DevicePath() +
+                                            ")\nhint: install the udev rule dist/linux/70-quelvan.rules (see "
+                                            "docs/udev.md), then unplug and replug the board");
         }
+        // A board may restart before it acknowledges the command, so a failed set is not
+        // yet a failure: the bootloader's arrival decides.
         output.Line("waiting for the bootloader...");
         loader = bus.WaitFor([&](const Bus::Present& p) { return IsBootloader(p.role) && !before.count(p.identity); },
                              console.arrivalTimeout);
         bus.Release(device);
+        if (!loader && !sent.ok) {
+            return finish(kExitTransferFailed, "error: sending the board into its bootloader failed after " +
+                                                   std::to_string(sent.attempts) + " attempts");
+        }
         if (!loader) {
             return finish(kExitTransferFailed, "error: the board's bootloader did not appear within " +
                                                    Seconds(console.arrivalTimeout) +

@@ -313,6 +313,16 @@ TEST_F(FlashInProcess, TimeLimitsForBootloaderAndBoard) {
     EXPECT_NE(err_.find("error: the board did not come back within 1 s"), std::string::npos) << err_;
 }
 
+TEST_F(FlashInProcess, TheBootloaderCommandFailing) {
+    backend_.FailNext(true, 3, 3);
+    EXPECT_EQ(Run(true), 1);
+    EXPECT_NE(err_.find("error: sending the board into its bootloader failed after 3 attempts"), std::string::npos)
+        << err_;
+    EXPECT_EQ(backend_.CountTransfers(true, 3), 3);
+    EXPECT_EQ(backend_.Transfers().size(), 3u);
+    EXPECT_EQ(backend_.Board().Mode(), sim::BoardMode::Application);
+}
+
 TEST_F(FlashInProcess, NoPermissionPointsToTheUdevRule) {
     backend_.SetOpenError(EACCES);
     EXPECT_EQ(Run(true), 3);
