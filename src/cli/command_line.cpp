@@ -23,6 +23,8 @@ Exit codes:
   3  no usable board: none found, only its bootloader, an unsupported firmware
      version, or no permission to open it (install dist/linux/70-quelvan.rules,
      see docs/udev.md)
+  flash exits 0 only after "Fertig!" with the board back; 1 when the file is unusable,
+  the update was declined or failed, or bootloader or board did not appear in time.
 Data goes to standard output, messages to standard error.)";
 
 }  // namespace
@@ -60,6 +62,10 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
     clock->add_option("TIME", timeText, "sync or HH:MM")->required();
 
     app.add_subcommand("save-eeprom", "Store the board's settings in its EEPROM");
+
+    auto* flash = app.add_subcommand("flash", "Write a firmware file (.vbf, .vbf328p) through the board's bootloader");
+    flash->add_option("FILE", request.firmwareFile, "The firmware file")->required();
+    flash->add_flag("--yes,-y", request.assumeYes, "Confirm the update's warning beforehand");
 
     // Under --json every failure, usage errors included, also prints one JSON object.
     bool json = false;
@@ -131,6 +137,8 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
             request.hour = time->hour;
             request.minute = time->minute;
         }
+    } else if (name == "flash") {
+        request.command = Command::Flash;
     } else {
         request.command = Command::SaveEEPROM;
     }

@@ -15,7 +15,7 @@ enum ExitCode : int {
     kExitNoBoard = 3,
 };
 
-enum class Command { List, Status, Set, Mode, Clock, SaveEEPROM };
+enum class Command { List, Status, Set, Mode, Clock, SaveEEPROM, Flash };
 
 struct Request {
     bool simulate = false;
@@ -35,6 +35,9 @@ struct Request {
     bool clockSync = false;
     int hour = 0;
     int minute = 0;
+    // flash
+    std::string firmwareFile;
+    bool assumeYes = false;
 };
 
 struct ParseOutcome {

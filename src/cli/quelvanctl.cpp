@@ -7,6 +7,7 @@
 #include "backend/backend_factory.h"
 #include "cli/board_session.h"
 #include "cli/command_values.h"
+#include "cli/flash_command.h"
 #include "cli/status_report.h"
 #include "device/channel_names.h"
 
@@ -127,6 +128,8 @@ const char* CommandName(Command command) {
             return "clock";
         case Command::SaveEEPROM:
             return "save-eeprom";
+        case Command::Flash:
+            return "flash";
     }
     return "";
 }
@@ -154,6 +157,13 @@ std::unique_ptr<TransferTraceFile> OpenTrace(const Request& request, std::ostrea
 
 int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, std::ostream& out, std::ostream& err,
                TransferTraceFile* trace) {
+    // The update follows the bus through its restarts with a controller of its own.
+    if (request.command == Command::Flash) {
+        const int code = RunFlashCommand(request, backend, clock, trace, out, err, FlashConsole::FromProcess());
+        if (auto failure = TraceFailure(request, trace); failure && code == kExitOk)
+            return Fail(*failure, request, out, err);
+        return code;
+    }
     BoardSession session(backend, clock, trace);
     if (request.command == Command::List) {
         std::ostringstream listing;
@@ -192,6 +202,7 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
             break;
         case Command::List:
         case Command::Status:
+        case Command::Flash:
             break;
     }
     if (!failure) failure = TraceFailure(request, trace);
@@ -225,7 +236,8 @@ int RunQuelvanctl(int argc, const char* const argv[], const Clock& clock, std::o
     BackendOptions options{request.simulate, request.stateFile};
     // A command on a shared simulated board runs as one piece: another process's reads and
     // writes wait until it has finished.
-    options.holdStateFile = !request.stateFile.empty();
+    // (Not a firmware update: it may take minutes, and the window must not freeze meanwhile.)
+    options.holdStateFile = !request.stateFile.empty() && request.command != Command::Flash;
     std::unique_ptr<HidBackend> backend = MakeBackend(options, clock, &error);
     if (!backend) {
         // A state file that cannot be used is a wrong argument; the real devices missing is not.
