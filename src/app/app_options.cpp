@@ -1,5 +1,7 @@
 #include "app/app_options.h"
 
+#include "device/version.h"
+
 namespace quelvan {
 
 AppOptions ParseAppOptions(const QStringList& arguments) {
@@ -8,6 +10,8 @@ AppOptions ParseAppOptions(const QStringList& arguments) {
         const QString& arg = arguments[i];
         if (arg == "--help" || arg == "-h") {
             options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
         } else if (arg == "--simulate") {
             options.simulate = true;
         } else if (arg.startsWith("--simulate=")) {
@@ -37,7 +41,12 @@ QString AppUsage() {
         "Configures and controls the Quelvan 2.x LED dimmer board.\n\n"
         "  --simulate[=STATEFILE]  Use the simulated board; with =STATEFILE it lives on in that file\n"
         "  --trace FILE            Write one line per feature-report transfer to FILE\n"
-        "  -h, --help              Show this help\n");
+        "  -h, --help              Show this help\n"
+        "  --version               Show the version\n");
+}
+
+QString AppVersionText() {
+    return QStringLiteral("quelvan ") + QString::fromUtf8(kQuelvanVersion.data(), kQuelvanVersion.size()) + '\n';
 }
 
 }  // namespace quelvan

@@ -1,5 +1,5 @@
 #pragma once
-// The window program's command line: --simulate[=STATEFILE], --trace FILE, --help.
+// The window program's command line: --simulate[=STATEFILE], --trace FILE, --help, --version.
 
 #include <QString>
 #include <QStringList>
@@ -11,6 +11,7 @@ struct AppOptions {
     QString stateFile;  // with simulate: the board lives on in this file (empty: in memory)
     QString traceFile;  // one line per feature-report transfer
     bool help = false;
+    bool version = false;
     QString error;  // non-empty: the command line is not usable
 };
 
@@ -18,5 +19,7 @@ struct AppOptions {
 AppOptions ParseAppOptions(const QStringList& arguments);
 
 QString AppUsage();
+// "quelvan VERSION" and a line break.
+QString AppVersionText();
 
 }  // namespace quelvan

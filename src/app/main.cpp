@@ -39,10 +39,14 @@ std::string AbsolutePath(const QString& path) {
 int main(int argc, char* argv[]) {
     using namespace quelvan;
 
-    // Help needs no display, so it is answered before Qt starts.
+    // Help and version need no display, so they are answered before Qt starts.
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(AppUsage().toLocal8Bit().constData(), stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::fputs(AppVersionText().toLocal8Bit().constData(), stdout);
             return 0;
         }
     }

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/command_values.h"
+#include "device/version.h"
 
 namespace quelvan::cli {
 
@@ -33,6 +34,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
     CLI::App app{"Configures and controls the Quelvan 2.x LED dimmer board.", "quelvanctl"};
     app.footer(kFooter);
     app.require_subcommand(1);
+    app.set_version_flag("--version", "quelvanctl " + std::string(kQuelvanVersion));
     // Global options may also follow the command.
     app.fallthrough();
 

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# check_install.sh BUILD_DIR VERSION: installs the build into a scratch folder (as a package
+# would, under /usr), validates the desktop files there, runs quelvanctl from it, and checks
+# that the Debian package holds every installed file and computed its dependencies.
+set -euo pipefail
+build="$1"
+version="$2"
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+DESTDIR="$scratch/root" cmake --install "$build" --prefix /usr >/dev/null
+root="$scratch/root/usr"
+id=info.dravik.Quelvan
+
+expected=(
+  bin/quelvan
+  bin/quelvanctl
+  lib/udev/rules.d/70-quelvan.rules
+  share/applications/$id.desktop
+  share/metainfo/$id.metainfo.xml
+  share/icons/hicolor/scalable/apps/$id.svg
+)
+for size in 16 24 32 48 64 128 256; do expected+=("share/icons/hicolor/${size}x${size}/apps/$id.png"); done
+for f in "${expected[@]}"; do [ -f "$root/$f" ] || fail "not installed: $f"; done
+
+desktop-file-validate "$root/share/applications/$id.desktop" || fail "desktop entry"
+appstreamcli validate --no-net "$root/share/metainfo/$id.metainfo.xml" >/dev/null || fail "metainfo"
+grep -q "<release version=\"$version\"" "$root/share/metainfo/$id.metainfo.xml" || fail "metainfo release version"
+[ "$(head -c 8 "$root/share/icons/hicolor/48x48/apps/$id.png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] ||
+  fail "48x48 icon is not a PNG"
+
+# The installed programs run from their new place.
+[ "$("$root/bin/quelvanctl" --version)" = "quelvanctl $version" ] || fail "quelvanctl --version"
+[ "$("$root/bin/quelvan" --version)" = "quelvan $version" ] || fail "quelvan --version"
+"$root/bin/quelvanctl" --simulate status >"$scratch/status.txt" || fail "installed quelvanctl --simulate status"
+grep -q "Firmware version: 4" "$scratch/status.txt" || fail "status output"
+
+# The package: every installed file, and dependencies computed from the binaries.
+(cd "$build" && cpack -G DEB -B "$scratch/package" >/dev/null) || fail "cpack"
+deb="$scratch/package/quelvan_${version}_amd64.deb"
+[ -f "$deb" ] || fail "no $deb"
+dpkg-deb -c "$deb" | awk '{print $6}' | sed 's#^\./usr/##' >"$scratch/contents.txt"
+for f in "${expected[@]}"; do grep -qx "$f" "$scratch/contents.txt" || fail "not in the package: $f"; done
+depends="$(dpkg-deb -f "$deb" Depends)"
+for lib in libqt6widgets6 libhidapi-hidraw0 libudev1 libc6; do
+  [[ "$depends" == *"$lib"* ]] || fail "Depends lacks $lib: $depends"
+done
+for script in postinst postrm; do
+  dpkg-deb -I "$deb" "$script" | grep -q "udevadm control --reload-rules" || fail "$script does not reload udev"
+done
+echo "install and package: ok"
