@@ -13,6 +13,7 @@
 
 #include "board_fixture.h"
 #include "device/identification.h"
+#include "files_test_support.h"
 #include "run_quelvanctl.h"
 
 namespace quelvan::testing {
@@ -21,26 +22,13 @@ namespace {
 using std::chrono::milliseconds;
 using Summary = std::vector<std::string>;
 
-std::uint8_t ImageByte(std::int64_t address) {
-    return static_cast<std::uint8_t>(address * 7 + 3);
-}
+using files::testing::PatternByte;
 
-// A firmware file for start..end with the pattern above, and its checksum (or a wrong one).
+// A firmware file for start..end with the test pattern, and its checksum (or a wrong one).
 void WriteFirmware(const std::string& path, std::int32_t start, std::int32_t end, bool goodChecksum = true) {
-    std::vector<std::uint8_t> bytes;
-    auto put32 = [&](std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-    };
-    put32(static_cast<std::uint32_t>(start));
-    put32(static_cast<std::uint32_t>(end));
-    std::uint32_t sum = static_cast<std::uint32_t>(start) + static_cast<std::uint32_t>(end);
-    for (std::int64_t a = start; a <= end; ++a) {
-        bytes.push_back(ImageByte(a));
-        sum += ImageByte(a);
-    }
-    put32(goodChecksum ? sum : sum + 1);
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    std::vector<std::uint8_t> bytes = files::testing::FirmwareBytes(start, end);
+    if (!goodChecksum) ++bytes.back();
+    files::testing::WriteBytes(path, bytes);
 }
 
 Summary Flashing(int blocks) {
@@ -111,7 +99,7 @@ TEST_F(FlashBinary, UpdatesTheBoardAndItsFlashKeepsTheFile) {
     const auto& flash = board->Board().Flash();
     ASSERT_EQ(flash.size(), 32768u);
     for (std::size_t a = 0; a < flash.size(); ++a)
-        ASSERT_EQ(flash[a], a < 30000 ? ImageByte(static_cast<std::int64_t>(a)) : 0xFF) << a;
+        ASSERT_EQ(flash[a], a < 30000 ? PatternByte(static_cast<std::int64_t>(a)) : 0xFF) << a;
     EXPECT_EQ(board->Board().BlocksWritten(), 235);
 }
 
