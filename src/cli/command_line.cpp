@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/command_values.h"
+#include "cli/settings_commands.h"
 
 namespace quelvan::cli {
 
@@ -13,6 +14,7 @@ VALUE: a percentage 0..100 with a point or a comma (33.3 or 33,3), or on/off.
   Unlike the window, quelvanctl refuses percentages outside 0..100 and clock times
   outside 00:00..24:00 instead of sending them to the board.
   "set all on|off" first switches the board to mode "Manuell", like "ALLES EIN"/"ALLES AUS".
+  "config set" and "weather set" refuse unknown keys and values outside their ranges.
 Modes: manual (manuell), auto, demo, flash, slave.
 
 Exit codes:
@@ -60,6 +62,9 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
 
     app.add_subcommand("save-eeprom", "Store the board's settings in its EEPROM");
 
+    SettingsCommandLine settingsLine;
+    AddSettingsCommands(app, settingsLine);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -81,7 +86,9 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
     }
 
     const std::string name = app.get_subcommands().front()->get_name();
-    if (name == "list") {
+    if (std::string error; ReadSettingsCommand(name, settingsLine, request, error)) {
+        if (!error.empty()) return usage(error);
+    } else if (name == "list") {
         request.command = Command::List;
     } else if (name == "status") {
         request.command = Command::Status;

@@ -5,6 +5,8 @@
 #include <ostream>
 #include <string>
 
+#include "cli/settings_request.h"
+
 namespace quelvan::cli {
 
 // Exit codes of quelvanctl.
@@ -15,7 +17,7 @@ enum ExitCode : int {
     kExitNoBoard = 3,
 };
 
-enum class Command { List, Status, Set, Mode, Clock, SaveEEPROM };
+enum class Command { List, Status, Set, Mode, Clock, SaveEEPROM, Config, ConfigSet, Weather, WeatherSet };
 
 struct Request {
     bool simulate = false;
@@ -34,6 +36,8 @@ struct Request {
     bool clockSync = false;
     int hour = 0;
     int minute = 0;
+    // config set, weather set
+    SettingsRequest settings;
 };
 
 struct ParseOutcome {

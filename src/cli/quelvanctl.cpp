@@ -6,6 +6,7 @@
 #include "backend/backend_factory.h"
 #include "cli/board_session.h"
 #include "cli/command_values.h"
+#include "cli/settings_commands.h"
 #include "cli/status_report.h"
 #include "device/channel_names.h"
 
@@ -125,6 +126,14 @@ const char* CommandName(Command command) {
             return "clock";
         case Command::SaveEEPROM:
             return "save-eeprom";
+        case Command::Config:
+            return "config";
+        case Command::ConfigSet:
+            return "config set";
+        case Command::Weather:
+            return "weather";
+        case Command::WeatherSet:
+            return "weather set";
     }
     return "";
 }
@@ -153,6 +162,10 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
             PrintStatus(board.live, board.config, out);
         return kExitOk;
     }
+    if (request.command == Command::Config || request.command == Command::Weather) {
+        (request.command == Command::Config ? PrintConfig : PrintWeather)(board.config, request.json, out);
+        return kExitOk;
+    }
 
     nlohmann::json sent = {{"command", CommandName(request.command)}};
     std::optional<Failure> failure;
@@ -169,8 +182,16 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
         case Command::SaveEEPROM:
             failure = SaveSettings(session);
             break;
+        case Command::ConfigSet:
+            failure = SetConfigKeys(session, request, sent);
+            break;
+        case Command::WeatherSet:
+            failure = SetWeather(session, request, sent);
+            break;
         case Command::List:
         case Command::Status:
+        case Command::Config:
+        case Command::Weather:
             break;
     }
     if (failure) return Fail(*failure, request, out, err);
