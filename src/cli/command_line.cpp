@@ -5,6 +5,7 @@
 
 #include "cli/command_values.h"
 #include "device/version.h"
+#include "cli/settings_commands.h"
 
 namespace quelvan::cli {
 
@@ -15,6 +16,7 @@ VALUE: a percentage 0..100 with a point or a comma (33.3 or 33,3), or on/off.
   Unlike the window, quelvanctl refuses percentages outside 0..100 and clock times
   outside 00:00..24:00 instead of sending them to the board.
   "set all on|off" first switches the board to mode "Manuell", like "ALLES EIN"/"ALLES AUS".
+  "config set" and "weather set" refuse unknown keys and values outside their ranges.
 Modes: manual (manuell), auto, demo, flash, slave.
 
 Exit codes:
@@ -78,6 +80,8 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
         if (json) out << nlohmann::json{{"ok", false}, {"error", message}}.dump() << "\n";
         return ParseOutcome{std::nullopt, kExitUsage};
     };
+    SettingsCommandLine settingsLine;
+    AddSettingsCommands(app, settingsLine);
 
     try {
         app.parse(argc, argv);
@@ -105,7 +109,9 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
     }
 
     const std::string name = app.get_subcommands().front()->get_name();
-    if (name == "list") {
+    if (std::string error; ReadSettingsCommand(name, settingsLine, request, error)) {
+        if (!error.empty()) return usage(error);
+    } else if (name == "list") {
         request.command = Command::List;
     } else if (name == "status") {
         request.command = Command::Status;

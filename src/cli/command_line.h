@@ -5,6 +5,8 @@
 #include <ostream>
 #include <string>
 
+#include "cli/settings_request.h"
+
 namespace quelvan::cli {
 
 // Exit codes of quelvanctl.
@@ -15,7 +17,7 @@ enum ExitCode : int {
     kExitNoBoard = 3,
 };
 
-enum class Command { List, Status, Set, Mode, Clock, SaveEEPROM, Flash };
+enum class Command { List, Status, Set, Mode, Clock, SaveEEPROM, Flash, Config, ConfigSet, Weather, WeatherSet };
 
 struct Request {
     bool simulate = false;
@@ -38,6 +40,8 @@ struct Request {
     // flash
     std::string firmwareFile;
     bool assumeYes = false;
+    // config set, weather set
+    SettingsRequest settings;
 };
 
 struct ParseOutcome {

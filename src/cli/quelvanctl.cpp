@@ -8,6 +8,7 @@
 #include "cli/board_session.h"
 #include "cli/command_values.h"
 #include "cli/flash_command.h"
+#include "cli/settings_commands.h"
 #include "cli/status_report.h"
 #include "device/channel_names.h"
 
@@ -130,6 +131,14 @@ const char* CommandName(Command command) {
             return "save-eeprom";
         case Command::Flash:
             return "flash";
+        case Command::Config:
+            return "config";
+        case Command::ConfigSet:
+            return "config set";
+        case Command::Weather:
+            return "weather";
+        case Command::WeatherSet:
+            return "weather set";
     }
     return "";
 }
@@ -184,6 +193,10 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
             PrintStatus(board.live, board.config, out);
         return kExitOk;
     }
+    if (request.command == Command::Config || request.command == Command::Weather) {
+        (request.command == Command::Config ? PrintConfig : PrintWeather)(board.config, request.json, out);
+        return kExitOk;
+    }
 
     nlohmann::json sent = {{"command", CommandName(request.command)}};
     std::optional<Failure> failure;
@@ -200,9 +213,17 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
         case Command::SaveEEPROM:
             failure = SaveSettings(session);
             break;
+        case Command::ConfigSet:
+            failure = SetConfigKeys(session, request, sent);
+            break;
+        case Command::WeatherSet:
+            failure = SetWeather(session, request, sent);
+            break;
         case Command::List:
         case Command::Status:
         case Command::Flash:
+        case Command::Config:
+        case Command::Weather:
             break;
     }
     if (!failure) failure = TraceFailure(request, trace);

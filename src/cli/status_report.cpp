@@ -5,6 +5,7 @@
 
 #include "cli/command_values.h"
 #include "device/channel_names.h"
+#include "schedule/moon_phase.h"
 
 namespace quelvan::cli {
 
@@ -16,6 +17,15 @@ std::string ClockText(const LiveState& live) {
 
 std::string MoonTransitText(const LiveState& live) {
     return TwoDigits(live.MoonTransitHour) + ":" + TwoDigits(live.MoonTransitMinute);
+}
+
+MoonPhase Moon(const LiveState& live, const DeviceConfig& config) {
+    return ComputeMoonPhase(live.MoonTransitHour, live.MoonTransitMinute, config.FullmoonTransitHour,
+                            config.FullmoonTransitMinute);
+}
+
+const char* LitSide(const MoonPhase& moon) {
+    return moon.litRight ? "right" : "left";
 }
 
 std::string ChannelName(const DeviceConfig& config, int channel) {
@@ -53,6 +63,8 @@ void PrintStatus(const LiveState& live, const DeviceConfig& config, std::ostream
     else
         out << "Temperature: " << FormatTrimmed(live.Temperature / 10.0, 1) << " °C\n";
     out << "Moon transit: " << MoonTransitText(live) << "\n";
+    const MoonPhase moon = Moon(live, config);
+    out << "Moon phase: " << FormatTrimmed(moon.phase, 3) << " (lit on the " << LitSide(moon) << ")\n";
 }
 
 nlohmann::json StatusJson(const LiveState& live, const DeviceConfig& config) {
@@ -79,6 +91,8 @@ nlohmann::json StatusJson(const LiveState& live, const DeviceConfig& config) {
         {"temperature",
          live.Temperature == kNoTemperatureSensor ? nlohmann::json(nullptr) : nlohmann::json(live.Temperature / 10.0)},
         {"moon_transit", MoonTransitText(live)},
+        {"moon_phase", Moon(live, config).phase},
+        {"moon_lit_side", LitSide(Moon(live, config))},
     };
 }
 

@@ -18,6 +18,7 @@
 
 #include "device/identification.h"
 #include "window/channel_control.h"
+#include "window/settings_pages.h"
 #include "window/status_bar.h"
 
 namespace quelvan {
@@ -110,6 +111,11 @@ TfrmQuelvan::TfrmQuelvan(HidBackend& backend, const Clock& clock, DialogService&
     setStatusBar(sb_);
     CreateTimers();
     channels_ = new ChannelControl(board_, pc_, tsChannelsAF_, tsChannelsGL_, tsConfig_, this);
+    settings_ = new SettingsPages(board_, *pc_, ChannelControl::kClockAreaHeight, this);
+    // The start page is made active the way the channel commands do it.
+    settings_->showPage = [this](QWidget* page) { channels_->showPage(page); };
+    hooks.showDeviceConfig = [this] { settings_->ShowDeviceConfig(); };
+    hooks.refreshSettings = [this] { settings_->RefreshSettings(); };
 
     connect(menu_.mnuFile, &QMenu::aboutToShow, this, &TfrmQuelvan::mnuFileClick);
     connect(menu_.mnuExit, &QAction::triggered, this, &TfrmQuelvan::mnuExitClick);

@@ -24,6 +24,7 @@ namespace quelvan {
 
 class ChannelControl;
 class PanelStatusBar;
+class SettingsPages;
 
 struct MainWindowOptions {
     // Pixels per inch to scale the window for; the screen's logical PPI when not set.
@@ -69,6 +70,7 @@ public:
     HidDevice* BootloaderDevice() const { return bootloader_.Device(); }
     HidDeviceController& HidCtl() { return *hidCtl_; }
     ChannelControl& Channels() { return *channels_; }
+    SettingsPages& Settings() { return *settings_; }
     PanelStatusBar& StatusPanels() { return *sb_; }
     QTabWidget& PageControl() { return *pc_; }
     const MainMenu& Menu() const { return menu_; }
@@ -140,6 +142,7 @@ private:
     QString connectFailure_;
     QSocketNotifier* changeNotifier_ = nullptr;
     ChannelControl* channels_ = nullptr;
+    SettingsPages* settings_ = nullptr;
 };
 
 }  // namespace quelvan

@@ -55,3 +55,33 @@ TEST(ArgbImage, FilledWithTheExactColourAndAlpha) {
 
 }  // namespace
 }  // namespace quelvan
+
+namespace quelvan {
+namespace {
+
+TEST(TimeText, TypedTimeStoresHourThenMinute) {
+    struct Case {
+        const char* text;
+        bool written;
+        int hour, minute;  // after, starting from 7:5
+    };
+    const Case cases[] = {
+        {"12:30", true, 12, 30}, {"12:", false, 12, 5},     {"1230", false, 7, 5},
+        {":30", false, 7, 5},    {"ab:30", false, 7, 5},    {"12:3x", false, 12, 5},
+        {" 9 : 8 ", true, 9, 8}, {"300:-1", true, 44, 255}, {"12:30:15", false, 12, 5},
+    };
+    for (const Case& c : cases) {
+        std::uint8_t hour = 7, minute = 5;
+        EXPECT_EQ(StoreTypedTime(c.text, hour, minute), c.written) << c.text;
+        EXPECT_EQ(hour, c.hour) << c.text;
+        EXPECT_EQ(minute, c.minute) << c.text;
+    }
+    // Signed fields take the same low bits.
+    std::int8_t hour = 0, minute = 0;
+    EXPECT_TRUE(StoreTypedTime("200:-1", hour, minute));
+    EXPECT_EQ(hour, -56);
+    EXPECT_EQ(minute, -1);
+}
+
+}  // namespace
+}  // namespace quelvan

@@ -162,13 +162,16 @@ private slots:
             trace.close();
             return list;
         };
-        // Connection: live state, then the configuration, then the first tick.
-        QTRY_VERIFY_WITH_TIMEOUT(lines().size() >= 10, 20000);
-        const QStringList first = lines().mid(0, 6);
+        // Connection: live state, then the configuration, the settings written once as the
+        // button of the board's JMP mode is checked, then the first tick.
+        QTRY_VERIFY_WITH_TIMEOUT(lines().size() >= 14, 20000);
+        const QStringList first = lines().mid(0, 10);
         QVERIFY(first[0].startsWith("get 1 42 ok 01 04 "));
         QVERIFY(first[1].startsWith("get 2 28 ok 02 "));
         QVERIFY(first[4].startsWith("get 6 25 ok 06 "));
-        QVERIFY(first[5].startsWith("get 1 42 ok "));
+        QVERIFY(first[5].startsWith("set 2 28 ok 02 "));
+        QVERIFY(first[8].startsWith("set 6 25 ok 06 "));
+        QVERIFY(first[9].startsWith("get 1 42 ok "));
         app.terminate();
         QVERIFY(app.waitForFinished(10000));
     }

@@ -203,21 +203,14 @@ private slots:
         f.backend.Board().MutableSettings().temperatureSensor = sensor;
         f.Discover();
 
-        QWidget* page = f.Page("tsExpert");
-        auto radio = [&](const char* name) {
-            auto* button = new QRadioButton(page);
-            button->setObjectName(name);
-            button->setAutoExclusive(false);
-            return button;
+        // The settings pages' own buttons, checked as a user would check them.
+        auto check = [&](const QString& name) {
+            auto* button = f.window->findChild<QRadioButton*>(name);
+            QVERIFY2(button, qPrintable(name));
+            button->setChecked(true);
         };
-        auto edit = [&](const char* name) { (new QLineEdit(page))->setObjectName(name); };
-        radio("rbtFMOLED")->setChecked(!water);
-        radio("rbtFMOWater")->setChecked(water);
-        for (const char* name : {"rbtJMPIRLearn", "rbtJMPStorm", "rbtJMPCooler", "rbtJMPHeater"})
-            radio(name)->setChecked(jmpMode == name);
-        for (const char* name : {"edtTempWaterLow", "edtTempWaterHigh", "edtTempJMPLow", "edtTempJMPHigh",
-                                 "edtTempOffset", "edtMoon0", "edtLightning11"})
-            edit(name);
+        check(water ? "rbtFMOWater" : "rbtFMOLED");
+        check(jmpMode);
 
         f.window->SetControlsEnabled(enabled);
         QTEST(f.Enabled("rbtFMOWater"), "expectFMOWater");

@@ -1,0 +1,220 @@
+#include "cli/settings_commands.h"
+
+#include <charconv>
+
+#include "cli/command_values.h"
+#include "device/config_keys.h"
+#include "device/numeric.h"
+#include "device/weather_conversions.h"
+
+namespace quelvan::cli {
+
+namespace {
+
+std::optional<long long> ParseWhole(std::string_view text) {
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (text.empty()) return std::nullopt;
+    long long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+// "Section.Key", or a key name that only one section has.
+const ConfigKey* ResolveKey(const std::string& text, std::string& error) {
+    if (const std::size_t dot = text.find('.'); dot != std::string::npos) {
+        if (const ConfigKey* key = FindConfigKey(text.substr(0, dot), text.substr(dot + 1))) return key;
+        error = "unknown key '" + text + "' (see 'quelvanctl config' for the keys)";
+        return nullptr;
+    }
+    const std::vector<const ConfigKey*> keys = FindConfigKeysNamed(text);
+    if (keys.size() == 1) return keys.front();
+    if (keys.empty()) {
+        error = "unknown key '" + text + "' (see 'quelvanctl config' for the keys)";
+    } else {
+        error = "key '" + text + "' is in more than one section: write";
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            error += (i == 0 ? " " : i + 1 == keys.size() ? " or " : ", ") + keys[i]->QualifiedName();
+    }
+    return nullptr;
+}
+
+std::optional<std::string> ReadConfigPairs(const std::vector<std::string>& pairs, SettingsRequest& settings) {
+    if (pairs.size() % 2 != 0) return std::string("'config set' takes pairs of KEY VALUE");
+    for (std::size_t i = 0; i < pairs.size(); i += 2) {
+        std::string error;
+        const ConfigKey* key = ResolveKey(pairs[i], error);
+        if (!key) return error;
+        const std::optional<long long> value = ParseWhole(pairs[i + 1]);
+        // Unlike a configuration file, which keeps the low bits of any number, the command
+        // refuses what the field cannot hold.
+        if (!value || !key->InRange(*value)) {
+            return key->QualifiedName() + " takes a whole number between " + std::to_string(key->Minimum()) + " and " +
+                   std::to_string(key->Maximum()) + ", not '" + pairs[i + 1] + "'";
+        }
+        settings.changes.emplace_back(key, *value);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> ReadWeatherOption(const CLI::Option* option, int value, WeatherRange range,
+                                             std::optional<int>& target) {
+    if (!option || option->count() == 0) return std::nullopt;
+    if (value < range.minimum || value > range.maximum) {
+        return option->get_name() + " must lie between " + std::to_string(range.minimum) + " and " +
+               std::to_string(range.maximum);
+    }
+    target = value;
+    return std::nullopt;
+}
+
+// A share as the window's label shows it: one decimal at most.
+nlohmann::json ShareNumber(const std::optional<double>& share) {
+    if (!share) return nullptr;
+    return RoundHalfEven(*share * 10) / 10.0;
+}
+
+template <typename T>
+nlohmann::json OptionalNumber(const std::optional<T>& value) {
+    return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+}
+
+}  // namespace
+
+void AddSettingsCommands(CLI::App& app, SettingsCommandLine& line) {
+    line.config = app.add_subcommand("config", "Show every setting under its configuration-file key");
+    line.config->require_subcommand(0, 1);
+    line.config->fallthrough();
+    line.configSet = line.config->add_subcommand(
+        "set", "Change settings: KEY VALUE pairs (Section.Key where a key is in two sections: Config.Step, RC5.Step)");
+    line.configSet->fallthrough();
+    line.configSet->add_option("KEY VALUE", line.pairs, "Key and whole number, as many pairs as wanted")
+        ->required()
+        ->expected(2, -1);
+
+    line.weather = app.add_subcommand("weather", "Show clouds and storms per day, their durations and shares");
+    line.weather->require_subcommand(0, 1);
+    line.weather->fallthrough();
+    line.weatherSet = line.weather->add_subcommand("set", "Set clouds and storms per day and their durations");
+    line.weatherSet->fallthrough();
+    line.cloudsPerDayOption =
+        line.weatherSet->add_option("--clouds-per-day", line.cloudsPerDay, "Average clouds a day, 0..1000");
+    line.cloudSecondsOption =
+        line.weatherSet->add_option("--cloud-seconds", line.cloudSeconds, "Average cloud duration, 1..900 s");
+    line.stormsPerDayOption =
+        line.weatherSet->add_option("--storms-per-day", line.stormsPerDay, "Average storms a day, 0..20");
+    line.stormMinutesOption =
+        line.weatherSet->add_option("--storm-minutes", line.stormMinutes, "Average storm duration, 1..200 min");
+}
+
+bool ReadSettingsCommand(const std::string& name, const SettingsCommandLine& line, Request& request,
+                         std::string& error) {
+    if (name == "config") {
+        if (line.configSet->parsed()) {
+            request.command = Command::ConfigSet;
+            if (auto message = ReadConfigPairs(line.pairs, request.settings)) error = *message;
+        } else {
+            request.command = Command::Config;
+        }
+        return true;
+    }
+    if (name != "weather") return false;
+    if (!line.weatherSet->parsed()) {
+        request.command = Command::Weather;
+        return true;
+    }
+    request.command = Command::WeatherSet;
+    SettingsRequest& s = request.settings;
+    for (auto message :
+         {ReadWeatherOption(line.cloudsPerDayOption, line.cloudsPerDay, kCloudCountRange, s.cloudsPerDay),
+          ReadWeatherOption(line.cloudSecondsOption, line.cloudSeconds, kCloudSecondsRange, s.cloudSeconds),
+          ReadWeatherOption(line.stormsPerDayOption, line.stormsPerDay, kStormCountRange, s.stormsPerDay),
+          ReadWeatherOption(line.stormMinutesOption, line.stormMinutes, kStormMinutesRange, s.stormMinutes)}) {
+        if (message && error.empty()) error = *message;
+    }
+    if (error.empty() && !s.cloudsPerDay && !s.cloudSeconds && !s.stormsPerDay && !s.stormMinutes)
+        error =
+            "'weather set' needs at least one of --clouds-per-day, --cloud-seconds, --storms-per-day, "
+            "--storm-minutes";
+    return true;
+}
+
+void PrintConfig(const DeviceConfig& config, bool json, std::ostream& out) {
+    if (json) {
+        nlohmann::ordered_json all = nlohmann::ordered_json::object();
+        for (std::string_view section : kConfigSections) {
+            nlohmann::ordered_json keys = nlohmann::ordered_json::object();
+            for (const ConfigKey* key : ConfigKeysOf(section)) keys[key->name] = ReadConfigKey(config, *key);
+            all[std::string(section)] = keys;
+        }
+        out << all.dump(2) << "\n";
+        return;
+    }
+    // The layout of a configuration file.
+    bool first = true;
+    for (std::string_view section : kConfigSections) {
+        out << (first ? "" : "\n") << "[" << section << "]\n";
+        first = false;
+        for (const ConfigKey* key : ConfigKeysOf(section))
+            out << key->name << "=" << ReadConfigKey(config, *key) << "\n";
+    }
+}
+
+void PrintWeather(const DeviceConfig& config, bool json, std::ostream& out) {
+    const WeatherView view = ViewWeather(config);
+    if (json) {
+        nlohmann::ordered_json j;
+        j["clouds_per_day"] = view.cloudsPerDay;
+        j["cloud_seconds"] = OptionalNumber(view.cloudSeconds);
+        j["cloud_share"] = ShareNumber(view.cloudShare);
+        j["storms_per_day"] = view.stormsPerDay;
+        j["storm_minutes"] = OptionalNumber(view.stormMinutes);
+        j["storm_share"] = ShareNumber(view.stormShare);
+        j["CloudP"] = config.CloudP;
+        j["CloudD"] = config.CloudD;
+        j["StormP"] = config.StormP;
+        j["StormD"] = config.StormD;
+        out << j.dump(2) << "\n";
+        return;
+    }
+    auto share = [](const std::optional<double>& value) {
+        return value ? FormatTrimmed(*value, 1) + " %" : std::string("-");
+    };
+    out << "Clouds per day: " << view.cloudsPerDay << "\n";
+    out << "Cloud duration: " << (view.cloudSeconds ? std::to_string(*view.cloudSeconds) + " s" : "- (CloudD is 0)")
+        << "\n";
+    out << "Cloud share: " << share(view.cloudShare) << "\n";
+    out << "Storms per day: " << view.stormsPerDay << "\n";
+    out << "Storm duration: " << (view.stormMinutes ? std::to_string(*view.stormMinutes) + " min" : "- (StormD is 0)")
+        << "\n";
+    out << "Storm share: " << share(view.stormShare) << "\n";
+}
+
+std::optional<Failure> SetConfigKeys(BoardSession& session, const Request& request, nlohmann::json& sent) {
+    DeviceConfig& config = session.Protocol().config;
+    nlohmann::json changed = nlohmann::json::object();
+    for (const auto& [key, value] : request.settings.changes) {
+        StoreConfigKey(config, *key, value);
+        changed[key->QualifiedName()] = value;
+    }
+    sent["changed"] = changed;
+    return session.WriteDeviceConfig();
+}
+
+std::optional<Failure> SetWeather(BoardSession& session, const Request& request, nlohmann::json& sent) {
+    DeviceConfig& config = session.Protocol().config;
+    const SettingsRequest& s = request.settings;
+    // Only the fields of the values given change; the window's pages recompute a whole pair
+    // from both track bars, which would turn an unchanged duration into its rounded form.
+    if (s.cloudsPerDay) config.CloudP = ProbabilityFromCountPerDay(*s.cloudsPerDay);
+    if (s.cloudSeconds) config.CloudD = *CloudDFromSeconds(*s.cloudSeconds);
+    if (s.stormsPerDay) config.StormP = ProbabilityFromCountPerDay(*s.stormsPerDay);
+    if (s.stormMinutes) config.StormD = *StormDFromMinutes(*s.stormMinutes);
+    sent["CloudP"] = config.CloudP;
+    sent["CloudD"] = config.CloudD;
+    sent["StormP"] = config.StormP;
+    sent["StormD"] = config.StormD;
+    return session.WriteDeviceConfig();
+}
+
+}  // namespace quelvan::cli
