@@ -8,8 +8,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "device/config_keys.h"
 #include "files/replace_file.h"
-#include "files/setting_keys.h"
+#include "files/row_keys.h"
 
 namespace quelvan::files {
 
@@ -129,7 +130,7 @@ std::optional<long long> ParseIniInteger(std::string_view text) {
 void ReadConfiguration(std::string_view text, DeviceConfig& config) {
     const Ini ini(text);
     for (const ConfigKey& key : ConfigKeys()) {
-        if (const auto value = ini.Integer(key.section, key.name)) key.In(config).Store(*value);
+        if (const auto value = ini.Integer(key.section, key.name)) StoreConfigKey(config, key, *value);
     }
 }
 
@@ -138,7 +139,7 @@ void ReadTable(std::string_view text, std::vector<ScheduleEntry>& table) {
     for (std::size_t row = 0; row < table.size(); ++row) {
         const std::string section = RowSection(row);
         for (const RowKey& key : RowKeys()) {
-            if (const auto value = ini.Integer(section, key.name)) key.In(table[row]).Store(*value);
+            if (const auto value = ini.Integer(section, key.name)) key.Store(table[row], *value);
         }
     }
 }
@@ -172,12 +173,10 @@ std::string WriteSettingsAndTable(std::string_view existing, const DeviceConfig&
     }
 
     Ini ini(parsed);
-    DeviceConfig values = config;
-    for (const ConfigKey& key : ConfigKeys()) ini.Set(key.section, key.name, key.In(values).Value());
+    for (const ConfigKey& key : ConfigKeys()) ini.Set(key.section, key.name, ReadConfigKey(config, key));
     for (std::size_t row = 0; row < table.size(); ++row) {
-        ScheduleEntry entry = table[row];
         const std::string section = RowSection(row);
-        for (const RowKey& key : RowKeys()) ini.Set(section, key.name, key.In(entry).Value());
+        for (const RowKey& key : RowKeys()) ini.Set(section, key.name, key.Read(table[row]));
     }
 
     std::string text = preamble + ini.Text() + trailer;

@@ -5,8 +5,9 @@
 
 #include <functional>
 
+#include "device/config_keys.h"
 #include "files/ini_file.h"
-#include "files/setting_keys.h"
+#include "files/row_keys.h"
 #include "files_test_support.h"
 
 namespace quelvan::files::testing {
@@ -17,7 +18,7 @@ namespace {
 DeviceConfig DistinctConfig() {
     DeviceConfig c;
     int n = 0;
-    for (const ConfigKey& key : ConfigKeys()) key.In(c).Store(5 + 37 * n++);
+    for (const ConfigKey& key : ConfigKeys()) StoreConfigKey(c, key, 5 + 37 * n++);
     return c;
 }
 
@@ -172,14 +173,13 @@ TEST(IniImport, FilesOfOtherWritersAreRead) {
                 flush();
                 current = key.section;
             }
-            lines.push_back(name(key.name) + (comments ? " = " : "=") + std::to_string(key.In(values).Value()));
+            lines.push_back(name(key.name) + (comments ? " = " : "=") + std::to_string(ReadConfigKey(values, key)));
         }
         flush();
         for (std::size_t r = 0; r < rows.size(); ++r) {
             current = std::to_string(r);
-            ScheduleEntry entry = rows[r];
             for (const RowKey& key : RowKeys())
-                lines.push_back(name(key.name) + "=" + std::to_string(key.In(entry).Value()));
+                lines.push_back(name(key.name) + "=" + std::to_string(key.Read(rows[r])));
             flush();
         }
         if (reversed) std::reverse(sections.begin(), sections.end());
