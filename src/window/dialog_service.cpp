@@ -1,7 +1,9 @@
 #include "window/dialog_service.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QProgressDialog>
 
 namespace quelvan {
 
@@ -24,7 +26,54 @@ std::optional<QString> RunFileDialog(QWidget* parent, QFileDialog::AcceptMode mo
     return files.front();
 }
 
+class QtProgress final : public ProgressReporter {
+public:
+    QtProgress(QWidget* parent, const QString& title, const QString& label) : dialog_(label, QString(), 0, 0, parent) {
+        dialog_.setWindowTitle(title);
+        dialog_.setWindowModality(Qt::WindowModal);
+        dialog_.setCancelButton(nullptr);  // an interrupted update leaves a board that cannot start
+        dialog_.setMinimumDuration(0);
+        dialog_.setAutoClose(false);
+        dialog_.setAutoReset(false);
+        dialog_.show();
+        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    void SetProgress(int done, int total) override {
+        dialog_.setMaximum(total);
+        dialog_.setValue(done);
+        dialog_.setLabelText(dialog_.labelText().section('\n', 0, 0) + '\n' +
+                             QStringLiteral("%1 von %2").arg(done).arg(total));
+        // Repaint only: the window's own input waits until the update has ended.
+        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+
+private:
+    QProgressDialog dialog_;
+};
+
+class ScriptedProgress final : public ProgressReporter {
+public:
+    ScriptedProgress(std::vector<std::pair<int, int>>& steps, int& open) : steps_(steps), open_(open) { ++open_; }
+    ~ScriptedProgress() override { --open_; }
+    void SetProgress(int done, int total) override { steps_.emplace_back(done, total); }
+
+private:
+    std::vector<std::pair<int, int>>& steps_;
+    int& open_;
+};
+
 }  // namespace
+
+std::unique_ptr<ProgressReporter> QtDialogService::StartProgress(QWidget* parent, const QString& title,
+                                                                 const QString& label) {
+    return std::make_unique<QtProgress>(parent, title, label);
+}
+
+std::unique_ptr<ProgressReporter> ScriptedDialogService::StartProgress(QWidget*, const QString& title,
+                                                                       const QString& label) {
+    calls_.push_back({Kind::Progress, title, {}, {}, {}, label});
+    return std::make_unique<ScriptedProgress>(progress_, progressOpen_);
+}
 
 std::optional<QString> QtDialogService::GetOpenFileName(QWidget* parent, const QString& title, const QString& filter,
                                                         const QString& defaultSuffix, const QString& directory) {

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -20,9 +21,21 @@ struct FileDialogSettings {
     QString directory;
 };
 
+// Shows how far a long operation has come while it blocks the window.
+class ProgressReporter {
+public:
+    virtual ~ProgressReporter() = default;
+    virtual void SetProgress(int done, int total) = 0;
+};
+
 class DialogService {
 public:
     virtual ~DialogService() = default;
+
+    // A modal progress display that stays until the returned object is destroyed: the
+    // window takes no input meanwhile.
+    virtual std::unique_ptr<ProgressReporter> StartProgress(QWidget* parent, const QString& title,
+                                                            const QString& label) = 0;
 
     // The chosen file's full path, or nullopt when the user cancels. Only existing files
     // in existing folders can be chosen.
@@ -52,13 +65,15 @@ public:
     std::optional<QString> GetSaveFileName(QWidget* parent, const QString& title, const QString& filter,
                                            const QString& defaultSuffix, const QString& directory) override;
     bool AskYesNo(QWidget* parent, const QString& caption, const QString& text) override;
+    std::unique_ptr<ProgressReporter> StartProgress(QWidget* parent, const QString& title,
+                                                    const QString& label) override;
 };
 
 // Answers from a script instead of the user, and remembers every question. Without a
 // scripted answer a file dialog is cancelled and a question answered No, the safe choices.
 class ScriptedDialogService final : public DialogService {
 public:
-    enum class Kind { Open, Save, YesNo };
+    enum class Kind { Open, Save, YesNo, Progress };
     struct Call {
         Kind kind = Kind::Open;
         QString title;  // the caption for a question
@@ -76,6 +91,10 @@ public:
 
     const std::vector<Call>& Calls() const { return calls_; }
     void ClearCalls() { calls_.clear(); }
+    // Every (done, total) a progress display was given, in order.
+    const std::vector<std::pair<int, int>>& ProgressSteps() const { return progress_; }
+    // Whether a progress display is showing now.
+    bool ProgressShown() const { return progressOpen_ > 0; }
 
     using DialogService::GetOpenFileName;
     using DialogService::GetSaveFileName;
@@ -84,6 +103,8 @@ public:
     std::optional<QString> GetSaveFileName(QWidget* parent, const QString& title, const QString& filter,
                                            const QString& defaultSuffix, const QString& directory) override;
     bool AskYesNo(QWidget* parent, const QString& caption, const QString& text) override;
+    std::unique_ptr<ProgressReporter> StartProgress(QWidget* parent, const QString& title,
+                                                    const QString& label) override;
 
 private:
     std::optional<QString> NextFileName();
@@ -95,6 +116,8 @@ private:
     std::deque<ScriptedFile> fileNames_;
     std::deque<bool> answers_;
     std::vector<Call> calls_;
+    std::vector<std::pair<int, int>> progress_;
+    int progressOpen_ = 0;
 };
 
 }  // namespace quelvan

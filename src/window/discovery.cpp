@@ -129,13 +129,4 @@ void TfrmQuelvan::HidCtlDeviceChange() {
     if (connectionPending && connectRetry_->isActive()) RetryBoardConnection();
 }
 
-// Writing the file through the bootloader is not built yet. Until it is, the bootloader is
-// told to start the application firmware again, so that the board does not stay stuck in it.
-void TfrmQuelvan::FlashFirmware(const QString& fileName) {
-    if (!BootloaderDevice()) return;
-    LogMessage("Die Firmware-Aktualisierung ist in dieser Version noch nicht verfügbar; " + fileName +
-               " wird nicht geschrieben.");
-    bootloader_.LeaveBootloader();
-}
-
 }  // namespace quelvan

@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QTabWidget>
+#include <QThread>
 #include <QTime>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -99,7 +100,8 @@ TfrmQuelvan::TfrmQuelvan(HidBackend& backend, const Clock& clock, DialogService&
       dialogs_(dialogs),
       ppi_(options.ppi ? *options.ppi : (screen() ? screen()->logicalDotsPerInch() : 96.0)),
       board_(clock),
-      hidCtl_(std::make_unique<HidDeviceController>(backend)) {
+      hidCtl_(std::make_unique<HidDeviceController>(backend)),
+      sleep_(options.sleep ? options.sleep : [](std::chrono::milliseconds span) { QThread::msleep(span.count()); }) {
     setObjectName("frmQuelvan");
     QFont font(QStringLiteral("Segoe UI"));
     font.setPixelSize(kFontEmPixels);
@@ -119,6 +121,7 @@ TfrmQuelvan::TfrmQuelvan(HidBackend& backend, const Clock& clock, DialogService&
 
     connect(menu_.mnuFile, &QMenu::aboutToShow, this, &TfrmQuelvan::mnuFileClick);
     connect(menu_.mnuExit, &QAction::triggered, this, &TfrmQuelvan::mnuExitClick);
+    connect(menu_.mnuFlash, &QAction::triggered, this, &TfrmQuelvan::mnuFlashClick);
     connect(menu_.mnuAllOff, &QAction::triggered, channels_, &ChannelControl::mnuAllOffClick);
     connect(menu_.mnuAllOn, &QAction::triggered, channels_, &ChannelControl::mnuAllOnClick);
 
@@ -216,6 +219,7 @@ void TfrmQuelvan::StartDeviceNotifications() {
         rescanTimer_ = new QTimer(this);
         rescanTimer_->setInterval(hidCtl_->RescanIntervalMs());
         connect(rescanTimer_, &QTimer::timeout, this, [this] {
+            if (flashing_) return;
             try {
                 hidCtl_->NotifyDeviceChange();
             } catch (...) {
@@ -230,6 +234,7 @@ void TfrmQuelvan::StartDeviceNotifications() {
 }
 
 void TfrmQuelvan::DeliverNotifications() {
+    if (flashing_) return;  // the update rescans when it has ended
     try {
         hidCtl_->ProcessNotifications();
     } catch (...) {

@@ -4,6 +4,7 @@
 // with their discovery; and the 500 ms status poll.
 
 #include <QMainWindow>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -29,6 +30,8 @@ class SettingsPages;
 struct MainWindowOptions {
     // Pixels per inch to scale the window for; the screen's logical PPI when not set.
     std::optional<double> ppi;
+    // The blocking wait between a firmware block's attempts (tests record it instead).
+    std::function<void(std::chrono::milliseconds)> sleep;
 };
 
 // What later pages plug into the connection sequence and the poll. Empty hooks do nothing.
@@ -57,7 +60,7 @@ public:
     // ---- device discovery (the controller's two events) ----
     bool HidCtlEnumerate(HidDevice& device, int index);
     void HidCtlDeviceChange();
-    // Writes a firmware file through the held bootloader.
+    // Writes a firmware file through the held bootloader, with the progress shown.
     void FlashFirmware(const QString& fileName);
 
     // ---- status poll: one tick ----
@@ -93,6 +96,9 @@ public slots:
     // The "Datei" menu opens: "Firmware aktualisieren..." only while a slot holds a device.
     void mnuFileClick();
     void mnuExitClick();
+    // "Firmware aktualisieren...": the warning and the board's restart into its bootloader,
+    // or, with only the bootloader held, the file and the update.
+    void mnuFlashClick();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -141,6 +147,9 @@ private:
     // once and not at every retry.
     QString connectFailure_;
     QSocketNotifier* changeNotifier_ = nullptr;
+    std::function<void(std::chrono::milliseconds)> sleep_;
+    // Set while a firmware update runs: device notifications wait until it has ended.
+    bool flashing_ = false;
     ChannelControl* channels_ = nullptr;
     SettingsPages* settings_ = nullptr;
 };

@@ -382,17 +382,6 @@ private slots:
         QVERIFY(f.window->StatusTimer().isActive());
     }
 
-    void bootloaderWithChosenFileStillReturnsToTheBoard() {
-        WindowFixture f;
-        f.dialogs.SetNextFileName(QStringLiteral("/data/new.vbf328p"));
-        StartBootloader(f);
-        QVERIFY(f.LogTexts().filter("/data/new.vbf328p").size() == 1);
-        QCOMPARE(f.Sets("bootloader", 1), (std::vector<Bytes>{{1, 0, 0, 0, 0, 0, 0}}));
-        QCOMPARE(f.backend.CountTransfers(true, 2), 0);  // no block written
-        f.Discover();
-        QVERIFY(f.window->BoardDevice());
-    }
-
     void bootloaderKeepsTheFlashItemUsable() {
         WindowFixture f;
         StartBootloader(f);

@@ -235,7 +235,7 @@ private slots:
         QFETCH(double, ppi);
         QFETCH(QList<int>, right);
         QFETCH(int, rightTotal);
-        WindowFixture f({}, MainWindowOptions{ppi});
+        WindowFixture f({}, MainWindowOptions{ppi, {}});
         f.window->show();
         for (int width : {900, 1200}) {
             f.window->resize(width, 700);
@@ -249,13 +249,13 @@ private slots:
     }
 
     void windowSizeScalesWithPixelDensity() {
-        WindowFixture f({}, MainWindowOptions{144.0});
+        WindowFixture f({}, MainWindowOptions{144.0, {}});
         const int menuHeight = f.window->menuBar()->sizeHint().height();
         QCOMPARE(f.window->width(), 1023);  // 682 × 1.5
         QCOMPARE(f.window->height(), 840 + menuHeight);
         QCOMPARE(f.window->StatusPanels().height(), 36);
         // The minimum is not scaled.
-        WindowFixture g({}, MainWindowOptions{96.0});
+        WindowFixture g({}, MainWindowOptions{96.0, {}});
         QCOMPARE(g.window->minimumSize(), f.window->minimumSize());
     }
 

@@ -1,0 +1,65 @@
+// The firmware update from the window: the menu command with its warning, and the flashing
+// through the held bootloader with the progress shown. Part of TfrmQuelvan.
+
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include "files/firmware_flasher.h"
+#include "window/main_window.h"
+
+namespace quelvan {
+
+namespace {
+
+const QString kWarningCaption = QStringLiteral("Firmware aktualisieren");
+const QString kWarning = QStringLiteral(
+    "Das Aktualisieren der Firmware geschieht auf eigene Gefahr.\n"
+    "Treten Übertragungsfehler auf, ist die Firmware anschließend\n"
+    "nicht lauffähig. Der Vorgang kann jedoch wiederholt werden.\n"
+    "\n"
+    "Bitte beachten, dass sämtliche Einstellungen (auch die der\n"
+    "Lüfter) zurückgesetzt werden. Slave-Platinen müssen nach dem\n"
+    "Update wieder manuell auf den Modus \"Slave\" gestellt werden!\n"
+    "\n"
+    "Vorgang fortsetzen?");
+
+}  // namespace
+
+void TfrmQuelvan::mnuFlashClick() {
+    if (BoardDevice()) {
+        // The rest follows from the bootloader's arrival.
+        if (dialogs_.AskYesNo(this, kWarningCaption, kWarning)) board_.EnterBootloader();
+    } else if (BootloaderDevice()) {
+        if (const std::optional<QString> fileName = dialogs_.GetOpenFileName(this, od)) FlashFirmware(*fileName);
+    }
+}
+
+void TfrmQuelvan::FlashFirmware(const QString& fileName) {
+    if (!BootloaderDevice()) return;
+    // Device changes that arrive meanwhile must not release the bootloader under the update;
+    // they are looked at once it has ended.
+    flashing_ = true;
+    if (changeNotifier_) changeNotifier_->setEnabled(false);
+    {
+        const std::unique_ptr<ProgressReporter> progress =
+            dialogs_.StartProgress(this, kWarningCaption, QStringLiteral("Die Firmware wird geschrieben..."));
+        files::FlashSeams seams;
+        seams.LogMessage = [this](const std::string& text) { LogMessage(QString::fromStdString(text)); };
+        seams.ReportStatus = [this](const std::string& text) { ReportStatus(QString::fromStdString(text)); };
+        seams.Sleep = sleep_;
+        seams.Progress = [&progress](int done, int total) { progress->SetProgress(done, total); };
+        files::FlashFirmware(bootloader_, fileName.toStdString(), seams);
+    }
+    if (changeNotifier_) changeNotifier_->setEnabled(true);
+    flashing_ = false;
+    // A change dropped during the update (the bootloader leaving, the board coming back) is
+    // not lost: the devices present are scanned again.
+    QTimer::singleShot(0, this, [this] {
+        try {
+            hidCtl_->NotifyDeviceChange();
+        } catch (...) {
+        }
+    });
+}
+
+}  // namespace quelvan
