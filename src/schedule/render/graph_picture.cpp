@@ -2,9 +2,11 @@
 
 #include <QFontMetrics>
 #include <QPainter>
-#include <QPolygonF>
+#include <vector>
 
 #include "device/numeric.h"
+#include "schedule/render/smooth_fill.h"
+#include "schedule/render/smooth_lines.h"
 
 namespace quelvan {
 
@@ -24,14 +26,6 @@ int Rounded(double value) {
     return static_cast<int>(RoundHalfEven(value));
 }
 
-// A 1-pixel line pen. Square ends, so that a line covers the pixels at both of its ends.
-QPen LinePen(std::uint32_t argb) {
-    QPen pen(Argb(argb), 1.0);
-    pen.setCapStyle(Qt::SquareCap);
-    pen.setJoinStyle(Qt::MiterJoin);
-    return pen;
-}
-
 void PlacePoints(const GraphInput& in, std::vector<GraphPoint>& points) {
     points.resize(in.table.size());
     for (std::size_t j = 0; j < in.table.size(); ++j) {
@@ -41,15 +35,17 @@ void PlacePoints(const GraphInput& in, std::vector<GraphPoint>& points) {
     }
 }
 
+// The grid lines lie on whole pixels, where a 1-pixel line covers exactly one row or column
+// of pixels, both ends included: solid rectangles give the same pixels, much faster.
 void DrawGrid(QPainter& p, int w, int h) {
-    p.setPen(LinePen(kGridLine));
+    const QColor color = Argb(kGridLine);
     for (int i = 0; i <= 24; ++i) {
         const int x = Rounded(i * (w - 40) / 24.0) + 20;
-        p.drawLine(QPointF(x, 20), QPointF(x, h - 21));
+        p.fillRect(QRect(QPoint(x, 20), QPoint(x, h - 21)), color);
     }
     for (int i = 0; i <= 10; ++i) {
         const int y = Rounded(i * (h - 41) / 10.0 + 20);
-        p.drawLine(QPointF(20, y), QPointF(w - 20, y));
+        p.fillRect(QRect(QPoint(20, y), QPoint(w - 20, y)), color);
     }
 }
 
@@ -76,39 +72,36 @@ void DrawLabels(QPainter& p, const QFont& font, int w, int h) {
     }
 }
 
-void DrawCurve(QPainter& p, const GraphInput& in, const std::vector<GraphPoint>& points, int channel,
-               QPolygonF& curve) {
+void DrawCurve(QImage& image, const GraphInput& in, const std::vector<GraphPoint>& points, int channel,
+               std::vector<QPointF>& curve) {
     const auto c = static_cast<std::size_t>(channel);
     const int colorName = in.colorNames[c];
-    const bool chosen = channel == in.channel;
     // The curve begins at midnight at the level of the day's last entry and ends at the
     // last entry; it is not carried on to 24:00.
     curve.clear();
-    curve << QPointF(20, GraphY(in.table.back().Color[c], in.height));
-    for (const GraphPoint& point : points) curve << QPointF(point.X, point.Y[c]);
+    curve.emplace_back(20, GraphY(in.table.back().Color[c], in.height));
+    for (const GraphPoint& point : points) curve.emplace_back(point.X, point.Y[c]);
 
-    if (!chosen) {
-        p.setPen(LinePen(GraphPaleColor(colorName)));
-        p.drawPolyline(curve);
+    if (channel != in.channel) {
+        DrawSmoothPolyline(image, curve, GraphPaleColor(colorName));
         return;
     }
-    p.resetTransform();
-    p.setRenderHint(QPainter::Antialiasing, false);
-    for (const GraphPoint& point : points) {
-        const int left = Rounded(point.X - kSquareHalf);
-        const int top = Rounded(point.Y[c] - kSquareHalf);
-        const int right = Rounded(point.X + kSquareHalf);
-        const int bottom = Rounded(point.Y[c] + kSquareHalf);
-        p.fillRect(QRect(left, top, right - left, bottom - top), Argb(GraphLineColor(colorName)));
+    const QColor line = Argb(GraphLineColor(colorName));
+    {
+        QPainter p(&image);
+        for (const GraphPoint& point : points) {
+            const int left = Rounded(point.X - kSquareHalf);
+            const int top = Rounded(point.Y[c] - kSquareHalf);
+            const int right = Rounded(point.X + kSquareHalf);
+            const int bottom = Rounded(point.Y[c] + kSquareHalf);
+            p.fillRect(QRect(left, top, right - left, bottom - top), line);
+        }
     }
-    p.setRenderHint(QPainter::Antialiasing, true);
-    p.translate(0.5, 0.5);
-    p.setPen(LinePen(GraphLineColor(colorName)));
-    p.drawPolyline(curve);
-    curve << QPointF(in.width - 20, in.height - 20) << QPointF(20, in.height - 20);
-    p.setPen(Qt::NoPen);
-    p.setBrush(Argb(GraphPaleColor(colorName)));
-    p.drawPolygon(curve, Qt::OddEvenFill);
+    DrawSmoothPolyline(image, curve, GraphLineColor(colorName));
+    // The area under the curve, down to the bottom of the plot area.
+    curve.emplace_back(in.width - 20, in.height - 20);
+    curve.emplace_back(20, in.height - 20);
+    FillSmoothPolygon(image, curve, GraphPaleColor(colorName));
 }
 
 }  // namespace
@@ -123,27 +116,20 @@ QImage DrawGraph(const GraphInput& in, std::vector<GraphPoint>& points) {
     // background is), so the bytes are the same as unpremultiplied ARGB.
     QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
     image.fill(kBackground);
-    QPainter p(&image);
-    // Lines and curves use coordinates at pixel centres: x = 3 is the fourth column.
-    p.setRenderHint(QPainter::Antialiasing, true);
-    p.translate(0.5, 0.5);
-    DrawGrid(p, w, h);
-
-    p.resetTransform();
-    DrawLabels(p, in.font, w, h);
-
-    p.translate(0.5, 0.5);
+    {
+        QPainter p(&image);
+        DrawGrid(p, w, h);
+        DrawLabels(p, in.font, w, h);
+    }
     const float marker = GraphX(in.clockHour * 60 + in.clockMinute, w);
-    p.setPen(LinePen(kTimeMarker));
-    p.drawLine(QPointF(marker, 0), QPointF(marker, h));
+    DrawSmoothLine(image, QPointF(marker, 0), QPointF(marker, h), kTimeMarker);
 
     if (!in.table.empty() && in.channel >= 0 && in.channel < kChannelCount) {
-        QPolygonF curve;
-        curve.reserve(static_cast<qsizetype>(points.size()) + 3);
+        std::vector<QPointF> curve;
+        curve.reserve(points.size() + 3);
         // The chosen channel comes last, on top of the others.
-        for (int k = 1; k <= kChannelCount; ++k) DrawCurve(p, in, points, (in.channel + k) % kChannelCount, curve);
+        for (int k = 1; k <= kChannelCount; ++k) DrawCurve(image, in, points, (in.channel + k) % kChannelCount, curve);
     }
-    p.end();
     image.reinterpretAsFormat(QImage::Format_ARGB32);
     return image;
 }
