@@ -18,6 +18,7 @@
 
 #include "device/identification.h"
 #include "window/channel_control.h"
+#include "window/page_tab_widget.h"
 #include "window/status_bar.h"
 
 namespace quelvan {
@@ -110,6 +111,7 @@ TfrmQuelvan::TfrmQuelvan(HidBackend& backend, const Clock& clock, DialogService&
     setStatusBar(sb_);
     CreateTimers();
     channels_ = new ChannelControl(board_, pc_, tsChannelsAF_, tsChannelsGL_, tsConfig_, this);
+    CreateSchedulePages();
 
     connect(menu_.mnuFile, &QMenu::aboutToShow, this, &TfrmQuelvan::mnuFileClick);
     connect(menu_.mnuExit, &QAction::triggered, this, &TfrmQuelvan::mnuExitClick);
@@ -146,7 +148,7 @@ TfrmQuelvan::~TfrmQuelvan() {
 }
 
 void TfrmQuelvan::CreatePages() {
-    pc_ = new QTabWidget(this);
+    pc_ = new PageTabWidget(this);
     pc_->setObjectName("pc");
     pc_->setUsesScrollButtons(true);
     for (const PageInfo& info : kPages) {

@@ -12,6 +12,7 @@
 #include "device/bootloader_protocol.h"
 #include "device/clock.h"
 #include "device/hid_device_controller.h"
+#include "schedule/schedule_table.h"
 #include "window/dialog_service.h"
 #include "window/menu_builder.h"
 
@@ -23,7 +24,10 @@ class QTimer;
 namespace quelvan {
 
 class ChannelControl;
+class GraphPage;
+class MenuCommands;
 class PanelStatusBar;
+class TablePage;
 
 struct MainWindowOptions {
     // Pixels per inch to scale the window for; the screen's logical PPI when not set.
@@ -77,6 +81,11 @@ public:
     double Ppi() const { return ppi_; }
     QTimer& StatusTimer() { return *tmrQuelvan_; }
     QTimer& VisualizeTimer() { return *tmrVisualize_; }
+    // The window's copy of the board's day program and the pages that show it.
+    ScheduleTable& Schedule() { return schedule_; }
+    TablePage& Table() { return *tablePage_; }
+    GraphPage& Graph() { return *graphPage_; }
+    MenuCommands& Commands() { return *menuCommands_; }
 
     PageHooks hooks;
     // The file-open and file-save dialogs' settings (title, filter, suffix, folder).
@@ -94,6 +103,7 @@ protected:
 private:
     void CreatePages();
     void CreateTimers();
+    void CreateSchedulePages();
     void ScaleAndPlace();
     void StartDeviceNotifications();
     void DeliverNotifications();
@@ -130,6 +140,10 @@ private:
     QTimer* rescanTimer_ = nullptr;
     QSocketNotifier* changeNotifier_ = nullptr;
     ChannelControl* channels_ = nullptr;
+    ScheduleTable schedule_;
+    TablePage* tablePage_ = nullptr;
+    GraphPage* graphPage_ = nullptr;
+    MenuCommands* menuCommands_ = nullptr;
 };
 
 }  // namespace quelvan

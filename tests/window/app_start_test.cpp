@@ -162,13 +162,17 @@ private slots:
             trace.close();
             return list;
         };
-        // Connection: live state, then the configuration, then the first tick.
-        QTRY_VERIFY_WITH_TIMEOUT(lines().size() >= 10, 20000);
-        const QStringList first = lines().mid(0, 6);
+        // Connection: live state, the configuration, the schedule (the configuration again
+        // and the ten rows of the simulated board), then the first tick.
+        QTRY_VERIFY_WITH_TIMEOUT(lines().size() >= 24, 20000);
+        const QStringList first = lines().mid(0, 20);
         QVERIFY(first[0].startsWith("get 1 42 ok 01 04 "));
         QVERIFY(first[1].startsWith("get 2 28 ok 02 "));
         QVERIFY(first[4].startsWith("get 6 25 ok 06 "));
-        QVERIFY(first[5].startsWith("get 1 42 ok "));
+        QVERIFY(first[5].startsWith("get 2 28 ok 02 "));
+        QVERIFY(first[9].startsWith("get 3 16 ok 03 00 "));
+        QVERIFY(first[18].startsWith("get 3 16 ok 03 09 "));
+        QVERIFY(first[19].startsWith("get 1 42 ok "));
         app.terminate();
         QVERIFY(app.waitForFinished(10000));
     }
