@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QStyleOptionHeader>
 #include <QStylePainter>
+#include <algorithm>
 
 namespace quelvan {
 
@@ -12,6 +13,7 @@ namespace {
 
 constexpr int kDefaultColumnWidth = 39;
 constexpr int kDefaultRowHeight = 18;
+constexpr int kCellPadding = 6;
 
 }  // namespace
 
@@ -44,8 +46,22 @@ ScheduleGrid::ScheduleGrid(QWidget* parent) : QTableWidget(1, kColumns - 1, pare
     corner_ = findChild<QAbstractButton*>(QString(), Qt::FindDirectChildrenOnly);
     if (corner_) corner_->installEventFilter(this);
 
+    FitTimeColumn();
+
     connect(verticalHeader(), &QHeaderView::sectionMoved, this,
             [this](int, int oldVisual, int newVisual) { emit rowMoved(oldVisual + 1, newVisual + 1); });
+}
+
+// The default width is too narrow for "24:00" in most fonts but Segoe UI; the time
+// column takes what its longest usual text needs.
+void ScheduleGrid::FitTimeColumn() {
+    const int needed = fontMetrics().horizontalAdvance(QStringLiteral("00:00")) + 2 * kCellPadding;
+    setColumnWidth(0, std::max(kDefaultColumnWidth, needed));
+}
+
+void ScheduleGrid::changeEvent(QEvent* event) {
+    QTableWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange) FitTimeColumn();
 }
 
 bool ScheduleGrid::eventFilter(QObject* watched, QEvent* event) {

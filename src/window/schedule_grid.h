@@ -31,8 +31,10 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    void FitTimeColumn();
     QTableWidgetItem* ItemAt(int column, int row) const;
 
     QWidget* corner_ = nullptr;

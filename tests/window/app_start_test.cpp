@@ -1,7 +1,6 @@
 // The program's start: its options, and that a second start ends at once while the first
 // runs on undisturbed.
 
-#include "window_test_main.h"
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -14,6 +13,7 @@
 
 #include "app/app_options.h"
 #include "app/single_instance.h"
+#include "window_test_main.h"
 
 using namespace quelvan;
 

@@ -2,11 +2,11 @@
 // its transfers, other firmware versions, foreign devices, unplugging and re-plugging,
 // and the bootloader with its file dialog.
 
-#include "window_test_main.h"
 #include <QLocale>
 #include <QMenu>
 
 #include "window_fixture.h"
+#include "window_test_main.h"
 
 using namespace quelvan;
 using quelvan::test::Bytes;
