@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/command_values.h"
+#include "cli/schedule_commands.h"
 
 namespace quelvan::cli {
 
@@ -22,6 +23,7 @@ Exit codes:
   3  no usable board: none found, only its bootloader, an unsupported firmware
      version, or no permission to open it (install dist/linux/70-quelvan.rules,
      see docs/udev.md)
+  4  the picture of "graph" could not be made (renderer missing or file not written)
 Data goes to standard output, messages to standard error.)";
 
 }  // namespace
@@ -59,6 +61,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
     clock->add_option("TIME", timeText, "sync or HH:MM")->required();
 
     app.add_subcommand("save-eeprom", "Store the board's settings in its EEPROM");
+    ScheduleGrammar scheduleGrammar(app);
 
     try {
         app.parse(argc, argv);
@@ -115,6 +118,8 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
             request.hour = time->hour;
             request.minute = time->minute;
         }
+    } else if (scheduleGrammar.Handles(name)) {
+        if (const auto error = scheduleGrammar.Fill(name, request)) return usage(*error);
     } else {
         request.command = Command::SaveEEPROM;
     }

@@ -13,9 +13,10 @@ enum ExitCode : int {
     kExitTransferFailed = 1,
     kExitUsage = 2,
     kExitNoBoard = 3,
+    kExitPictureFailed = 4,
 };
 
-enum class Command { List, Status, Set, Mode, Clock, SaveEEPROM };
+enum class Command { List, Status, Set, Mode, Clock, SaveEEPROM, Schedule, Graph };
 
 struct Request {
     bool simulate = false;
@@ -34,6 +35,11 @@ struct Request {
     bool clockSync = false;
     int hour = 0;
     int minute = 0;
+    // graph
+    std::string graphOutput;
+    int graphWidth = 1200;
+    int graphHeight = 600;
+    int graphChannel = 0;
 };
 
 struct ParseOutcome {

@@ -6,6 +6,7 @@
 #include "backend/backend_factory.h"
 #include "cli/board_session.h"
 #include "cli/command_values.h"
+#include "cli/schedule_commands.h"
 #include "cli/status_report.h"
 #include "device/channel_names.h"
 
@@ -125,6 +126,10 @@ const char* CommandName(Command command) {
             return "clock";
         case Command::SaveEEPROM:
             return "save-eeprom";
+        case Command::Schedule:
+            return "schedule";
+        case Command::Graph:
+            return "graph";
     }
     return "";
 }
@@ -153,6 +158,10 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
             PrintStatus(board.live, board.config, out);
         return kExitOk;
     }
+    if (request.command == Command::Schedule || request.command == Command::Graph) {
+        if (auto failure = RunScheduleCommand(session, request, out)) return Fail(*failure, request, out, err);
+        return kExitOk;
+    }
 
     nlohmann::json sent = {{"command", CommandName(request.command)}};
     std::optional<Failure> failure;
@@ -171,6 +180,8 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
             break;
         case Command::List:
         case Command::Status:
+        case Command::Schedule:
+        case Command::Graph:
             break;
     }
     if (failure) return Fail(*failure, request, out, err);
