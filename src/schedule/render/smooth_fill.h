@@ -6,7 +6,8 @@
 // the edges' length plus one blend per covered pixel.
 //
 // Coordinates are at pixel centres, as for the smooth lines. The closing edge is implied.
-// Where the outline crosses itself, doubly covered parts are filled once.
+// Where the outline runs round a part twice (a curve dragged back over itself), that part
+// is filled once, not twice (the non-zero rule).
 
 #include <QImage>
 #include <QPointF>
