@@ -13,6 +13,9 @@ public:
     explicit GraphImage(QWidget* parent = nullptr);
 
     const QImage& Image() const { return image_; }
+    // Hands the bitmap over to be drawn into again; the control shows nothing until the
+    // next SetImage.
+    QImage TakeImage() { return std::move(image_); }
     // Shows a new bitmap (repainted once).
     void SetImage(QImage image);
 

@@ -54,7 +54,7 @@ void GraphPage::DrawGraph() {
     in.width = img_->width();
     in.height = img_->height();
     in.font = img_->font();
-    img_->SetImage(quelvan::DrawGraph(in, points_));
+    img_->SetImage(quelvan::DrawGraph(in, points_, img_->TakeImage()));
 }
 
 void GraphPage::cmbVisualizeChange(int index) {

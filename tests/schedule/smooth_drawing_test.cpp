@@ -155,3 +155,32 @@ TEST(SmoothFill, DegenerateInputDrawsNothing) {
 
 }  // namespace
 }  // namespace quelvan
+
+namespace quelvan {
+namespace {
+
+// A zig-zag with steep, shallow, vertical, horizontal and repeated points, partly outside.
+std::vector<QPointF> ZigZag() {
+    return {{-5, 20}, {3, 2}, {9.5, 37.25}, {9.5, 11}, {17, 11}, {17, 11}, {30.7, 0.2}, {33, 45}, {12, 39.5}};
+}
+
+TEST(SmoothDrawing, BandsGiveTheSamePixelsAsOneGo) {
+    const std::vector<QPointF> line = ZigZag();
+    for (int rows : {1, 3, 7, 40}) {
+        QImage whole = Black(32, 40);
+        QImage banded = Black(32, 40);
+        DrawSmoothPolyline(whole, line, 0x80FF8000);
+        FillSmoothPolygon(whole, line, 0x20FFFFFF);
+        const BandedPolyline polyline(line, rows, 40);
+        SmoothPolygonFill fill(line, 32, 40);
+        for (int band = 0; band * rows < 40; ++band) {
+            polyline.DrawBand(banded, 0x80FF8000, band);
+            fill.FillRows(banded, 0x20FFFFFF, band * rows, (band + 1) * rows);
+        }
+        EXPECT_EQ(whole, banded) << rows;
+        EXPECT_GT(CoveredArea(banded), 100.0);
+    }
+}
+
+}  // namespace
+}  // namespace quelvan

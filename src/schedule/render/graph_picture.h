@@ -28,8 +28,10 @@ struct GraphInput {
 
 // Paints a width × height ARGB32 picture and stores in `points` (resized to the table's
 // length) where each row's points lie. With no area to paint the image is null, and the
-// points are placed all the same.
-QImage DrawGraph(const GraphInput& input, std::vector<GraphPoint>& points);
+// points are placed all the same. A picture from an earlier call handed in as `reuse` lends
+// its memory when it has the same size (a window redrawing 40 times a second would
+// otherwise have fresh pages zeroed for every picture); its contents do not matter.
+QImage DrawGraph(const GraphInput& input, std::vector<GraphPoint>& points, QImage reuse = {});
 
 // The font the window draws the labels in, for pictures made outside the window.
 QFont DefaultGraphFont();

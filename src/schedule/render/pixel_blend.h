@@ -18,6 +18,16 @@ inline std::uint32_t ByteMul(std::uint32_t x, std::uint32_t a) {
     return x | t;
 }
 
+// Sets `count` pixels to `argb`, four at a time where SSE2 is available.
+inline void FillPixels(std::uint32_t* pixels, int count, std::uint32_t argb) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i value = _mm_set1_epi32(static_cast<int>(argb));
+    for (; i + 4 <= count; i += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels + i), value);
+#endif
+    for (; i < count; ++i) pixels[i] = argb;
+}
+
 // `argb` ($AARRGGBB, not premultiplied) drawn with `coverage` (0..1) of its alpha.
 class SolidBlend {
 public:
