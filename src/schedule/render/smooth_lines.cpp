@@ -88,13 +88,17 @@ void Segment(const Plotter& plot, QPointF from, QPointF to, bool skipFirst) {
         begin = std::min(begin, high);
         end = std::max(end, low);
     }
-    for (int major = begin; step > 0 ? major <= end : major >= end; major += step) {
-        // Worked out afresh at each step, so that a band starting halfway gives the same pixels.
-        const double minor = y0 + gradient * (major - x0);
-        const double lower = std::floor(minor);
+    // The minor coordinate in fixed point with 32 fraction bits, stepped exactly, so that a
+    // band starting halfway gives the same pixels as the whole line.
+    constexpr double kOne = 4294967296.0;
+    const auto slope = static_cast<std::int64_t>(std::llround(gradient * kOne));
+    const auto atFirst = static_cast<std::int64_t>(std::llround((y0 + gradient * (first - x0)) * kOne));
+    std::int64_t minor = atFirst + slope * (begin - first);
+    const std::int64_t minorStep = slope * step;
+    for (int major = begin; step > 0 ? major <= end : major >= end; major += step, minor += minorStep) {
+        const auto m = static_cast<int>(minor >> 32);
         // The share of the line in the second of the two pixels, in 256ths.
-        const auto share = static_cast<std::uint32_t>((minor - lower) * 256.0);
-        const int m = static_cast<int>(lower);
+        const auto share = static_cast<std::uint32_t>((minor >> 24) & 0xFF);
         if (steep) {
             plot.Blend(m, major, 256 - share);
             plot.Blend(m + 1, major, share);
