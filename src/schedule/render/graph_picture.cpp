@@ -38,8 +38,6 @@ void PlacePoints(const GraphInput& in, std::vector<GraphPoint>& points) {
     }
 }
 
-// The grid lines lie on whole pixels, where a 1-pixel line covers exactly one row or column
-// of pixels, both ends included: solid rectangles give the same pixels, much faster.
 // The hour and percent lines lie on whole pixels, where a 1-pixel line covers exactly one
 // column or row of pixels, both ends included.
 struct Grid {
@@ -61,9 +59,9 @@ struct Run {
     int y, x0, x1;  // x1 one past the last pixel
 };
 
-void AddTextRuns(std::vector<Run>& runs, const QFont& font, const QString& text, int left, int baseline, int w, int h) {
+void AddTextRuns(std::vector<Run>& runs, const QFont& font, const QFontMetrics& metrics, const QString& text, int left,
+                 int baseline, int w, int h) {
     constexpr int kMargin = 4;  // glyphs may reach a little left of their origin
-    const QFontMetrics metrics(font);
     QImage patch(metrics.horizontalAdvance(text) + 2 * kMargin, metrics.height() + 2 * kMargin,
                  QImage::Format_ARGB32_Premultiplied);
     patch.fill(0);
@@ -98,21 +96,23 @@ void AddTextRuns(std::vector<Run>& runs, const QFont& font, const QString& text,
 std::vector<Run> LabelRuns(const QFont& font, int w, int h) {
     QFont plain(font);
     plain.setStyleStrategy(QFont::NoAntialias);
-    const QFontMetrics metrics(plain);
+    // Measured as on an image, where the text is drawn.
+    QImage probe(1, 1, QImage::Format_ARGB32_Premultiplied);
+    const QFontMetrics metrics(plain, &probe);
     const int ascent = metrics.ascent();
     const int textHeight = metrics.height();
     std::vector<Run> runs;
     for (int i = 0; i <= 24; ++i) {
         const int left = Rounded(i * (w - 40) / 24.0) + 20 - 5;
         const QString text = QString::number(i);
-        AddTextRuns(runs, plain, text, left, 1 + ascent, w, h);
-        AddTextRuns(runs, plain, text, left, h - textHeight + ascent, w, h);
+        AddTextRuns(runs, plain, metrics, text, left, 1 + ascent, w, h);
+        AddTextRuns(runs, plain, metrics, text, left, h - textHeight + ascent, w, h);
     }
     for (int i = 1; i <= 9; ++i) {
         const int top = Rounded(i * (h - 41) / 10.0 + 20) - 6;
         const QString text = QString::number(100 - 10 * i) + QStringLiteral(" %");
-        AddTextRuns(runs, plain, text, 0, top + ascent, w, h);
-        AddTextRuns(runs, plain, text, w - metrics.horizontalAdvance(text), top + ascent, w, h);
+        AddTextRuns(runs, plain, metrics, text, 0, top + ascent, w, h);
+        AddTextRuns(runs, plain, metrics, text, w - metrics.horizontalAdvance(text), top + ascent, w, h);
     }
     std::stable_sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.y < b.y; });
     return runs;

@@ -2,6 +2,10 @@
 // The graph of the day as a picture: the hour and percent grid with its labels, the
 // board's time, every channel's curve over the day, the chosen channel drawn last with
 // its points and the area under it shaded. A function of its inputs only.
+//
+// QPainter draws the label texts; lines, curves and the shading are drawn straight into
+// the pixels (smooth_lines.h, smooth_fill.h), band by band, which keeps a redraw at full
+// screen size within the few milliseconds that dragging a point allows.
 
 #include <QFont>
 #include <QImage>
