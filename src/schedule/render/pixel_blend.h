@@ -53,13 +53,18 @@ public:
             const __m128i t = _mm_mullo_epi16(x, keep);
             return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), half), 8);
         };
-        for (; i + 4 <= count; i += 4) {
-            auto* at = reinterpret_cast<__m128i*>(pixels + i);
+        auto blend4 = [&](std::uint32_t* four) {
+            auto* at = reinterpret_cast<__m128i*>(four);
             const __m128i p = _mm_loadu_si128(at);
             const __m128i lo = mul(_mm_unpacklo_epi8(p, zero));
             const __m128i hi = mul(_mm_unpackhi_epi8(p, zero));
             _mm_storeu_si128(at, _mm_add_epi8(_mm_packus_epi16(lo, hi), source));
+        };
+        for (; i + 8 <= count; i += 8) {
+            blend4(pixels + i);
+            blend4(pixels + i + 4);
         }
+        for (; i + 4 <= count; i += 4) blend4(pixels + i);
 #endif
         for (; i < count; ++i) pixels[i] = source_ + ByteMul(pixels[i], keep_);
     }
