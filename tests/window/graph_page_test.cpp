@@ -133,24 +133,6 @@ private slots:
         QCOMPARE(f.backend.Board().Schedule()[2], dragged);
     }
 
-    void dragBeyondTheEdgesClamps() {
-        ScheduleWindow f(kDay);
-        f.ClickTab("tsVisualize");
-        GraphImage& img = f.Img();
-        QTest::mousePress(&img, Qt::LeftButton, {}, PointOf(f.Graph(), 0, 0));
-        QCOMPARE(f.Graph().DraggedEntry(), 0);
-        QTest::mouseMove(&img, QPoint(img.width() + 50, -40));
-        const ScheduleEntry& e = f.window->Schedule().Entries()[0];
-        QCOMPARE(int(e.Hour), 24);
-        QCOMPARE(int(e.Minute), 0);
-        QCOMPARE(int(e.Color[0]), 100);
-        QTest::mouseMove(&img, QPoint(-30, img.height() + 30));
-        QCOMPARE(int(e.Hour), 0);
-        QCOMPARE(int(e.Minute), 0);
-        QCOMPARE(int(e.Color[0]), 0);
-        QTest::mouseRelease(&img, Qt::LeftButton, {}, QPoint(-30, img.height() + 30));
-    }
-
     void withoutACompleteLoadTheReleaseWritesNothing() {
         ScheduleWindow f(kDay);
         f.backend.FailNext(false, report::kSchedule, 1);

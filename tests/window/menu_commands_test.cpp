@@ -188,14 +188,16 @@ private slots:
         QCOMPARE(f.TransferSummary(), kUpload + kReload);
     }
 
-    void gridEditsReachTheBoardWhenTabelleIsLeft() {
+    void textInAnOpenCellEditorIsUploadedBeforeTheEEPROMCommand() {
         ScheduleWindow f(kThree);
         f.ClickTab("tsData");
+        // A menu takes no focus from the cell editor: the typed text is still only there.
         f.TypeIntoCell(2, 2, "55");
-        f.ClickTab("tsVisualize");  // uploads the edit
+        f.backend.ClearTransfers();
+        f.Action("mnuSaveEEPROM")->trigger();
+        QCOMPARE(f.RowWrites()[1], test::RowWrite(1, Entry(12, 0, {55})));
         QCOMPARE(int(f.backend.Board().Schedule()[1].Color[0]), 55);
-        f.ClickTab("tsData");
-        QCOMPARE(f.Grid().Cell(2, 2), QStringLiteral("55"));
+        QCOMPARE(f.backend.Board().EEPROMStoreCount(), 1);
     }
 
     void onlyABootloaderEnablesOnlyTheFirmwareUpdate() {

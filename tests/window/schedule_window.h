@@ -26,9 +26,12 @@ inline ScheduleEntry Entry(int hour, int minute, std::array<std::uint8_t, kChann
 
 // The report-3 buffer that writes `entry` as row `index`.
 inline Bytes RowWrite(int index, const ScheduleEntry& entry) {
-    Bytes bytes = {report::kSchedule, static_cast<std::uint8_t>(index), static_cast<std::uint8_t>(entry.Hour),
-                   static_cast<std::uint8_t>(entry.Minute)};
-    bytes.insert(bytes.end(), entry.Color.begin(), entry.Color.end());
+    Bytes bytes(report::kScheduleLength);
+    bytes[0] = report::kSchedule;
+    bytes[1] = static_cast<std::uint8_t>(index);
+    bytes[2] = static_cast<std::uint8_t>(entry.Hour);
+    bytes[3] = static_cast<std::uint8_t>(entry.Minute);
+    for (std::size_t c = 0; c < entry.Color.size(); ++c) bytes[4 + c] = entry.Color[c];
     return bytes;
 }
 
