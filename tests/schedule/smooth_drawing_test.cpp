@@ -184,3 +184,30 @@ TEST(SmoothDrawing, BandsGiveTheSamePixelsAsOneGo) {
 
 }  // namespace
 }  // namespace quelvan
+
+namespace quelvan {
+namespace {
+
+// Outlines reaching far past every border, with points on and near them, at small sizes:
+// rounding must never carry a cell outside the picture (the sanitizer build watches).
+TEST(SmoothDrawing, OutlinesAcrossTheBordersStayInside) {
+    std::uint32_t seed = 12345;
+    auto next = [&seed](int low, int high) {
+        seed = seed * 1664525u + 1013904223u;
+        return low + static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(high - low + 1));
+    };
+    for (int round = 0; round < 300; ++round) {
+        const int w = next(1, 60);
+        const int h = next(1, 40);
+        QImage image = Black(w, h);
+        std::vector<QPointF> outline;
+        for (int i = next(3, 12); i > 0; --i)
+            outline.emplace_back(next(-3 * w, 4 * w) / 3.0 - 0.5, next(-3 * h, 4 * h) / 7.0 - 0.5);
+        FillSmoothPolygon(image, outline, kWhite);
+        DrawSmoothPolyline(image, outline, kWhite);
+        ASSERT_LE(CoveredArea(image), double(w) * h + 1e-9) << round;
+    }
+}
+
+}  // namespace
+}  // namespace quelvan

@@ -64,8 +64,10 @@ std::pair<int, int> SmoothPolygonFill::Accumulate(const Edge& e, int y) {
     const double top = std::max<double>(y, e.y0);
     const double bottom = std::min<double>(y + 1, e.y1);
     const double dxdy = (e.x1 - e.x0) / (e.y1 - e.y0);
-    const double xa = e.x0 + (top - e.y0) * dxdy;
-    const double xb = e.x0 + (bottom - e.y0) * dxdy;
+    // Rounding must not carry a point past the picture's borders, where the cells end.
+    const double width = width_;
+    const double xa = std::clamp(e.x0 + (top - e.y0) * dxdy, 0.0, width);
+    const double xb = std::clamp(e.x0 + (bottom - e.y0) * dxdy, 0.0, width);
     const double d = (bottom - top) * e.dir;
     const double x0 = std::min(xa, xb);
     const double x1 = std::max(xa, xb);
