@@ -73,6 +73,8 @@ TEST(SmoothLines, FarOutsideTheImageIsClippedQuietly) {
     DrawSmoothLine(image, QPointF(5, -1e6), QPointF(5, 1e6), kWhite);
     for (int y = 0; y < 10; ++y) EXPECT_EQ(image.pixel(5, y), kWhite) << y;
     DrawSmoothLine(image, QPointF(-50, -50), QPointF(-10, 70), kWhite);
+    DrawSmoothLine(image, QPointF(-1e12, 7), QPointF(3e13, 7.0000001), 0x00FFFFFF);  // invisible colour
+    DrawSmoothLine(image, QPointF(-1e12, -1e12), QPointF(-5e11, 1e12), kWhite);
     DrawSmoothLine(image, QPointF(NAN, 1), QPointF(3, 3), kWhite);
     EXPECT_EQ(CoveredArea(image), 29.0);
     // Another format is left alone.

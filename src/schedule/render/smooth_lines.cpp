@@ -15,12 +15,14 @@ public:
         : bits_(reinterpret_cast<std::uint32_t*>(image.bits())),
           stride_(image.bytesPerLine() / 4),
           width_(image.width()),
+          height_(image.height()),
           top_(std::max(band.begin, 0)),
           bottom_(std::min(band.end, image.height())),
           opaque_(0xFF000000u | (argb & 0xFFFFFFu)),
           alpha_(argb >> 24) {}
 
     int Width() const { return width_; }
+    int Height() const { return height_; }
     int Top() const { return top_; }
     int Bottom() const { return bottom_; }  // one past the last row
 
@@ -37,6 +39,7 @@ private:
     std::uint32_t* bits_;
     std::ptrdiff_t stride_;
     int width_;
+    int height_;
     int top_;
     int bottom_;
     std::uint32_t opaque_;
@@ -54,8 +57,39 @@ bool Finite(QPointF p) {
 // Steps along the line's longer axis, one pixel pair per step, from the pixel of `from`
 // to that of `to`; `skipFirst` leaves out the first step (a polyline's shared point).
 // Only the steps that can reach the plotter's rows and columns are taken.
+// Cuts a segment to the box; false when nothing of it lies inside.
+bool ClipToBox(QPointF& from, QPointF& to, double left, double top, double right, double bottom) {
+    double t0 = 0.0, t1 = 1.0;
+    const double dx = to.x() - from.x();
+    const double dy = to.y() - from.y();
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {from.x() - left, right - from.x(), from.y() - top, bottom - from.y()};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0) {
+            if (q[i] < 0) return false;
+            continue;
+        }
+        const double t = q[i] / p[i];
+        if (p[i] < 0)
+            t0 = std::max(t0, t);
+        else
+            t1 = std::min(t1, t);
+        if (t0 > t1) return false;
+    }
+    const QPointF start = from;
+    if (t0 > 0) from = start + QPointF(dx * t0, dy * t0);
+    if (t1 < 1) to = start + QPointF(dx * t1, dy * t1);
+    return true;
+}
+
 void Segment(const Plotter& plot, QPointF from, QPointF to, bool skipFirst) {
     if (plot.Top() >= plot.Bottom()) return;
+    // Far-away ends are brought to a few pixels outside the picture, which changes no pixel
+    // inside it and keeps the fixed-point steps below in range.
+    constexpr double kMargin = 4;
+    const QPointF start = from;
+    if (!ClipToBox(from, to, -kMargin, -kMargin, plot.Width() + kMargin, plot.Height() + kMargin)) return;
+    if (from != start) skipFirst = false;  // the shared point lies outside anyway
     // Each step touches the pixel rows around the line: rows outside [top - 1, bottom]
     // cannot be reached.
     if (std::max(from.y(), to.y()) < plot.Top() - 1 || std::min(from.y(), to.y()) > plot.Bottom()) return;
