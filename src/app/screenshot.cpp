@@ -1,5 +1,6 @@
-// quelvan_screenshot FILE: the window connected to the simulated board, page "Kanäle A-F",
-// saved as a PNG. Runs on Qt's offscreen platform; used for the picture in the README.
+// quelvan_screenshot [--page NAME] FILE: the window connected to the simulated board, with
+// the page of that object name active ("tsChannelsAF" unless given), saved as a PNG. Runs
+// on Qt's offscreen platform; used for the pictures in the README.
 
 #include <QApplication>
 #include <QFileInfo>
@@ -16,11 +17,23 @@ int main(int argc, char* argv[]) {
     using namespace quelvan;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: quelvan_screenshot FILE.png\n");
+    QString pageName = QStringLiteral("tsChannelsAF");
+    QString file;
+    bool usage = false;
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        if (arg == "--page" && i + 1 < argc)
+            pageName = QString::fromLocal8Bit(argv[++i]);
+        else if (file.isEmpty() && !arg.startsWith("--"))
+            file = arg;
+        else
+            usage = true;
+    }
+    if (usage || file.isEmpty()) {
+        std::fprintf(stderr, "usage: quelvan_screenshot [--page NAME] FILE.png\n");
         return 2;
     }
-    const QString output = QFileInfo(QString::fromLocal8Bit(argv[1])).absoluteFilePath();
+    const QString output = QFileInfo(file).absoluteFilePath();
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
 
     // A fixed moment and a board that stands still, so the picture is the same every time.
@@ -39,10 +52,16 @@ int main(int argc, char* argv[]) {
     window.show();
     window.HidCtl().ProcessNotifications();
     window.StatusTimer().stop();
-    window.PageControl().setCurrentWidget(window.findChild<QWidget*>("tsChannelsAF"));
+    QWidget* page = window.PageControl().findChild<QWidget*>(pageName);
+    if (!page || window.PageControl().indexOf(page) < 0) {
+        std::fprintf(stderr, "no page %s\n", pageName.toLocal8Bit().constData());
+        return 2;
+    }
+    window.PageControl().setTabVisible(window.PageControl().indexOf(page), true);
+    window.PageControl().setCurrentWidget(page);
     QApplication::processEvents();
     if (!window.grab().save(output, "PNG")) {
-        std::fprintf(stderr, "cannot write %s\n", argv[1]);
+        std::fprintf(stderr, "cannot write %s\n", file.toLocal8Bit().constData());
         return 1;
     }
     return 0;

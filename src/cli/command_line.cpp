@@ -6,6 +6,7 @@
 #include "cli/command_values.h"
 #include "device/version.h"
 #include "cli/settings_commands.h"
+#include "cli/schedule_commands.h"
 
 namespace quelvan::cli {
 
@@ -26,6 +27,7 @@ Exit codes:
   3  no usable board: none found, only its bootloader, an unsupported firmware
      version, or no permission to open it (install dist/linux/70-quelvan.rules,
      see docs/udev.md)
+  4  the picture of "graph" could not be made (renderer missing or file not written)
   flash exits 0 only after "Fertig!" with the board back; 1 when the file is unusable,
   the update was declined or failed, or bootloader or board did not appear in time.
 Data goes to standard output, messages to standard error.)";
@@ -66,6 +68,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
     clock->add_option("TIME", timeText, "sync or HH:MM")->required();
 
     app.add_subcommand("save-eeprom", "Store the board's settings in its EEPROM");
+    ScheduleGrammar scheduleGrammar(app);
 
     auto* flash = app.add_subcommand("flash", "Write a firmware file (.vbf, .vbf328p) through the board's bootloader");
     flash->add_option("FILE", request.firmwareFile, "The firmware file")->required();
@@ -147,6 +150,8 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
         }
     } else if (name == "flash") {
         request.command = Command::Flash;
+    } else if (scheduleGrammar.Handles(name)) {
+        if (const auto error = scheduleGrammar.Fill(name, request)) return usage(*error);
     } else {
         request.command = Command::SaveEEPROM;
     }

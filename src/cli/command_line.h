@@ -15,9 +15,12 @@ enum ExitCode : int {
     kExitTransferFailed = 1,
     kExitUsage = 2,
     kExitNoBoard = 3,
+    kExitPictureFailed = 4,
 };
 
-enum class Command { List, Status, Set, Mode, Clock, SaveEEPROM, Flash, Config, ConfigSet, Weather, WeatherSet };
+enum class Command {
+    List, Status, Set, Mode, Clock, SaveEEPROM, Flash, Config, ConfigSet, Weather, WeatherSet, Schedule, Graph
+};
 
 struct Request {
     bool simulate = false;
@@ -42,6 +45,11 @@ struct Request {
     bool assumeYes = false;
     // config set, weather set
     SettingsRequest settings;
+    // graph
+    std::string graphOutput;
+    int graphWidth = 1200;
+    int graphHeight = 600;
+    int graphChannel = 0;
 };
 
 struct ParseOutcome {

@@ -9,6 +9,7 @@
 #include "cli/command_values.h"
 #include "cli/flash_command.h"
 #include "cli/settings_commands.h"
+#include "cli/schedule_commands.h"
 #include "cli/status_report.h"
 #include "device/channel_names.h"
 
@@ -139,6 +140,10 @@ const char* CommandName(Command command) {
             return "weather";
         case Command::WeatherSet:
             return "weather set";
+        case Command::Schedule:
+            return "schedule";
+        case Command::Graph:
+            return "graph";
     }
     return "";
 }
@@ -197,6 +202,10 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
         (request.command == Command::Config ? PrintConfig : PrintWeather)(board.config, request.json, out);
         return kExitOk;
     }
+    if (request.command == Command::Schedule || request.command == Command::Graph) {
+        if (auto failure = RunScheduleCommand(session, request, out)) return Fail(*failure, request, out, err);
+        return kExitOk;
+    }
 
     nlohmann::json sent = {{"command", CommandName(request.command)}};
     std::optional<Failure> failure;
@@ -224,6 +233,8 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
         case Command::Flash:
         case Command::Config:
         case Command::Weather:
+        case Command::Schedule:
+        case Command::Graph:
             break;
     }
     if (!failure) failure = TraceFailure(request, trace);

@@ -20,6 +20,7 @@
 #include "device/identification.h"
 #include "window/channel_control.h"
 #include "window/settings_pages.h"
+#include "window/page_tab_widget.h"
 #include "window/status_bar.h"
 
 namespace quelvan {
@@ -118,6 +119,7 @@ TfrmQuelvan::TfrmQuelvan(HidBackend& backend, const Clock& clock, DialogService&
     settings_->showPage = [this](QWidget* page) { channels_->showPage(page); };
     hooks.showDeviceConfig = [this] { settings_->ShowDeviceConfig(); };
     hooks.refreshSettings = [this] { settings_->RefreshSettings(); };
+    CreateSchedulePages();
 
     connect(menu_.mnuFile, &QMenu::aboutToShow, this, &TfrmQuelvan::mnuFileClick);
     connect(menu_.mnuExit, &QAction::triggered, this, &TfrmQuelvan::mnuExitClick);
@@ -155,7 +157,7 @@ TfrmQuelvan::~TfrmQuelvan() {
 }
 
 void TfrmQuelvan::CreatePages() {
-    pc_ = new QTabWidget(this);
+    pc_ = new PageTabWidget(this);
     pc_->setObjectName("pc");
     pc_->setUsesScrollButtons(true);
     for (const PageInfo& info : kPages) {

@@ -13,6 +13,7 @@
 #include "device/bootloader_protocol.h"
 #include "device/clock.h"
 #include "device/hid_device_controller.h"
+#include "schedule/schedule_table.h"
 #include "window/dialog_service.h"
 #include "window/menu_builder.h"
 
@@ -24,8 +25,11 @@ class QTimer;
 namespace quelvan {
 
 class ChannelControl;
+class GraphPage;
+class MenuCommands;
 class PanelStatusBar;
 class SettingsPages;
+class TablePage;
 
 struct MainWindowOptions {
     // Pixels per inch to scale the window for; the screen's logical PPI when not set.
@@ -86,6 +90,11 @@ public:
     QTimer& ConnectRetryTimer() { return *connectRetry_; }
     // One retry of a held board's connection, as the retry timer runs it.
     void RetryBoardConnection();
+    // The window's copy of the board's day program and the pages that show it.
+    ScheduleTable& Schedule() { return schedule_; }
+    TablePage& Table() { return *tablePage_; }
+    GraphPage& Graph() { return *graphPage_; }
+    MenuCommands& Commands() { return *menuCommands_; }
 
     PageHooks hooks;
     // The file-open and file-save dialogs' settings (title, filter, suffix, folder).
@@ -106,6 +115,7 @@ protected:
 private:
     void CreatePages();
     void CreateTimers();
+    void CreateSchedulePages();
     void ScaleAndPlace();
     void StartDeviceNotifications();
     void DeliverNotifications();
@@ -152,6 +162,10 @@ private:
     bool flashing_ = false;
     ChannelControl* channels_ = nullptr;
     SettingsPages* settings_ = nullptr;
+    ScheduleTable schedule_;
+    TablePage* tablePage_ = nullptr;
+    GraphPage* graphPage_ = nullptr;
+    MenuCommands* menuCommands_ = nullptr;
 };
 
 }  // namespace quelvan

@@ -16,6 +16,7 @@ id=info.dravik.Quelvan
 expected=(
   bin/quelvan
   bin/quelvanctl
+  bin/quelvanctl-graph
   lib/udev/rules.d/70-quelvan.rules
   share/applications/$id.desktop
   share/metainfo/$id.metainfo.xml
@@ -35,6 +36,9 @@ grep -q "<release version=\"$version\"" "$root/share/metainfo/$id.metainfo.xml" 
 [ "$("$root/bin/quelvan" --version)" = "quelvan $version" ] || fail "quelvan --version"
 "$root/bin/quelvanctl" --simulate status >"$scratch/status.txt" || fail "installed quelvanctl --simulate status"
 grep -q "Firmware version: 4" "$scratch/status.txt" || fail "status output"
+QT_QPA_PLATFORM=offscreen "$root/bin/quelvanctl" --simulate graph --output "$scratch/day.png" ||
+  fail "installed quelvanctl graph (its renderer beside it)"
+[ "$(head -c 8 "$scratch/day.png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "graph is not a PNG"
 
 # The package: every installed file, and dependencies computed from the binaries.
 (cd "$build" && cpack -G DEB -B "$scratch/package" >/dev/null) || fail "cpack"

@@ -1,7 +1,6 @@
 // The program's start: its options, and that a second start ends at once while the first
 // runs on undisturbed.
 
-#include "window_test_main.h"
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -14,6 +13,7 @@
 
 #include "app/app_options.h"
 #include "app/single_instance.h"
+#include "window_test_main.h"
 
 using namespace quelvan;
 
@@ -162,16 +162,20 @@ private slots:
             trace.close();
             return list;
         };
-        // Connection: live state, then the configuration, the settings written once as the
-        // button of the board's JMP mode is checked, then the first tick.
-        QTRY_VERIFY_WITH_TIMEOUT(lines().size() >= 14, 20000);
-        const QStringList first = lines().mid(0, 10);
+        // Connection: live state, the configuration, the schedule (the configuration again
+        // and the ten rows of the simulated board), the settings written once as the button
+        // of the board's JMP mode is checked, then the first tick.
+        QTRY_VERIFY_WITH_TIMEOUT(lines().size() >= 28, 20000);
+        const QStringList first = lines().mid(0, 24);
         QVERIFY(first[0].startsWith("get 1 42 ok 01 04 "));
         QVERIFY(first[1].startsWith("get 2 28 ok 02 "));
         QVERIFY(first[4].startsWith("get 6 25 ok 06 "));
-        QVERIFY(first[5].startsWith("set 2 28 ok 02 "));
-        QVERIFY(first[8].startsWith("set 6 25 ok 06 "));
-        QVERIFY(first[9].startsWith("get 1 42 ok "));
+        QVERIFY(first[5].startsWith("get 2 28 ok 02 "));
+        QVERIFY(first[9].startsWith("get 3 16 ok 03 00 "));
+        QVERIFY(first[18].startsWith("get 3 16 ok 03 09 "));
+        QVERIFY(first[19].startsWith("set 2 28 ok 02 "));
+        QVERIFY(first[22].startsWith("set 6 25 ok 06 "));
+        QVERIFY(first[23].startsWith("get 1 42 ok "));
         app.terminate();
         QVERIFY(app.waitForFinished(10000));
     }

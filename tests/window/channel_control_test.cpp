@@ -1,7 +1,6 @@
 // Manual channel control on the simulated board: what the user does with the channel
 // rows, which bytes reach the board, and that the poll's own updates write nothing.
 
-#include "window_test_main.h"
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +12,7 @@
 
 #include "channel_test_harness.h"
 #include "window/labeled_edit.h"
+#include "window_test_main.h"
 
 using namespace quelvan;
 using quelvan::test::Bytes;

@@ -1,12 +1,12 @@
 // The board-clock controls on the configuration page, on the simulated board.
 
-#include "window_test_main.h"
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
 #include <QSlider>
 
 #include "channel_test_harness.h"
+#include "window_test_main.h"
 
 using namespace quelvan;
 using quelvan::test::Bytes;

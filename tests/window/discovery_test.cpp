@@ -18,6 +18,8 @@ namespace {
 
 const QStringList kConfigReads = {"get 2 28", "get 4 17", "get 5 29", "get 6 25"};
 const QStringList kConfigWrites = {"set 2 28", "set 4 17", "set 5 29", "set 6 25"};
+// LoadFromDevice on the default board: the configuration again, then its ten rows.
+const QStringList kScheduleLoad = kConfigReads + QStringList(10, "get 3 16");
 const QString kBoardLine = QStringLiteral("HID 0: 16C0:05DF \"www.dravik.info\" \"Quelvan2\" \"QV2-000123\"");
 
 sim::BoardSettings WithFirmware(int version) {
@@ -55,11 +57,12 @@ private slots:
         QVERIFY(!FlashItemOnOpen(f));
         f.Discover();
 
-        // ReadLiveState, ReadDeviceConfig, the settings with the button of JMPMode checked by
-        // the program (which writes the record), then the first tick's five reads, in which
-        // the fan thumb moves to FanLow and the fan-mode button is checked (each a write).
-        QCOMPARE(f.TransferSummary(), QStringList{"get 1 42"} + kConfigReads + kConfigWrites + QStringList{"get 1 42"} +
-                                          kConfigReads + kConfigWrites + kConfigWrites);
+        // ReadLiveState, ReadDeviceConfig, LoadFromDevice, the settings with the button of
+        // JMPMode checked by the program (which writes the record), then the first tick's five
+        // reads, in which the fan thumb moves to FanLow and the fan-mode button is checked
+        // (each a write).
+        QCOMPARE(f.TransferSummary(), QStringList{"get 1 42"} + kConfigReads + kScheduleLoad + kConfigWrites +
+                                          QStringList{"get 1 42"} + kConfigReads + kConfigWrites + kConfigWrites);
         QCOMPARE(f.LogTexts().mid(2), (QStringList{kBoardLine, "Quelvan 2.x.4 erkannt"}));
         QCOMPARE(f.Panel(0), QStringLiteral("Quelvan 2.x.4 erkannt"));
         QVERIFY(f.window->StatusTimer().isActive());
@@ -327,7 +330,8 @@ private slots:
         f.backend.Plug();
         f.Discover();
         QVERIFY(f.window->BoardDevice());
-        QCOMPARE(f.TransferSummary(), QStringList{"get 1 42"} + kConfigReads + QStringList{"get 1 42"} + kConfigReads);
+        QCOMPARE(f.TransferSummary(),
+                 QStringList{"get 1 42"} + kConfigReads + kScheduleLoad + QStringList{"get 1 42"} + kConfigReads);
         QCOMPARE(f.LogTexts().last(), QStringLiteral("Quelvan 2.x.4 erkannt"));
         QVERIFY(f.window->StatusTimer().isActive());
         QVERIFY(f.Enabled("trb0"));

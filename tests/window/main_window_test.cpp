@@ -1,7 +1,6 @@
 // The window shell before and around a board: start-up log, pages, menu tree, the enabling
 // of device-bound controls, status-bar sizing and closing.
 
-#include "window_test_main.h"
 #include <QAbstractButton>
 #include <QActionGroup>
 #include <QLineEdit>
@@ -10,6 +9,7 @@
 #include <QRadioButton>
 
 #include "window_fixture.h"
+#include "window_test_main.h"
 
 using namespace quelvan;
 using quelvan::test::WindowFixture;

@@ -1,10 +1,11 @@
 // Numbers as shown in the window and as typed by the user, in German and English.
 
-#include "window_test_main.h"
 #include "window/number_format.h"
 
 #include <QLocale>
 #include <QTest>
+
+#include "window_test_main.h"
 
 using quelvan::FormatNumber;
 using quelvan::NumberPattern;

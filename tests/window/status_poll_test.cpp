@@ -1,11 +1,11 @@
 // The status poll on the simulated board: status panels, the channel pages by mode, the
 // correction of the board's clock, and a tick without a board.
 
-#include "window_test_main.h"
 #include <QLocale>
 #include <stdexcept>
 
 #include "window_fixture.h"
+#include "window_test_main.h"
 
 using namespace quelvan;
 using quelvan::test::Bytes;

@@ -1,10 +1,11 @@
 // The track bar's selection band, as the two-value settings track bars use it.
 
-#include "window_test_main.h"
 #include "window/track_bar.h"
 
 #include <QImage>
 #include <QTest>
+
+#include "window_test_main.h"
 
 using quelvan::TrackBar;
 

@@ -1,0 +1,57 @@
+// quelvanctl-graph --output FILE: reads a graph request (JSON) on standard input and writes
+// the graph of the day as a PNG, drawn by the same function as the window's page "Grafik".
+// quelvanctl runs it for "quelvanctl graph", so that quelvanctl itself never loads Qt.
+
+#include <QGuiApplication>
+#include <QImage>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <iterator>
+#include <string>
+
+#include "schedule/graph_request.h"
+#include "schedule/render/graph_picture.h"
+
+int main(int argc, char* argv[]) {
+    using namespace quelvan;
+    const char* output = nullptr;
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], "--output") == 0) output = argv[i + 1];
+    if (!output || argc != 3) {
+        std::fprintf(stderr, "usage: quelvanctl-graph --output FILE.png < request.json\n");
+        return 2;
+    }
+    const std::string input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+    std::string error;
+    const std::optional<GraphRequest> request = DecodeGraphRequest(input, &error);
+    if (!request) {
+        std::fprintf(stderr, "quelvanctl-graph: bad request: %s\n", error.c_str());
+        return 2;
+    }
+
+    // Headless: fonts come from the GUI application, no display is needed. Qt's notes about
+    // the environment (no runtime folder on a server, say) are not the user's concern here.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type == QtCriticalMsg || type == QtFatalMsg)
+            std::fprintf(stderr, "quelvanctl-graph: %s\n", message.toLocal8Bit().constData());
+    });
+    QGuiApplication app(argc, argv);
+    GraphInput in;
+    in.table = request->table;
+    in.clockHour = request->clockHour;
+    in.clockMinute = request->clockMinute;
+    in.colorNames = request->colorNames;
+    in.channel = request->channel;
+    in.width = request->width;
+    in.height = request->height;
+    in.font = DefaultGraphFont();
+    std::vector<GraphPoint> points;
+    const QImage image = DrawGraph(in, points);
+    if (image.isNull() || !image.save(QString::fromLocal8Bit(output), "PNG")) {
+        std::fprintf(stderr, "quelvanctl-graph: cannot write %s\n", output);
+        return 1;
+    }
+    return 0;
+}

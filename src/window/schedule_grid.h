@@ -1,0 +1,44 @@
+#pragma once
+// The schedule's string grid `sg`: a fixed column "Pos." (the row header, where rows are
+// moved by dragging), a fixed header row, and one row per table entry whose cells are
+// edited in place. Rows the user moved are only moved on screen; everything here reads
+// and writes the grid in the order the user sees.
+
+#include <QString>
+#include <QTableWidget>
+
+namespace quelvan {
+
+class ScheduleGrid : public QTableWidget {
+    Q_OBJECT
+public:
+    static constexpr int kColumns = 14;  // "Pos.", "Zeit", channels A..L
+
+    explicit ScheduleGrid(QWidget* parent = nullptr);
+
+    // Rows counted as shown, the header row being row 0; columns 0 "Pos." .. 13.
+    int GridRowCount() const { return rowCount() + 1; }
+    QString Cell(int column, int row) const;
+    void SetCell(int column, int row, const QString& text);
+    // `entries` rows below the header, in their own order again, all cells empty.
+    void ResetRows(int entries);
+    // Takes the text of an open cell editor into its cell.
+    void CommitEditor();
+
+signals:
+    // A row was dragged from row `fromIndex` to row `toIndex` (header row 0).
+    void rowMoved(int fromIndex, int toIndex);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void FitTimeColumn();
+    QTableWidgetItem* ItemAt(int column, int row) const;
+
+    QWidget* corner_ = nullptr;
+    QString cornerText_;
+};
+
+}  // namespace quelvan

@@ -1,0 +1,182 @@
+// The page "Tabelle" on the simulated board: the grid as loaded, typing into cells, moving
+// rows, "Hochladen" with its sorted writes, and the upload refused after a broken load.
+
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+
+#include "schedule_window.h"
+#include "window_test_main.h"
+
+using namespace quelvan;
+using quelvan::test::Bytes;
+using quelvan::test::Entry;
+using quelvan::test::RowWrite;
+using quelvan::test::ScheduleWindow;
+
+namespace {
+
+const std::vector<ScheduleEntry> kUnsorted = {
+    Entry(12, 0, {100, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}),
+    Entry(6, 30, {30}),
+    Entry(24, 0, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 99}),
+    Entry(0, 0, {5}),
+};
+
+}  // namespace
+
+class TablePageTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
+
+    void gridShowsTheBoardsTableAsLoaded() {
+        std::vector<ScheduleEntry> rows = kUnsorted;
+        rows.push_back(Entry(7, 5, {255, 200}));
+        rows.push_back(Entry(12, static_cast<std::int8_t>(200)));
+        ScheduleWindow f(rows);
+        ScheduleGrid& sg = f.Grid();
+        QCOMPARE(sg.GridRowCount(), 7);
+        QCOMPARE(sg.columnCount() + 1, 14);
+        const QStringList header = {"Pos.", "Zeit", "Weiß", "Kaltweiß",  "Warmweiß", "Royalblau", "Blau",
+                                    "Rot",  "Grün", "UV",   "Mondlicht", "Gelb",     "Pink",      "Kanal L"};
+        for (int c = 0; c < 14; ++c) QCOMPARE(sg.Cell(c, 0), header[c]);
+        // As the board holds it, unsorted; hour and minute signed, percentages unsigned.
+        const QStringList times = {"12:00", "06:30", "24:00", "00:00", "07:05", "12:-56"};
+        for (int r = 1; r <= 6; ++r) {
+            QCOMPARE(sg.Cell(0, r), QString::number(r - 1));
+            QCOMPARE(sg.Cell(1, r), times[r - 1]);
+        }
+        QCOMPARE(sg.Cell(2, 1), QStringLiteral("100"));
+        QCOMPARE(sg.Cell(13, 1), QStringLiteral("11"));
+        QCOMPARE(sg.Cell(2, 5), QStringLiteral("255"));
+        QCOMPARE(sg.Cell(3, 5), QStringLiteral("200"));
+
+        QCOMPARE(f.window->findChild<QPushButton*>("btnUpload")->text(), QStringLiteral("Hochladen"));
+        QCOMPARE(f.window->findChild<QLabel*>("lblDescription1")->text(),
+                 QStringLiteral("Um eine Zeile zu verschieben, im linken Bereich klicken und ziehen. Beim Klick auf "
+                                "\"Hochladen\" wird automatisch nach der Uhrzeit sortiert. Daher gilt: 0:00 Uhr = "
+                                "Beginn eines Tages, 24:00 Uhr = Ende eines Tages."));
+        QCOMPARE(f.window->findChild<QLabel*>("lblDescription2")->text(),
+                 QStringLiteral("\"Hochladen\" kopiert die Tabelle lediglich in den RAM des Chips. Um die komplette "
+                                "Konfiguation endgültig zu speichern, muss diese ins EEPROM (siehe Menü "
+                                "\"Optionen\")."));
+        // The grid's make-up: default sizes, rows moved in the fixed column, Tab between
+        // cells, the editor opened by moving to a cell, no horizontal scroll bar.
+        QCOMPARE(sg.columnWidth(5), 39);
+        QCOMPARE(sg.rowHeight(3), 18);
+        QVERIFY(sg.verticalHeader()->sectionsMovable());
+        QVERIFY(sg.tabKeyNavigation());
+        QVERIFY(sg.editTriggers() & QAbstractItemView::CurrentChanged);
+        QCOMPARE(sg.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    }
+
+    void beforeABoardTheGridShowsItsDesignLayout() {
+        test::WindowFixture f;
+        auto* sg = f.window->findChild<ScheduleGrid*>("sg");
+        QCOMPARE(sg->GridRowCount(), 2);
+        QCOMPARE(sg->Cell(0, 0), QStringLiteral("Pos."));
+        QCOMPARE(sg->Cell(1, 0), QStringLiteral("Zeit"));
+        QVERIFY(sg->Cell(1, 1).isEmpty());
+        QVERIFY(!f.Enabled("sg"));
+        QVERIFY(!f.Enabled("btnUpload"));
+    }
+
+    void uploadSortsThenWritesEveryRowInOrder() {
+        ScheduleWindow f(kUnsorted);
+        f.ClickTab("tsData");
+        f.backend.ClearTransfers();
+        QTest::mouseClick(f.window->findChild<QPushButton*>("btnUpload"), Qt::LeftButton);
+        // Sorted by time, written with indices 0 to 3, nothing else sent.
+        const std::vector<Bytes> expected = {RowWrite(0, kUnsorted[3]), RowWrite(1, kUnsorted[1]),
+                                             RowWrite(2, kUnsorted[0]), RowWrite(3, kUnsorted[2])};
+        QCOMPARE(f.RowWrites(), expected);
+        QCOMPARE(f.TransferSummary(), QStringList(4, "set 3 16"));
+        const QStringList times = {"00:00", "06:30", "12:00", "24:00"};
+        for (int r = 1; r <= 4; ++r) QCOMPARE(f.Grid().Cell(1, r), times[r - 1]);
+        QCOMPARE(f.backend.Board().Schedule()[0], kUnsorted[3]);
+    }
+
+    void typedCellsFollowTheTextRules() {
+        ScheduleWindow f({Entry(10, 15, {1, 2, 3}), Entry(11, 45, {4, 5, 6}), Entry(12, 30, {7, 8, 9})});
+        f.ClickTab("tsData");
+        f.TypeIntoCell(1, 1, "8");       // minute only: 10:08
+        f.TypeIntoCell(1, 2, "9:");      // hour only: 09:45
+        f.TypeIntoCell(1, 3, ":30:15");  // neither: 12:30
+        f.TypeIntoCell(2, 1, "300");     // low 8 bits: 44
+        f.TypeIntoCell(3, 1, "-1");      // 255
+        f.TypeIntoCell(4, 1, "viel");    // no number: stays 3
+        f.backend.ClearTransfers();
+        QTest::mouseClick(f.window->findChild<QPushButton*>("btnUpload"), Qt::LeftButton);
+        const std::vector<Bytes> expected = {RowWrite(0, Entry(9, 45, {4, 5, 6})),
+                                             RowWrite(1, Entry(10, 8, {44, 255, 3})),
+                                             RowWrite(2, Entry(12, 30, {7, 8, 9}))};
+        QCOMPARE(f.RowWrites(), expected);
+        QCOMPARE(f.Grid().Cell(1, 2), QStringLiteral("10:08"));
+        QCOMPARE(f.Grid().Cell(3, 2), QStringLiteral("255"));
+    }
+
+    void draggedRowsAreRenumberedAndUploadInTheirNewOrder() {
+        // Rows 2 and 5 (entries 1 and 4) have the same time: their order decides the index.
+        ScheduleWindow f({Entry(6, 0, {1}), Entry(8, 0, {10}), Entry(7, 0, {2}), Entry(7, 30, {3}), Entry(8, 0, {20}),
+                          Entry(9, 0, {4})});
+        f.ClickTab("tsData");
+        ScheduleGrid& sg = f.Grid();
+        QHeaderView* rows = sg.verticalHeader();
+        // Drag row 5 onto row 2 in the fixed column.
+        const QPoint from(rows->width() / 2, rows->sectionViewportPosition(rows->logicalIndex(4)) + 9);
+        const QPoint to(rows->width() / 2, rows->sectionViewportPosition(rows->logicalIndex(1)) + 4);
+        QTest::mousePress(rows->viewport(), Qt::LeftButton, {}, from);
+        QTest::mouseMove(rows->viewport(), from + QPoint(0, -8));
+        QTest::mouseMove(rows->viewport(), to);
+        QTest::mouseRelease(rows->viewport(), Qt::LeftButton, {}, to);
+        QCOMPARE(rows->visualIndex(4), 1);
+        for (int r = 1; r <= 6; ++r) QCOMPARE(sg.Cell(0, r), QString::number(r - 1));
+        const QStringList shown = {"06:00", "08:00", "08:00", "07:00", "07:30", "09:00"};
+        for (int r = 1; r <= 6; ++r) QCOMPARE(sg.Cell(1, r), shown[r - 1]);
+        QCOMPARE(sg.Cell(2, 2), QStringLiteral("20"));
+
+        f.backend.ClearTransfers();
+        QTest::mouseClick(f.window->findChild<QPushButton*>("btnUpload"), Qt::LeftButton);
+        const std::vector<Bytes> writes = f.RowWrites();
+        QCOMPARE(writes.size(), std::size_t{6});
+        QCOMPARE(writes[3], RowWrite(3, Entry(8, 0, {20})));
+        QCOMPARE(writes[4], RowWrite(4, Entry(8, 0, {10})));
+        // Shown in table order again afterwards.
+        QCOMPARE(rows->visualIndex(4), 4);
+        QCOMPARE(sg.Cell(2, 4), QStringLiteral("20"));
+    }
+
+    void brokenLoadUploadsNothingUntilTheNextCompleteLoad() {
+        ScheduleWindow f(kUnsorted);
+        // Entering "Tabelle" reloads; one row's read fails.
+        f.backend.FailNext(false, report::kSchedule, 1);
+        f.ClickTab("tsData");
+        QCOMPARE(f.backend.CountTransfers(false, report::kSchedule), 4);
+        f.backend.ClearTransfers();
+        QTest::mouseClick(f.window->findChild<QPushButton*>("btnUpload"), Qt::LeftButton);
+        QVERIFY(f.RowWrites().empty());
+        QCOMPARE(f.backend.Board().Schedule(), kUnsorted);
+        // Leaving uploads nothing either; coming back reads the whole table again.
+        f.ClickTab("tsMessages");
+        QVERIFY(f.RowWrites().empty());
+        f.ClickTab("tsData");
+        QTest::mouseClick(f.window->findChild<QPushButton*>("btnUpload"), Qt::LeftButton);
+        QCOMPARE(f.RowWrites().size(), std::size_t{4});
+    }
+
+    void emptyTableHasNoRowsAndWritesNothing() {
+        ScheduleWindow f({});
+        QCOMPARE(f.Grid().GridRowCount(), 1);
+        f.ClickTab("tsData");
+        f.backend.ClearTransfers();
+        QTest::mouseClick(f.window->findChild<QPushButton*>("btnUpload"), Qt::LeftButton);
+        QVERIFY(f.backend.Transfers().empty());
+        QVERIFY(!f.Img().Image().isNull());
+        QVERIFY(f.Graph().GraphPoints().empty());
+    }
+};
+
+QUELVAN_WINDOW_TEST(TablePageTest)
+#include "table_page_test.moc"
