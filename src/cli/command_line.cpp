@@ -4,9 +4,10 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/command_values.h"
-#include "device/version.h"
-#include "cli/settings_commands.h"
+#include "cli/file_commands.h"
 #include "cli/schedule_commands.h"
+#include "cli/settings_commands.h"
+#include "device/version.h"
 
 namespace quelvan::cli {
 
@@ -69,6 +70,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
 
     app.add_subcommand("save-eeprom", "Store the board's settings in its EEPROM");
     ScheduleGrammar scheduleGrammar(app);
+    FileGrammar fileGrammar(app);
 
     auto* flash = app.add_subcommand("flash", "Write a firmware file (.vbf, .vbf328p) through the board's bootloader");
     flash->add_option("FILE", request.firmwareFile, "The firmware file")->required();
@@ -150,6 +152,8 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
         }
     } else if (name == "flash") {
         request.command = Command::Flash;
+    } else if (fileGrammar.Handles(name)) {
+        fileGrammar.Fill(name, request);
     } else if (scheduleGrammar.Handles(name)) {
         if (const auto error = scheduleGrammar.Fill(name, request)) return usage(*error);
     } else {

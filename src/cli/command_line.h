@@ -19,7 +19,22 @@ enum ExitCode : int {
 };
 
 enum class Command {
-    List, Status, Set, Mode, Clock, SaveEEPROM, Flash, Config, ConfigSet, Weather, WeatherSet, Schedule, Graph
+    List,
+    Status,
+    Set,
+    Mode,
+    Clock,
+    SaveEEPROM,
+    Flash,
+    Config,
+    ConfigSet,
+    Weather,
+    WeatherSet,
+    Schedule,
+    Graph,
+    Export,
+    ImportConfig,
+    ImportTable,
 };
 
 struct Request {
@@ -45,6 +60,8 @@ struct Request {
     bool assumeYes = false;
     // config set, weather set
     SettingsRequest settings;
+    // export, import config, import table
+    std::string settingsFile;
     // graph
     std::string graphOutput;
     int graphWidth = 1200;

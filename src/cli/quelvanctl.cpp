@@ -7,9 +7,10 @@
 #include "backend/backend_factory.h"
 #include "cli/board_session.h"
 #include "cli/command_values.h"
+#include "cli/file_commands.h"
 #include "cli/flash_command.h"
-#include "cli/settings_commands.h"
 #include "cli/schedule_commands.h"
+#include "cli/settings_commands.h"
 #include "cli/status_report.h"
 #include "device/channel_names.h"
 
@@ -144,6 +145,12 @@ const char* CommandName(Command command) {
             return "schedule";
         case Command::Graph:
             return "graph";
+        case Command::Export:
+            return "export";
+        case Command::ImportConfig:
+            return "import config";
+        case Command::ImportTable:
+            return "import table";
     }
     return "";
 }
@@ -178,6 +185,9 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
             return Fail(*failure, request, out, err);
         return code;
     }
+    // A file to import is read first: one that cannot be read costs no transfer.
+    const FileText importFile = ReadImportFile(request);
+    if (importFile.failure) return Fail(*importFile.failure, request, out, err);
     BoardSession session(backend, clock, trace);
     if (request.command == Command::List) {
         std::ostringstream listing;
@@ -227,6 +237,11 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
             break;
         case Command::WeatherSet:
             failure = SetWeather(session, request, sent);
+            break;
+        case Command::Export:
+        case Command::ImportConfig:
+        case Command::ImportTable:
+            failure = RunFileCommand(session, request, importFile.text, sent);
             break;
         case Command::List:
         case Command::Status:

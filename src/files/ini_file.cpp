@@ -207,27 +207,23 @@ FileResult ExportSettingsAndTable(const std::string& path, const DeviceConfig& c
     return {};
 }
 
-namespace {
-
-FileResult ReadForImport(const std::string& path, std::string& text) {
+FileResult ReadSettingsFile(const std::string& path, std::string& text) {
     int error = 0;
     if (ReadFileText(path, text, &error)) return {};
     if (error == ENOENT) return {false, "FEHLER: Datei " + path + " nicht gefunden!", ErrorText(error)};
     return {false, "FEHLER: Datei " + path + " konnte nicht gelesen werden!", ErrorText(error)};
 }
 
-}  // namespace
-
 FileResult ImportConfiguration(const std::string& path, DeviceConfig& config) {
     std::string text;
-    FileResult result = ReadForImport(path, text);
+    FileResult result = ReadSettingsFile(path, text);
     if (result.ok) ReadConfiguration(text, config);
     return result;
 }
 
 FileResult ImportTable(const std::string& path, std::vector<ScheduleEntry>& table) {
     std::string text;
-    FileResult result = ReadForImport(path, text);
+    FileResult result = ReadSettingsFile(path, text);
     if (result.ok) ReadTable(text, table);
     return result;
 }

@@ -22,6 +22,8 @@ struct FileResult {
 
 FileResult ExportSettingsAndTable(const std::string& path, const DeviceConfig& config,
                                   const std::vector<ScheduleEntry>& table);
+// The whole file, for an import that reads it before anything else happens.
+FileResult ReadSettingsFile(const std::string& path, std::string& text);
 // A file that cannot be read leaves the record untouched.
 FileResult ImportConfiguration(const std::string& path, DeviceConfig& config);
 // Fills rows 0 .. table.size()-1 from the sections "0", "1", ...; the table keeps its length.

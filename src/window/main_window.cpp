@@ -124,6 +124,9 @@ TfrmQuelvan::TfrmQuelvan(HidBackend& backend, const Clock& clock, DialogService&
     connect(menu_.mnuFile, &QMenu::aboutToShow, this, &TfrmQuelvan::mnuFileClick);
     connect(menu_.mnuExit, &QAction::triggered, this, &TfrmQuelvan::mnuExitClick);
     connect(menu_.mnuFlash, &QAction::triggered, this, &TfrmQuelvan::mnuFlashClick);
+    connect(menu_.mnuDataConfigExport, &QAction::triggered, this, &TfrmQuelvan::mnuDataConfigExportClick);
+    connect(menu_.mnuConfigImport, &QAction::triggered, this, &TfrmQuelvan::mnuConfigImportClick);
+    connect(menu_.mnuDataImport, &QAction::triggered, this, &TfrmQuelvan::mnuDataImportClick);
     connect(menu_.mnuAllOff, &QAction::triggered, channels_, &ChannelControl::mnuAllOffClick);
     connect(menu_.mnuAllOn, &QAction::triggered, channels_, &ChannelControl::mnuAllOnClick);
 

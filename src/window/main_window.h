@@ -108,6 +108,10 @@ public slots:
     // "Firmware aktualisieren...": the warning and the board's restart into its bootloader,
     // or, with only the bootloader held, the file and the update.
     void mnuFlashClick();
+    // The settings file: table and configuration out, either half back in.
+    void mnuDataConfigExportClick();
+    void mnuConfigImportClick();
+    void mnuDataImportClick();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

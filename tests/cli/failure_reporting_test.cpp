@@ -60,6 +60,7 @@ protected:
     ScratchDir dir_;
     const std::string state_ = dir_.File("board.state");
     const std::string trace_ = dir_.File("trace.txt");
+    const std::string settings_ = dir_.File("settings.ini");
     ManualClock clock_{LocalDateTime{2024, 5, 17, 13, 45, 30, 0}};
 };
 
@@ -86,14 +87,32 @@ std::vector<bool> FinalFailures(const std::vector<TraceLine>& trace) {
 
 TEST_F(FailureReporting, EveryCommandUnderAFaultAtEveryAttempt) {
     const std::vector<std::vector<std::string>> commands = {
-        {"status"},       {"set", "C", "50"}, {"set", "all", "on"}, {"set", "all", "off"},
-        {"mode", "auto"}, {"clock", "07:30"}, {"clock", "sync"},    {"save-eeprom"},
+        {"status"},
+        {"set", "C", "50"},
+        {"set", "all", "on"},
+        {"set", "all", "off"},
+        {"mode", "auto"},
+        {"clock", "07:30"},
+        {"clock", "sync"},
+        {"save-eeprom"},
+        {"config"},
+        {"config", "set", "FanLow", "80", "RC5.Step", "7"},
+        {"weather"},
+        {"weather", "set", "--clouds-per-day", "100", "--storm-minutes", "45"},
+        {"schedule"},
+        {"export", settings_},
+        {"import", "config", settings_},
+        {"import", "table", settings_},
     };
+    int runs = 0;
     for (const auto& command : commands) {
         PrepareBoard();
+        std::ofstream(settings_) << "[Config]\nFanLow=10\n[0]\nHour=3\n";
         const Outcome clean = RunOnBoard(command);
         ASSERT_EQ(clean.exitCode, 0) << command[0] << ": " << clean.err;
         const int attempts = static_cast<int>(clean.trace.size());
+        ASSERT_GE(attempts, 5) << command[0] << ": at least the connection's reads";
+        runs += 3 * attempts;
 
         for (int k = 1; k <= attempts; ++k) {
             const std::map<std::string, nlohmann::json> plans = {
@@ -134,6 +153,7 @@ TEST_F(FailureReporting, EveryCommandUnderAFaultAtEveryAttempt) {
             }
         }
     }
+    EXPECT_GE(runs, 3 * 16 * 5);
 }
 
 TEST_F(FailureReporting, TraceThatCannotBeWrittenIsAnError) {

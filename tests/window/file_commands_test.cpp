@@ -1,0 +1,160 @@
+// The settings file from the "Datei" menu on the simulated board: the dialogs, what an
+// export writes and keeps, what the two imports change and send, and their failures.
+
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include "schedule_window.h"
+#include "window/labeled_edit.h"
+#include "window_test_main.h"
+
+using namespace quelvan;
+using namespace quelvan::test;
+
+namespace {
+
+const std::vector<ScheduleEntry> kUnsorted = {Entry(12, 0, {100}), Entry(6, 30, {40}), Entry(24, 0, {0}),
+                                              Entry(0, 0, {5})};
+
+QString ReadText(const QString& path) {
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return QString::fromUtf8(file.readAll());
+}
+
+void WriteText(const QString& path, const QString& text) {
+    QFile file(path);
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    file.write(text.toUtf8());
+}
+
+// The section names of an INI text, in order.
+QStringList Sections(const QString& text) {
+    QStringList names;
+    for (const QString& line : text.split('\n'))
+        if (line.startsWith('[')) names << line.mid(1, line.indexOf(']') - 1);
+    return names;
+}
+
+}  // namespace
+
+class FileCommandsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void exportTakesTheGridSortedAndKeepsTheRestOfTheFile() {
+        ScheduleWindow f(kUnsorted);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("tank.ini");
+        WriteText(path, "; my notes\n[Extra]\nKeep=1\n[7]\nHour=3\n");
+        f.dialogs.SetNextFileName(path);
+        f.Action("mnuDataConfigExport")->trigger();
+
+        const auto& call = f.dialogs.Calls().back();
+        QCOMPARE(call.kind, ScriptedDialogService::Kind::Save);
+        QCOMPARE(call.title, QStringLiteral("Tabelle und Konfiguration exportieren nach..."));
+        QCOMPARE(call.filter, QStringLiteral("Quelvan-Konfiguration (*.ini)"));
+        QCOMPARE(call.defaultSuffix, QStringLiteral(".ini"));
+        QVERIFY2(f.TransferSummary().isEmpty(), "an export sends nothing to the board");
+
+        const QString text = ReadText(path);
+        QCOMPARE(Sections(text), (QStringList{"Extra", "7", "Config", "Weather", "Names", "RC5", "0", "1", "2", "3"}));
+        QVERIFY(text.contains("; my notes"));
+        QSettings ini(path, QSettings::IniFormat);  // an independent reading
+        const QStringList times = {"0:0", "6:30", "12:0", "24:0"};
+        for (int row = 0; row < 4; ++row) {
+            ini.beginGroup(QString::number(row));
+            QCOMPARE(ini.value("Hour").toString() + ':' + ini.value("Minute").toString(), times[row]);
+            ini.endGroup();
+        }
+        QCOMPARE(ini.value("7/Hour").toInt(), 3);
+        QCOMPARE(ini.value("Extra/Keep").toInt(), 1);
+        QCOMPARE(ini.value("Config/Mode").toInt(), int(f.window->Board().config.Mode));
+        // The grid shows the table sorted.
+        QCOMPARE(f.Grid().Cell(1, 1), QStringLiteral("00:00"));
+        QCOMPARE(f.Grid().Cell(1, 4), QStringLiteral("24:00"));
+    }
+
+    void exportThatCannotBeWrittenIsReported() {
+        ScheduleWindow f(kUnsorted);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("missing/tank.ini");
+        f.dialogs.SetNextFileName(path);
+        f.Action("mnuDataConfigExport")->trigger();
+        const QString message = "FEHLER: Datei " + path + " konnte nicht geschrieben werden!";
+        QCOMPARE(f.Panel(0), message);
+        QCOMPARE(f.LogTexts().last(), message);
+    }
+
+    void configImportWritesTheWholeRecordWithTheFilesValues() {
+        ScheduleWindow f(kUnsorted);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("fan.ini");
+        WriteText(path, "[config]\r\nfanlow = 0x0A\r\n[Names]\r\nColorName1=4\r\n[RC5]\r\nStep=$1F\r\n");
+        DeviceConfig expected = f.backend.Board().Config();
+        expected.FanLow = 10;
+        expected.ColorName[1] = 4;
+        expected.RC5.Step = 31;
+        f.dialogs.SetNextFileName(path);
+        f.Action("mnuConfigImport")->trigger();
+
+        QCOMPARE(f.dialogs.Calls().back().title, QStringLiteral("Konfiguration importieren von..."));
+        QCOMPARE(f.TransferSummary(), (QStringList{"set 2 28", "set 4 17", "set 5 29", "set 6 25"}));
+        QCOMPARE(f.backend.Board().Config(), expected);
+        // The names show at once, and the start page follows the mode ("Auto": "Tabelle").
+        QCOMPARE(f.window->findChild<LabeledEdit*>("edt1")->LabelText(), QStringLiteral("Blau"));
+        QCOMPARE(f.Grid().Cell(3, 0), QStringLiteral("Blau"));
+        QCOMPARE(f.CurrentPage(), f.Page("tsData"));
+    }
+
+    void tableImportFillsTheBoardsRowsAndUploadsThemSorted() {
+        ScheduleWindow f(kUnsorted);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("day.ini");
+        QString text;
+        // Six rows for a board of four: rows 4 and 5 are ignored; row 2 lacks its minute.
+        const int hours[] = {20, 8, 10, 9, 1, 2};
+        for (int row = 0; row < 6; ++row) {
+            text += QString("[%1]\nHour=%2\n").arg(row).arg(hours[row]);
+            if (row != 2) text += "Minute=15\n";
+            text += QString("Color0=%1\n").arg(300 + row);  // stored as its low 8 bits
+        }
+        WriteText(path, text);
+        f.dialogs.SetNextFileName(path);
+        f.Action("mnuDataImport")->trigger();
+
+        QCOMPARE(f.dialogs.Calls().back().title, QStringLiteral("Tabelle importieren von..."));
+        const std::vector<Bytes> writes = f.RowWrites();
+        QCOMPARE(writes.size(), std::size_t{4});
+        // Row 2 keeps the minute of the board's 24:00 entry; sorted: 08:15, 09:15, 20:15, 24:...
+        QCOMPARE(writes[0], RowWrite(0, Entry(8, 15, {45})));
+        QCOMPARE(writes[1], RowWrite(1, Entry(9, 15, {47})));
+        QCOMPARE(writes[2], RowWrite(2, Entry(10, 0, {46})));
+        QCOMPARE(writes[3], RowWrite(3, Entry(20, 15, {44})));
+        QCOMPARE(f.Grid().Cell(1, 1), QStringLiteral("08:15"));
+    }
+
+    void cancelledOrUnreadableImportsSendNothing_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("config cancelled") << "mnuConfigImport" << true;
+        QTest::newRow("table cancelled") << "mnuDataImport" << true;
+        QTest::newRow("config missing") << "mnuConfigImport" << false;
+        QTest::newRow("table missing") << "mnuDataImport" << false;
+    }
+    void cancelledOrUnreadableImportsSendNothing() {
+        QFETCH(QString, action);
+        QFETCH(bool, cancel);
+        ScheduleWindow f(kUnsorted);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("gone.ini");
+        f.dialogs.SetNextFileName(cancel ? std::nullopt : std::optional<QString>(path));
+        const QString before = f.Panel(0);
+        f.Action(action.toLatin1())->trigger();
+        QVERIFY(f.TransferSummary().isEmpty());
+        QCOMPARE(f.Panel(0), cancel ? before : "FEHLER: Datei " + path + " nicht gefunden!");
+    }
+};
+
+QUELVAN_WINDOW_TEST(FileCommandsTest)
+#include "file_commands_test.moc"
