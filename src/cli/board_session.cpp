@@ -42,23 +42,64 @@ std::vector<DeviceListing> BoardSession::ListDevices() {
     return devices;
 }
 
-std::optional<Failure> BoardSession::Connect() {
-    std::optional<DeviceRole> bootloader;
-    controller_.OnEnumerate = [&](HidDevice& device, int index) {
-        const DeviceRole role = IdentifyDevice(device.ManufacturerString(), device.ProductString());
-        if (role == DeviceRole::Board && !board_) board_ = controller_.AcquireDevice(index);
-        if ((role == DeviceRole::Bootloader1 || role == DeviceRole::Bootloader2) && !bootloader) bootloader = role;
+DeviceChoice ChooseDevice(const std::vector<FoundDevice>& candidates, const std::string& wanted,
+                          const std::string& what) {
+    std::vector<FoundDevice> matches;
+    for (const FoundDevice& d : candidates)
+        if (wanted.empty() || d.serial == wanted || d.path == wanted) matches.push_back(d);
+    if (matches.size() == 1) return {matches.front(), std::nullopt};
+    if (matches.empty()) return {};
+    const std::string message = wanted.empty() ? "error: " + std::to_string(matches.size()) + " " + what +
+                                                     "s found; choose one with --device SERIAL (or its path):"
+                                               : "error: " + std::to_string(matches.size()) + " " + what + "s match '" +
+                                                     wanted + "'; choose one by its path with --device:";
+    return {std::nullopt, Failure{kExitUsage, message + "\n" + DeviceListText(matches), {}}};
+}
+
+std::string DeviceListText(const std::vector<FoundDevice>& devices) {
+    std::string text;
+    for (const FoundDevice& d : devices) {
+        if (!text.empty()) text += "\n";
+        text += "  " + (d.serial.empty() ? std::string("(no serial number)") : d.serial) + "  " + d.path;
+    }
+    return text;
+}
+
+std::optional<Failure> BoardSession::Connect(const std::string& device) {
+    std::vector<FoundDevice> boards, bootloaders;
+    bool withSerials = !device.empty();
+    controller_.OnEnumerate = [&](HidDevice& d, int index) {
+        const DeviceRole role = IdentifyDevice(d.ManufacturerString(), d.ProductString());
+        const bool bootloader = role == DeviceRole::Bootloader1 || role == DeviceRole::Bootloader2;
+        if (role != DeviceRole::Board && !bootloader) return true;
+        FoundDevice found{index, d.DeviceInstance(), d.DevicePath(),
+                          withSerials ? ToUtf8(d.SerialNumberString()) : std::string(), role};
+        (bootloader ? bootloaders : boards).push_back(std::move(found));
         return true;
     };
     controller_.OnDeviceChange = [this] { controller_.EnumerateDevices(); };
     controller_.ProcessNotifications();
+    // The serial numbers are read only where they are needed to tell boards apart.
+    if (!withSerials && boards.size() > 1) {
+        withSerials = true;
+        boards.clear();
+        bootloaders.clear();
+        controller_.EnumerateDevices();
+    }
     controller_.OnEnumerate = nullptr;
     controller_.OnDeviceChange = nullptr;
 
+    const DeviceChoice choice = ChooseDevice(boards, device, "board");
+    if (choice.failure) return choice.failure;
+    if (choice.device) board_ = controller_.AcquireDevice(choice.device->index);
     if (!board_) {
-        if (bootloader) {
+        if (!device.empty()) {
+            return Failure{kExitNoBoard, "error: no board with the serial number or path '" + device + "'",
+                           boards.empty() ? std::string() : "hint: the boards present:\n" + DeviceListText(boards)};
+        }
+        if (!bootloaders.empty()) {
             return Failure{kExitNoBoard,
-                           std::string("error: only the board's bootloader (") + RoleName(*bootloader) +
+                           std::string("error: only the board's bootloader (") + RoleName(bootloaders.front().role) +
                                ") was found; the board waits for a firmware update",
                            "hint: flash a firmware with the window's \"Firmware aktualisieren...\""};
         }

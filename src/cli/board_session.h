@@ -30,6 +30,28 @@ struct DeviceListing {
     DeviceRole role = DeviceRole::Other;
 };
 
+// A board or bootloader on the bus, as a command chooses among them.
+struct FoundDevice {
+    int index = 0;  // in the controller's list
+    std::string identity;
+    std::string path;    // the hidraw node (or the simulator's path)
+    std::string serial;  // UTF-8, empty when the device has none
+    DeviceRole role = DeviceRole::Other;
+};
+
+// Several boards on one computer (a tank each): the one a command works on is the one
+// `wanted` names by serial number or path, or else the only one. Nullopt with no failure
+// when none matches (or there is none); a failure (exit 2, listing them) when there are
+// several and `wanted` is empty, or when `wanted` names more than one.
+struct DeviceChoice {
+    std::optional<FoundDevice> device;
+    std::optional<Failure> failure;
+};
+DeviceChoice ChooseDevice(const std::vector<FoundDevice>& candidates, const std::string& wanted,
+                          const std::string& what);
+// One line per device: serial number (or "(none)") and path.
+std::string DeviceListText(const std::vector<FoundDevice>& devices);
+
 class BoardSession {
 public:
     // `trace` (may be null) receives every transfer attempt.
@@ -41,9 +63,10 @@ public:
     // Every HID device with its identification strings and role; no transfers.
     std::vector<DeviceListing> ListDevices();
 
-    // Finds the first board, acquires it, reads its live state, checks the firmware version
-    // and reads its configuration. Afterwards Protocol() talks to the board.
-    std::optional<Failure> Connect();
+    // Finds the board (`device`: its serial number or path, needed when there are several),
+    // acquires it, reads its live state, checks the firmware version and reads its
+    // configuration. Afterwards Protocol() talks to the board.
+    std::optional<Failure> Connect(const std::string& device = {});
 
     BoardProtocol& Protocol() { return protocol_; }
 

@@ -51,6 +51,9 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
     app.add_option("--trace", request.traceFile, "Write one line per feature-report transfer to FILE")
         ->type_name("FILE");
     app.add_flag("--json", request.json, "Print one JSON object on standard output");
+    app.add_option("--device", request.device,
+                   "The board to use, by its serial number or path (see list); needed when several are present")
+        ->type_name("SERIAL|PATH");
 
     app.add_subcommand("list", "List every HID device and its role");
     app.add_subcommand("status", "Show the board's live state and settings");

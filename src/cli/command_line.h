@@ -43,6 +43,7 @@ struct Request {
     bool trace = false;
     std::string traceFile;
     bool json = false;
+    std::string device;  // --device: serial number or path of the board to use
     Command command = Command::Status;
 
     // set

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "cli/board_session.h"
 #include "device/board_protocol.h"
 #include "device/bootloader_protocol.h"
 #include "device/hid_device_controller.h"
@@ -62,6 +63,8 @@ public:
     struct Present {
         std::string identity;
         DeviceRole role = DeviceRole::Other;
+        std::string path;
+        std::string serial;
     };
     const std::vector<Present>& Devices() const { return devices_; }
 
@@ -113,7 +116,9 @@ private:
         devices_.clear();
         controller_.OnEnumerate = [this](HidDevice& device, int) {
             const DeviceRole role = IdentifyDevice(device.ManufacturerString(), device.ProductString());
-            devices_.push_back({device.DeviceInstance(), role});
+            // A board's serial number tells several apart (--device).
+            const std::string serial = role == DeviceRole::Board ? ToUtf8(device.SerialNumberString()) : std::string();
+            devices_.push_back({device.DeviceInstance(), role, device.DevicePath(), serial});
             return true;
         };
         controller_.EnumerateDevices();
@@ -226,9 +231,33 @@ int RunFlashCommand(const Request& request, HidBackend& backend, const Clock& cl
     }
 
     Bus bus(backend, trace);
-    auto board = bus.Find([](const Bus::Present& p) { return p.role == DeviceRole::Board; });
-    auto loader = bus.Find([](const Bus::Present& p) { return IsBootloader(p.role); });
-    if (!board && !loader) return finish(kExitNoBoard, "error: no Quelvan 2.x board found");
+    // The board to update, or else a bootloader already waiting: the one --device names,
+    // or the only one.
+    auto choose = [&](bool bootloaders) {
+        std::vector<FoundDevice> candidates;
+        for (const Bus::Present& p : bus.Devices())
+            if (bootloaders ? IsBootloader(p.role) : p.role == DeviceRole::Board)
+                candidates.push_back({0, p.identity, p.path, p.serial, p.role});
+        return ChooseDevice(candidates, request.device, bootloaders ? "bootloader" : "board");
+    };
+    auto present = [&](const std::optional<FoundDevice>& d) {
+        return d ? bus.Find([&](const Bus::Present& p) { return p.identity == d->identity; }) : std::nullopt;
+    };
+    const DeviceChoice boardChoice = choose(false);
+    if (boardChoice.failure) return finish(boardChoice.failure->exitCode, boardChoice.failure->message);
+    auto board = present(boardChoice.device);
+    std::optional<Bus::Present> loader;
+    if (!board) {
+        const DeviceChoice loaderChoice = choose(true);
+        if (loaderChoice.failure) return finish(loaderChoice.failure->exitCode, loaderChoice.failure->message);
+        loader = present(loaderChoice.device);
+    }
+    if (!board && !loader) {
+        if (!request.device.empty())
+            return finish(kExitNoBoard,
+                          "error: no board or bootloader with the serial number or path '" + request.device + "'");
+        return finish(kExitNoBoard, "error: no Quelvan 2.x board found");
+    }
 
     if (board) {
         if (!request.assumeYes) {

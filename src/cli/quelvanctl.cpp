@@ -197,7 +197,7 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
         return kExitOk;
     }
 
-    if (auto failure = session.Connect()) return Fail(*failure, request, out, err);
+    if (auto failure = session.Connect(request.device)) return Fail(*failure, request, out, err);
     if (auto failure = TraceFailure(request, trace)) return Fail(*failure, request, out, err);
     BoardProtocol& board = session.Protocol();
 

@@ -10,6 +10,7 @@
 
 #include "board_fixture.h"
 #include "cli/quelvanctl.h"
+#include "files_test_support.h"
 #include "run_quelvanctl.h"
 
 namespace quelvan::testing {
@@ -139,6 +140,52 @@ TEST_F(QuelvanctlInProcess, ListShowsDeviceStringsEscaped) {
     ASSERT_EQ(Run({"list"}), 0) << err_;
     EXPECT_NE(out_.find("\"\\x07ring\\x0d\\x0aHID 9: 16C0:05DF\" \"USB Keyboard\""), std::string::npos) << out_;
     EXPECT_EQ(std::count(out_.begin(), out_.end(), '\n'), 2) << out_;  // the board and the gadget
+}
+
+// A tank per board: with two boards a command needs --device (serial number or path) and
+// refuses to pick one silently; list shows both with their serial numbers.
+TEST_F(QuelvanctlInProcess, SeveralBoardsNeedTheDeviceOption) {
+    sim::ForeignDevice twin;  // the maker's strings on a second interface
+    twin.manufacturer = u"www.dravik.info";
+    twin.product = u"Quelvan2";
+    twin.serialNumber = u"TWIN-7";
+    backend_.AddForeignDevice(twin);
+    std::string boardPath;
+    for (const HidInterfaceInfo& info : backend_.Enumerate())
+        if (info.path.find("board") != std::string::npos) boardPath = info.path;
+    ASSERT_FALSE(boardPath.empty());
+    const std::string firmware = dir_.File("new.vbf328p");
+    files::testing::WriteBytes(firmware, files::testing::FirmwareBytes(0, 255));
+
+    ASSERT_EQ(Run({"list"}), 0);
+    EXPECT_NE(out_.find("\"QV2-000123\" board"), std::string::npos) << out_;
+    EXPECT_NE(out_.find("\"TWIN-7\" board"), std::string::npos) << out_;
+
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* message;
+        bool transfers;
+    };
+    const Case cases[] = {
+        {{"status"}, 2, "2 boards found; choose one with --device", false},
+        {{"--json", "set", "A", "on"}, 2, "TWIN-7", false},
+        {{"--device", "QV2-000123", "set", "A", "on"}, 0, "", true},
+        {{"--device", boardPath, "status"}, 0, "", true},
+        {{"--device", "NOPE", "status"}, 3, "no board with the serial number or path 'NOPE'", false},
+        {{"flash", "--yes", firmware}, 2, "2 boards found", false},
+        {{"--device", "QV2-000123", "flash", "--yes", firmware}, 0, "Fertig!", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.front() + " " + c.args.back());
+        EXPECT_EQ(Run(c.args), c.exitCode);
+        EXPECT_NE(err_.find(c.message), std::string::npos) << err_;
+        EXPECT_EQ(!lines_.empty(), c.transfers);
+    }
+    // Both serial numbers are listed when the choice is refused.
+    ASSERT_EQ(Run({"status"}), 2);
+    EXPECT_NE(err_.find("QV2-000123"), std::string::npos);
+    EXPECT_NE(err_.find("TWIN-7"), std::string::npos);
 }
 
 }  // namespace
