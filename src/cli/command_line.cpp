@@ -37,7 +37,6 @@ Data goes to standard output, messages to standard error.)";
 
 ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& out, std::ostream& err) {
     CLI::App app{"Configures and controls the Quelvan 2.x LED dimmer board.", "quelvanctl"};
-    app.footer(kFooter);
     app.require_subcommand(1);
     app.set_version_flag("--version", "quelvanctl " + std::string(kQuelvanVersion));
     // Global options may also follow the command.
@@ -90,6 +89,9 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
     };
     SettingsCommandLine settingsLine;
     AddSettingsCommands(app, settingsLine);
+
+    // Set after the commands, which would otherwise repeat it in their own help.
+    app.footer(kFooter);
 
     try {
         app.parse(argc, argv);

@@ -28,6 +28,7 @@ enum class Command {
     Flash,
     Config,
     ConfigSet,
+    ConfigKeys,
     Weather,
     WeatherSet,
     Schedule,

@@ -137,6 +137,8 @@ const char* CommandName(Command command) {
             return "config";
         case Command::ConfigSet:
             return "config set";
+        case Command::ConfigKeys:
+            return "config keys";
         case Command::Weather:
             return "weather";
         case Command::WeatherSet:
@@ -184,6 +186,10 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
         if (auto failure = TraceFailure(request, trace); failure && code == kExitOk)
             return Fail(*failure, request, out, err);
         return code;
+    }
+    if (request.command == Command::ConfigKeys) {
+        PrintConfigKeys(request.json, out);
+        return kExitOk;
     }
     // A file to import is read first: one that cannot be read costs no transfer.
     const FileText importFile = ReadImportFile(request);
@@ -247,6 +253,7 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
         case Command::Status:
         case Command::Flash:
         case Command::Config:
+        case Command::ConfigKeys:
         case Command::Weather:
         case Command::Schedule:
         case Command::Graph:

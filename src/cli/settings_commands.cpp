@@ -92,6 +92,9 @@ void AddSettingsCommands(CLI::App& app, SettingsCommandLine& line) {
         ->required()
         ->expected(2, -1);
 
+    line.configKeys =
+        line.config->add_subcommand("keys", "List every key of config set with its range (no board needed)");
+
     line.weather = app.add_subcommand("weather", "Show clouds and storms per day, their durations and shares");
     line.weather->require_subcommand(0, 1);
     line.weather->fallthrough();
@@ -110,7 +113,9 @@ void AddSettingsCommands(CLI::App& app, SettingsCommandLine& line) {
 bool ReadSettingsCommand(const std::string& name, const SettingsCommandLine& line, Request& request,
                          std::string& error) {
     if (name == "config") {
-        if (line.configSet->parsed()) {
+        if (line.configKeys->parsed()) {
+            request.command = Command::ConfigKeys;
+        } else if (line.configSet->parsed()) {
             request.command = Command::ConfigSet;
             if (auto message = ReadConfigPairs(line.pairs, request.settings)) error = *message;
         } else {
@@ -215,6 +220,19 @@ std::optional<Failure> SetWeather(BoardSession& session, const Request& request,
     sent["StormP"] = config.StormP;
     sent["StormD"] = config.StormD;
     return session.WriteDeviceConfig();
+}
+
+void PrintConfigKeys(bool json, std::ostream& out) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const ConfigKey& key : ConfigKeys()) {
+        if (json) {
+            list.push_back(
+                {{"section", key.section}, {"key", key.name}, {"minimum", key.Minimum()}, {"maximum", key.Maximum()}});
+        } else {
+            out << key.QualifiedName() << ' ' << key.Minimum() << ".." << key.Maximum() << "\n";
+        }
+    }
+    if (json) out << list.dump(2) << "\n";
 }
 
 }  // namespace quelvan::cli

@@ -19,6 +19,7 @@ namespace quelvan::cli {
 struct SettingsCommandLine {
     CLI::App* config = nullptr;
     CLI::App* configSet = nullptr;
+    CLI::App* configKeys = nullptr;
     CLI::App* weather = nullptr;
     CLI::App* weatherSet = nullptr;
     std::vector<std::string> pairs;
@@ -35,6 +36,9 @@ void AddSettingsCommands(CLI::App& app, SettingsCommandLine& line);
 // returns true, or sets `error` to a usage error (unknown key, value out of range).
 bool ReadSettingsCommand(const std::string& name, const SettingsCommandLine& line, Request& request,
                          std::string& error);
+
+// config keys: every key "config set" takes, with its range; needs no board.
+void PrintConfigKeys(bool json, std::ostream& out);
 
 // config / weather: print what the board holds.
 void PrintConfig(const DeviceConfig& config, bool json, std::ostream& out);

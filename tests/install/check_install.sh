@@ -23,6 +23,12 @@ expected=(
   share/icons/hicolor/scalable/apps/$id.svg
 )
 for size in 16 24 32 48 64 128 256; do expected+=("share/icons/hicolor/${size}x${size}/apps/$id.png"); done
+expected+=(
+  share/man/man1/quelvan.1
+  share/man/man1/quelvanctl.1
+  share/bash-completion/completions/quelvanctl
+  share/zsh/vendor-completions/_quelvanctl
+)
 for f in "${expected[@]}"; do [ -f "$root/$f" ] || fail "not installed: $f"; done
 
 desktop-file-validate "$root/share/applications/$id.desktop" || fail "desktop entry"
@@ -30,6 +36,25 @@ appstreamcli validate --no-net "$root/share/metainfo/$id.metainfo.xml" >/dev/nul
 grep -q "<release version=\"$version\"" "$root/share/metainfo/$id.metainfo.xml" || fail "metainfo release version"
 [ "$(head -c 8 "$root/share/icons/hicolor/48x48/apps/$id.png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] ||
   fail "48x48 icon is not a PNG"
+
+# The manual pages are well-formed and document every command.
+for page in quelvan quelvanctl; do
+  warnings="$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$root/share/man/man1/$page.1" 2>&1 >/dev/null)"
+  [ -z "$warnings" ] || fail "$page.1: $warnings"
+done
+man -l "$root/share/man/man1/quelvanctl.1" 2>/dev/null | grep -q "import table" || fail "quelvanctl.1 lacks a command"
+
+# The completions offer the commands, the settings keys and the channel letters.
+complete_words() {
+  bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _quelvanctl; echo "${COMPREPLY[*]}"' \
+    _ "$root/share/bash-completion/completions/quelvanctl" "$@"
+}
+[[ " $(complete_words quelvanctl im) " == *" import "* ]] || fail "bash completion: commands"
+[[ " $(complete_words quelvanctl config set Fan) " == *" FanLow "* ]] || fail "bash completion: keys"
+[[ " $(complete_words quelvanctl set "") " == *" L all "* ]] || fail "bash completion: channels"
+if command -v zsh >/dev/null; then
+  zsh -n "$root/share/zsh/vendor-completions/_quelvanctl" || fail "zsh completion does not parse"
+fi
 
 # The installed programs run from their new place.
 [ "$("$root/bin/quelvanctl" --version)" = "quelvanctl $version" ] || fail "quelvanctl --version"
