@@ -281,7 +281,9 @@ int RunFlashCommand(const Request& request, HidBackend& backend, const Clock& cl
     HidDevice* device = bus.Acquire(*loader);
     BootloaderProtocol bootloader;
     bootloader.SetDevice(device);
-    const files::FlashResult result = files::FlashFirmware(bootloader, file, output.Seams(console));
+    files::FlashSeams seams = output.Seams(console);
+    seams.BootloaderPresent = [&] { return device && bus.Controller().StillPresent(*device); };
+    const files::FlashResult result = files::FlashFirmware(bootloader, file, seams);
     bootloader.SetDevice(nullptr);
     report["bytes"] = result.bytes;
     report["blocks"] = result.blockCount;
@@ -290,6 +292,13 @@ int RunFlashCommand(const Request& request, HidBackend& backend, const Clock& cl
     const bool denied = PermissionDenied(device);
     bus.Release(device);
 
+    if (result.outcome == files::FlashOutcome::BootloaderGone) {
+        return finish(kExitTransferFailed, "error: the bootloader left the bus during the update; " +
+                                               std::to_string(result.blockCount - result.failedBlocks) + " of " +
+                                               std::to_string(result.blockCount) +
+                                               " blocks were written\nhint: plug the board in again and run "
+                                               "'quelvanctl flash FILE' again");
+    }
     if (!result.LeftBootloader()) {
         if (denied) {
             return finish(kExitNoBoard,
