@@ -290,14 +290,19 @@ int RunFlashCommand(const Request& request, HidBackend& backend, const Clock& cl
     report["failed_blocks"] = result.failedBlocks;
     report["status"] = output.LastStatus();
     const bool denied = PermissionDenied(device);
+    // Unplugged during the update: the board is not waiting in its bootloader any more.
+    const bool gone = result.outcome == files::FlashOutcome::BootloaderGone ||
+                      (!result.LeftBootloader() && device && !bus.Controller().StillPresent(*device));
     bus.Release(device);
 
-    if (result.outcome == files::FlashOutcome::BootloaderGone) {
-        return finish(kExitTransferFailed, "error: the bootloader left the bus during the update; " +
-                                               std::to_string(result.blockCount - result.failedBlocks) + " of " +
-                                               std::to_string(result.blockCount) +
-                                               " blocks were written\nhint: plug the board in again and run "
-                                               "'quelvanctl flash FILE' again");
+    if (gone) {
+        const int written = result.blockCount - result.failedBlocks;
+        return finish(kExitTransferFailed,
+                      "error: the bootloader left the bus during the update; " +
+                          (written > 0 ? std::to_string(written) + " of " + std::to_string(result.blockCount) +
+                                             " blocks were written"
+                                       : std::string("nothing was flashed")) +
+                          "\nhint: plug the board in again and run 'quelvanctl flash FILE' again");
     }
     if (!result.LeftBootloader()) {
         if (denied) {
