@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # fuzz.sh [SECONDS] [TARGET...]: builds the libFuzzer targets with clang and runs each one
-# for SECONDS (default 60). Targets: firmware_file, ini, flash (default: all).
+# for SECONDS (default 60). Targets: firmware_file, ini, flash, board_answers (default: all).
 # New inputs collect in build-fuzz/corpus/TARGET; crashes are saved in build-fuzz/artifacts.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(firmware_file ini flash)
+[ ${#targets[@]} -eq 0 ] && targets=(firmware_file ini flash board_answers)
 
 compiler="$(command -v clang++-14 || command -v clang++ || true)"
 if [ -z "$compiler" ]; then
@@ -32,7 +32,11 @@ for target in "${targets[@]}"; do
   mkdir -p "$build/corpus/$target"
   echo "== $target for ${seconds}s" >&2
   # Firmware files reach 65,804 bytes; longer inputs than the default 4 KiB are allowed.
-  if ! "$binary" -max_total_time="$seconds" -max_len=70000 -artifact_prefix="$build/artifacts/${target}-" \
+  # The board's answers are bounded to 4 KiB by the target itself.
+  max_len=70000
+  [ "$target" = board_answers ] && max_len=4096
+  if ! "$binary" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 \
+      -artifact_prefix="$build/artifacts/${target}-" \
       -print_final_stats=1 "$build/corpus/$target" "$here/fuzz/corpus/$target"; then
     echo "fuzz.sh: $target found a problem; see $build/artifacts" >&2
     status=1

@@ -310,15 +310,29 @@ int RunFlashCommand(const Request& request, HidBackend& backend, const Clock& cl
     HidDevice* device = bus.Acquire(*loader);
     BootloaderProtocol bootloader;
     bootloader.SetDevice(device);
-    const files::FlashResult result = files::FlashFirmware(bootloader, file, output.Seams(console));
+    files::FlashSeams seams = output.Seams(console);
+    seams.BootloaderPresent = [&] { return device && bus.Controller().StillPresent(*device); };
+    const files::FlashResult result = files::FlashFirmware(bootloader, file, seams);
     bootloader.SetDevice(nullptr);
     report["bytes"] = result.bytes;
     report["blocks"] = result.blockCount;
     report["failed_blocks"] = result.failedBlocks;
     report["status"] = output.LastStatus();
     const bool denied = PermissionDenied(device);
+    // Unplugged during the update: the board is not waiting in its bootloader any more.
+    const bool gone = result.outcome == files::FlashOutcome::BootloaderGone ||
+                      (!result.LeftBootloader() && device && !bus.Controller().StillPresent(*device));
     bus.Release(device);
 
+    if (gone) {
+        const int written = result.blockCount - result.failedBlocks;
+        return finish(kExitTransferFailed,
+                      "error: the bootloader left the bus during the update; " +
+                          (written > 0 ? std::to_string(written) + " of " + std::to_string(result.blockCount) +
+                                             " blocks were written"
+                                       : std::string("nothing was flashed")) +
+                          "\nhint: plug the board in again and run 'quelvanctl flash FILE' again");
+    }
     if (!result.LeftBootloader()) {
         if (denied) {
             return finish(kExitNoBoard,

@@ -164,6 +164,13 @@ void HidDeviceController::ReleaseDevice(HidDevice* device) {
     }
 }
 
+bool HidDeviceController::StillPresent(const HidDevice& device) {
+    if (!device.PluggedIn()) return false;
+    const std::vector<HidInterfaceInfo> present = backend_.Enumerate();
+    return std::any_of(present.begin(), present.end(),
+                       [&](const HidInterfaceInfo& p) { return p.identity == device.DeviceInstance(); });
+}
+
 bool HidDeviceController::ProcessNotifications() {
     const bool initial = initialPending_;
     initialPending_ = false;

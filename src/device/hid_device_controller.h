@@ -96,6 +96,10 @@ public:
     // Destroys the object; a still plugged-in interface gets a fresh entry at the same index.
     void ReleaseDevice(HidDevice* device);
 
+    // Asks the platform whether the device is on the bus right now, without a scan: the
+    // list, the device objects and the change notifications stay as they are.
+    bool StillPresent(const HidDevice& device);
+
     int DeviceCount() const { return static_cast<int>(devices_.size()); }
     HidDevice* DeviceAt(int index) const;
 

@@ -105,19 +105,30 @@ FlashResult FlashFirmware(BootloaderProtocol& bootloader, const FirmwareReader& 
     Send(seams.ReportStatus, "Starte Flashvorgang, schreibe " + std::to_string(result.bytes) + " Bytes...");
 
     if (seams.Progress) seams.Progress(0, result.blockCount);
-    int done = 0;
-    for (std::int64_t address = first; address < end; address += kStep) {
+    int done = 0, written = 0;
+    bool gone = false;
+    for (std::int64_t address = first; address < end && !gone; address += kStep) {
         Send(seams.LogMessage, BlockLine(address));
         const auto block = BlockBytes(*image, address);
-        bool written = false;
-        for (int attempt = 0; attempt < kBlockAttempts && !written; ++attempt) {
-            written = bootloader.WriteBlock(static_cast<std::uint32_t>(address), block);
-            if (!written && seams.Sleep) seams.Sleep(kRetryWait);
+        for (int attempt = 0; attempt < kBlockAttempts; ++attempt) {
+            if (bootloader.WriteBlock(static_cast<std::uint32_t>(address), block)) {
+                ++written;
+                break;
+            }
+            gone = seams.BootloaderPresent && !seams.BootloaderPresent();
+            if (gone) break;
+            if (seams.Sleep) seams.Sleep(kRetryWait);
         }
-        if (!written) ++result.failedBlocks;
-        if (seams.Progress) seams.Progress(++done, result.blockCount);
+        if (!gone && seams.Progress) seams.Progress(++done, result.blockCount);
     }
+    result.failedBlocks = result.blockCount - written;
 
+    // Without its bootloader the board cannot be told to restart either.
+    if (gone) {
+        Send(seams.ReportStatus, "FEHLER beim Flashen!");
+        result.outcome = FlashOutcome::BootloaderGone;
+        return result;
+    }
     Send(seams.LogMessage, "Reset...");
     bootloader.LeaveBootloader();
     if (result.failedBlocks > 0) {

@@ -29,11 +29,16 @@ struct FlashSeams {
     std::function<void(std::chrono::milliseconds)> Sleep;
     // Before the first block with 0, then after each block (written or given up).
     std::function<void(int blocksDone, int blockCount)> Progress;
+    // Asked after a block attempt failed: false once the bootloader has left the bus. Nothing
+    // can reach it then, so the update ends at once instead of waiting out every retry of
+    // every remaining block.
+    std::function<bool()> BootloaderPresent;
 };
 
 enum class FlashOutcome {
     Done,                // every block written, the application restarted: "Fertig!"
     BlocksFailed,        // some block failed all its attempts; the others were written
+    BootloaderGone,      // the bootloader left the bus during the blocks; the rest was not sent
     NoBootloader,        // no bootloader held: nothing happened
     BootloaderSilent,    // the information get failed
     BootloaderNonsense,  // page or flash size that no bootloader can have
@@ -45,7 +50,7 @@ struct FlashResult {
     FlashOutcome outcome = FlashOutcome::NoBootloader;
     std::int64_t bytes = 0;  // the aligned range, as announced
     int blockCount = 0;
-    int failedBlocks = 0;
+    int failedBlocks = 0;  // blocks not written: failed, or not sent after the bootloader left
     // The bootloader was told to start the application (it stays active otherwise).
     bool LeftBootloader() const { return outcome == FlashOutcome::Done || outcome == FlashOutcome::BlocksFailed; }
     bool Succeeded() const { return outcome == FlashOutcome::Done; }

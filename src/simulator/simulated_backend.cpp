@@ -412,6 +412,13 @@ void SimulatedHidBackend::FailRandomly(double probability, std::uint32_t seed) {
     impl_->failRandom.seed(seed);
 }
 
+void SimulatedHidBackend::PlanFaults(std::vector<std::int64_t> failAttempts,
+                                     std::optional<std::int64_t> unplugBeforeAttempt) {
+    impl_->faults.failAttempts = std::move(failAttempts);
+    impl_->faults.unplugBeforeAttempt = unplugBeforeAttempt;
+    impl_->attempts = 0;
+}
+
 void SimulatedHidBackend::SetLatency(std::chrono::microseconds latency) {
     impl_->latency = latency;
 }

@@ -79,6 +79,10 @@ public:
     void FailNext(bool isSet, std::uint8_t reportId, int count);
     // Every attempt fails with this probability, from a seeded generator; 0 turns it off.
     void FailRandomly(double probability, std::uint32_t seed);
+    // A fault plan as a state file can carry one: attempts are counted from 1 from now on,
+    // each listed attempt fails, and right before attempt `unplugBeforeAttempt` the board
+    // leaves the bus. An empty plan turns it off.
+    void PlanFaults(std::vector<std::int64_t> failAttempts, std::optional<std::int64_t> unplugBeforeAttempt = {});
     // Each transfer blocks for this long (a real board takes about a millisecond).
     void SetLatency(std::chrono::microseconds latency);
     // The USB cable: the board (in whichever firmware it runs) leaves or arrives.

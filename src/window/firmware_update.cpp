@@ -48,6 +48,7 @@ void TfrmQuelvan::FlashFirmware(const QString& fileName) {
         seams.ReportStatus = [this](const std::string& text) { ReportStatus(QString::fromStdString(text)); };
         seams.Sleep = sleep_;
         seams.Progress = [&progress](int done, int total) { progress->SetProgress(done, total); };
+        seams.BootloaderPresent = [this] { return BootloaderDevice() && hidCtl_->StillPresent(*BootloaderDevice()); };
         files::FlashFirmware(bootloader_, fileName.toStdString(), seams);
     }
     if (changeNotifier_) changeNotifier_->setEnabled(true);

@@ -14,8 +14,12 @@
 #include <sstream>
 
 #include "board_fixture.h"
+#include "cli/flash_command.h"
 #include "cli/quelvanctl.h"
+#include "device/board_protocol.h"
 #include "device/channel_values.h"
+#include "files/firmware_flasher.h"
+#include "files_test_support.h"
 #include "run_quelvanctl.h"
 
 namespace quelvan::testing {
@@ -154,6 +158,120 @@ TEST_F(FailureReporting, EveryCommandUnderAFaultAtEveryAttempt) {
         }
     }
     EXPECT_GE(runs, 3 * 16 * 5);
+}
+
+// quelvanctl flash with each of its transfers failing in full, and with the board unplugged
+// right before each: a non-zero exit with a message, no claim that did not come true, no
+// waiting on a bootloader that has left, and once the board is back the update runs again.
+// In process, so that the waits after failed blocks are only counted.
+TEST(FlashFailureReporting, EveryTransferFailingInFullOrUnplugged) {
+    ScratchDir dir;
+    const std::string firmware = dir.File("small.vbf328p");
+    const std::vector<std::uint8_t> file = files::testing::FirmwareBytes(0, 1023);
+    files::testing::WriteBytes(firmware, file);
+    ManualClock clock{LocalDateTime{2024, 5, 17, 13, 45, 30, 0}};
+
+    struct Outcome {
+        int exitCode = -1;
+        std::string err;
+        nlohmann::json json;
+        std::vector<sim::SimTransfer> transfers;
+        std::size_t waits = 0;
+    };
+    auto flash = [&](sim::SimulatedHidBackend& backend) {
+        cli::Request request;
+        request.command = cli::Command::Flash;
+        request.firmwareFile = firmware;
+        request.assumeYes = true;
+        request.json = true;
+        std::vector<std::chrono::milliseconds> waits;
+        cli::FlashConsole console;
+        console.sleep = [&](std::chrono::milliseconds time) { waits.push_back(time); };
+        console.arrivalTimeout = std::chrono::milliseconds(300);
+        std::ostringstream out, err;
+        backend.ClearTransfers();
+        Outcome o;
+        o.exitCode = cli::RunFlashCommand(request, backend, clock, nullptr, out, err, console);
+        o.err = err.str();
+        o.json = nlohmann::json::parse(out.str());
+        o.transfers = backend.Transfers();
+        o.waits = waits.size();
+        return o;
+    };
+    auto freshBoard = [&] {
+        auto backend = std::make_unique<sim::SimulatedHidBackend>(sim::BoardSettings{}, &clock);
+        backend->Board().SetFrozen(true);
+        return backend;
+    };
+    auto contains = [](const std::string& text, const char* part) { return text.find(part) != std::string::npos; };
+
+    std::vector<sim::SimTransfer> clean;
+    {
+        auto backend = freshBoard();
+        const Outcome o = flash(*backend);
+        ASSERT_EQ(o.exitCode, 0) << o.err;
+        clean = o.transfers;
+    }
+    // Into the bootloader, its information, eight blocks, back to the application.
+    ASSERT_EQ(clean.size(), 11u);
+
+    int runs = 0;
+    for (std::size_t k = 1; k <= clean.size(); ++k) {
+        const sim::SimTransfer& target = clean[k - 1];
+        const int attempts = target.device == "board"               ? BoardProtocol::kWriteAttempts
+                             : target.isSet && target.bytes[0] == 2 ? files::kBlockAttempts
+                                                                    : 1;
+        for (const bool unplug : {false, true}) {
+            SCOPED_TRACE("transfer " + std::to_string(k) + (unplug ? ", unplugged before it" : ", failing in full"));
+            auto backend = freshBoard();
+            if (unplug) {
+                backend->PlanFaults({}, static_cast<std::int64_t>(k));
+            } else {
+                std::vector<std::int64_t> failing;
+                for (int a = 0; a < attempts; ++a) failing.push_back(static_cast<std::int64_t>(k) + a);
+                backend->PlanFaults(failing);
+            }
+            const Outcome o = flash(*backend);
+            EXPECT_NE(o.exitCode, 0);
+            EXPECT_TRUE(contains(o.err, "error: ")) << o.err;
+            EXPECT_EQ(o.json["ok"], false);
+            EXPECT_FALSE(o.json.value("error", std::string()).empty()) << o.json.dump();
+
+            // What the command says happened, happened.
+            const int written = backend->Board().BlocksWritten();
+            const sim::BoardMode mode = backend->Board().Mode();
+            struct Claim {
+                const char* text;
+                bool holds;
+            };
+            const Claim claims[] = {
+                {"Fertig!", written == 8},
+                {"nothing was flashed", written == 0},
+                {"the board is back", mode == sim::BoardMode::Application},
+                {"waits in its bootloader", mode == sim::BoardMode::Bootloader},
+            };
+            for (const Claim& claim : claims) EXPECT_TRUE(!contains(o.err, claim.text) || claim.holds) << o.err;
+            if (o.json.contains("blocks") && o.json["blocks"] > 0) {
+                EXPECT_EQ(o.json["blocks"].get<int>() - o.json["failed_blocks"].get<int>(), written) << o.json.dump();
+            }
+            if (unplug) {
+                EXPECT_EQ(o.waits, 0u) << "no retries for a bootloader that has left";
+            }
+
+            // The board is plugged in again (it may come back in its bootloader): the update
+            // runs through.
+            backend->PlanFaults({});
+            backend->Plug();
+            const Outcome again = flash(*backend);
+            EXPECT_EQ(again.exitCode, 0) << again.err;
+            EXPECT_TRUE(contains(again.err, "Fertig!")) << again.err;
+            EXPECT_EQ(backend->Board().Mode(), sim::BoardMode::Application);
+            const std::vector<std::uint8_t>& bytes = backend->Board().Flash();
+            EXPECT_TRUE(std::equal(file.begin() + 8, file.begin() + 8 + 1024, bytes.begin()));
+            ++runs;
+        }
+    }
+    EXPECT_EQ(runs, 22);
 }
 
 TEST_F(FailureReporting, TraceThatCannotBeWrittenIsAnError) {

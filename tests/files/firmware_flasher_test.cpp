@@ -48,6 +48,7 @@ public:
             progress.emplace_back(done, count);
             if (onProgress) onProgress(done);
         };
+        seams.BootloaderPresent = [this] { return controller_.StillPresent(*bootloader_.Device()); };
         return FlashFirmware(bootloader_, path, seams);
     }
 
@@ -305,6 +306,26 @@ TEST(Flasher, FailingBlocksAreRetriedWithWaits) {
         }
         EXPECT_EQ(bench.WrittenBlocks(), expected);
     }
+}
+
+// Unplugged in the middle: the block that failed is not waited for, the rest is not sent,
+// and there is nobody left to be told to restart.
+TEST(Flasher, ABootloaderThatLeavesEndsTheUpdateAtOnce) {
+    FlashBench bench;
+    bench.onProgress = [&](int done) {
+        if (done == 3) bench.Backend().Unplug();
+    };
+    const FlashResult r = bench.Flash(FirmwareBytes(0, 1023));
+    EXPECT_EQ(r.outcome, FlashOutcome::BootloaderGone);
+    EXPECT_FALSE(r.LeftBootloader());
+    EXPECT_EQ(r.blockCount, 8);
+    EXPECT_EQ(r.failedBlocks, 5);
+    EXPECT_TRUE(bench.waits.empty());
+    EXPECT_EQ(bench.Backend().CountTransfers(true, 2), 4) << "three blocks and one attempt of the fourth";
+    EXPECT_EQ(bench.Backend().CountTransfers(true, 1), 0) << "no restart";
+    EXPECT_EQ(bench.status.back(), "FEHLER beim Flashen!");
+    EXPECT_EQ(bench.log.back(), "0x0180");
+    EXPECT_EQ(bench.progress.back(), (std::pair<int, int>{3, 8}));
 }
 
 TEST(Flasher, NonsenseFromTheBootloaderIsRefused) {
