@@ -11,6 +11,7 @@
 #include "schedule/schedule_table.h"
 #include "schedule/schedule_transfer.h"
 #include "window/graph_image.h"
+#include "window/table_page.h"
 
 namespace quelvan {
 
@@ -92,7 +93,7 @@ void GraphPage::imgMouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int, int) {
     tmrVisualize_.stop();
     table_.SortByTime();
     if (showSchedule) showSchedule();
-    WriteSchedule(board_, table_);
+    ReportRefusedUpload(board_, WriteSchedule(board_, table_), reportStatus);
 }
 
 }  // namespace quelvan

@@ -37,6 +37,8 @@ public:
 
     // Shows grid and graph after a release; set by the window.
     std::function<void()> showSchedule;
+    // As TablePage::reportStatus, for the upload at the mouse's release.
+    std::function<void(const QString&)> reportStatus;
 
 public slots:
     void cmbVisualizeChange(int index);

@@ -18,6 +18,8 @@ void TfrmQuelvan::CreateSchedulePages() {
     graphPage_ = new GraphPage(board_, schedule_, pc_->findChild<QWidget*>("tsVisualize"), *tmrVisualize_, this);
     tablePage_->drawGraph = [this] { graphPage_->DrawGraph(); };
     graphPage_->showSchedule = [this] { tablePage_->ShowSchedule(); };
+    tablePage_->reportStatus = [this](const QString& text) { ReportStatus(text); };
+    graphPage_->reportStatus = [this](const QString& text) { ReportStatus(text); };
     hooks.loadFromDevice = [this] { tablePage_->LoadFromDevice(); };
     hooks.drawGraph = [this] { graphPage_->DrawGraph(); };
 

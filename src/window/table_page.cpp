@@ -95,9 +95,17 @@ void TablePage::SortSchedule() {
     ShowSchedule();
 }
 
+void ReportRefusedUpload(const BoardProtocol& board, const ScheduleWriteResult& result,
+                         const std::function<void(const QString&)>& reportStatus) {
+    if (result.allowed || !board.Device() || !reportStatus) return;
+    reportStatus(
+        QStringLiteral("Die Tabelle wurde nicht vollständig von der Platine gelesen und wird daher nicht "
+                       "hochgeladen. Bitte die Seite \"Tabelle\" neu öffnen."));
+}
+
 void TablePage::UploadSchedule() {
     SortSchedule();
-    WriteSchedule(board_, table_);
+    ReportRefusedUpload(board_, WriteSchedule(board_, table_), reportStatus);
 }
 
 void TablePage::SetHeader(int column, const QString& name) {

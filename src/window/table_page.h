@@ -13,6 +13,14 @@ class QWidget;
 namespace quelvan {
 
 class BoardProtocol;
+struct ScheduleWriteResult;
+
+// Rows are written over the board's program only after a complete load from it; when an
+// upload is refused for that reason the user is told, instead of the edit vanishing quietly.
+void ReportRefusedUpload(const BoardProtocol& board, const ScheduleWriteResult& result,
+                         const std::function<void(const QString&)>& reportStatus);
+
+class BoardProtocol;
 class ScheduleGrid;
 class ScheduleTable;
 
@@ -37,6 +45,9 @@ public:
 
     // Redraws the graph; set by the window.
     std::function<void()> drawGraph;
+    // Says that an upload was refused because the table was not read completely; set by the
+    // window (status bar and log).
+    std::function<void(const QString&)> reportStatus;
 
 public slots:
     void btnUploadClick();

@@ -158,12 +158,20 @@ private slots:
         QTest::mouseClick(f.window->findChild<QPushButton*>("btnUpload"), Qt::LeftButton);
         QVERIFY(f.RowWrites().empty());
         QCOMPARE(f.backend.Board().Schedule(), kUnsorted);
+        // ... and says so, instead of the edit vanishing quietly.
+        const QString refused = QStringLiteral(
+            "Die Tabelle wurde nicht vollständig von der Platine gelesen und wird daher nicht hochgeladen. Bitte die "
+            "Seite \"Tabelle\" neu öffnen.");
+        QCOMPARE(f.Panel(0), refused);
+        QCOMPARE(f.LogTexts().last(), refused);
         // Leaving uploads nothing either; coming back reads the whole table again.
         f.ClickTab("tsMessages");
         QVERIFY(f.RowWrites().empty());
         f.ClickTab("tsData");
+        const int logged = f.LogTexts().size();
         QTest::mouseClick(f.window->findChild<QPushButton*>("btnUpload"), Qt::LeftButton);
         QCOMPARE(f.RowWrites().size(), std::size_t{4});
+        QCOMPARE(f.LogTexts().size(), logged);
     }
 
     void emptyTableHasNoRowsAndWritesNothing() {
