@@ -5,10 +5,11 @@
 #include <libudev.h>
 #include <locale.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <string_view>
@@ -115,24 +116,23 @@ struct HidapiBackend::Impl {
         if (utf8) freelocale(utf8);
     }
 
-    // Empty when the hidraw node is not (or no longer) known to sysfs.
-    std::string IdentityOf(std::string_view path) const {
+    // Empty when the hidraw node is not (or no longer) known to sysfs. The class link names
+    // the device's folder; one readlink and one stat, where a udev lookup would walk and
+    // parse the whole chain of folders again right after the listing did.
+    static std::string IdentityOf(std::string_view path) {
         const auto slash = path.rfind('/');
         const std::string name(slash == std::string_view::npos ? path : path.substr(slash + 1));
-        if (name.rfind("hidraw", 0) != 0) return {};
-        udev_device* device = udev_device_new_from_subsystem_sysname(context, "hidraw", name.c_str());
-        if (!device) return {};
-        std::string identity;
-        if (const char* syspath = udev_device_get_syspath(device)) {
-            const dev_t number = udev_device_get_devnum(device);
-            struct stat folder {};
-            if (::stat(syspath, &folder) == 0) {
-                identity = std::string(syspath) + '#' + std::to_string(major(number)) + ':' +
-                           std::to_string(minor(number)) + '#' + std::to_string(folder.st_ino);
-            }
-        }
-        udev_device_unref(device);
-        return identity;
+        if (name.rfind("hidraw", 0) != 0 || name.find('/') != std::string::npos) return {};
+        const std::string link = "/sys/class/hidraw/" + name;
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
+        if (length <= 0) return {};
+        struct stat folder {};
+        if (::stat(link.c_str(), &folder) != 0) return {};
+        const std::filesystem::path syspath =
+            (std::filesystem::path("/sys/class/hidraw") / std::string(target, static_cast<std::size_t>(length)))
+                .lexically_normal();
+        return syspath.string() + '#' + std::to_string(folder.st_ino);
     }
 };
 
@@ -148,8 +148,11 @@ std::unique_ptr<HidapiBackend> HidapiBackend::Create(const Options& options, std
         return nullptr;
     };
     auto impl = std::make_unique<Impl>();
-    impl->context = udev_new();
-    if (!impl->context) return fail("cannot start udev (libudev)");
+    // Only the device-change monitor needs a udev context of its own.
+    if (options.monitor != Monitor::Never) {
+        impl->context = udev_new();
+        if (!impl->context) return fail("cannot start udev (libudev)");
+    }
     if (hid_init() != 0) {
         const wchar_t* reason = hid_error(nullptr);
         std::string message = "cannot start the HID library (hidapi)";
@@ -158,9 +161,7 @@ std::unique_ptr<HidapiBackend> HidapiBackend::Create(const Options& options, std
     }
     ++g_hidapiUsers;
     impl->utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
-    if (options.monitor != Monitor::Never) {
-        impl->monitor = UdevChangeMonitor::Create(impl->context, options.monitor == Monitor::IfUdevRuns);
-    }
+    if (impl->context) impl->monitor = UdevChangeMonitor::Create(impl->context, options.monitor == Monitor::IfUdevRuns);
     return std::unique_ptr<HidapiBackend>(new HidapiBackend(std::move(impl)));
 }
 
@@ -181,7 +182,7 @@ std::vector<HidInterfaceInfo> HidapiBackend::Enumerate() {
     std::set<std::string> seenPaths;
     for (const hid_device_info* d = list; d; d = d->next) {
         if (!d->path || !seenPaths.insert(d->path).second) continue;
-        std::string identity = impl_->IdentityOf(d->path);
+        std::string identity = Impl::IdentityOf(d->path);
         if (identity.empty()) continue;  // gone while we were listing
         HidInterfaceInfo info;
         info.identity = identity;

@@ -3,7 +3,7 @@
 // libudev monitor.
 //
 // Identity. A hidraw interface is identified by the resolved sysfs path of its hidraw
-// node, its device number and the inode of that sysfs folder. The sysfs path contains the
+// node and the inode of that sysfs folder. The sysfs path contains the
 // HID device's name, which the kernel numbers afresh for every device it adds, so a board
 // that is unplugged and plugged in again gets a new identity even on the same port and
 // the same /dev/hidrawN; while it stays plugged in, nothing of it changes between scans.
