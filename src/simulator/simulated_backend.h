@@ -71,7 +71,13 @@ public:
     SimulatedBoard& Board();
 
     // ---- test hooks ----
+    // The log of transfer attempts with their bytes. It is kept only while recording, which
+    // RecordTransfers() or the first ClearTransfers() switches on; until then Transfers() is
+    // empty. The counts below are kept always.
+    void RecordTransfers(bool record = true);
+    bool RecordingTransfers() const;
     const std::vector<SimTransfer>& Transfers() const;
+    // Empties the log and the counts, and records from now on.
     void ClearTransfers();
     // Attempts (successful or not) of get or set of one report ID on the board or bootloader.
     int CountTransfers(bool isSet, std::uint8_t reportId) const;
