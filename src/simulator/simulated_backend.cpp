@@ -120,6 +120,17 @@ struct SimulatedHidBackend::Impl final : TransferSink {
     std::int64_t attempts = 0;  // transfer attempts since the fault plan was taken
     std::shared_ptr<TransferSink*> self = std::make_shared<TransferSink*>(this);
 
+    // A transfer on a slow link takes its time to the microsecond: a plain sleep wakes up tens
+    // of microseconds late, which would add up over the hundreds of blocks of a flash.
+    static void Wait(std::chrono::microseconds span) {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point until = Clock::now() + span;
+        constexpr std::chrono::microseconds kSpin{200};
+        if (span > kSpin) std::this_thread::sleep_until(until - kSpin);
+        while (Clock::now() < until) {
+        }
+    }
+
     void Signal() const {
         const std::uint64_t one = 1;
         if (eventFd < 0) return;
@@ -177,7 +188,7 @@ struct SimulatedHidBackend::Impl final : TransferSink {
         ReloadIfChanged();
         const bool planned = PlannedFailure();
         board.Sync();
-        if (latency.count() > 0) std::this_thread::sleep_for(latency);
+        if (latency.count() > 0) Wait(latency);
         // A failed get is logged with the bytes it asked with.
         std::vector<std::uint8_t> asked;
         if (recording && !isSet) asked.assign(buffer, buffer + length);

@@ -85,7 +85,8 @@ public:
     void FailNext(bool isSet, std::uint8_t reportId, int count);
     // Every attempt fails with this probability, from a seeded generator; 0 turns it off.
     void FailRandomly(double probability, std::uint32_t seed);
-    // Each transfer blocks for this long (a real board takes about a millisecond).
+    // Each transfer blocks for this long, to the microsecond (a real board takes about a
+    // millisecond for a report; a low-speed link a few for a long one).
     void SetLatency(std::chrono::microseconds latency);
     // The USB cable: the board (in whichever firmware it runs) leaves or arrives.
     void Unplug();

@@ -1,6 +1,7 @@
 #include "window/dialog_service.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QProgressDialog>
@@ -38,7 +39,13 @@ public:
         dialog_.show();
         QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
+    // A screen shows no more than some 25 pictures a second, and every step shown repaints
+    // the dialog and the window behind it (a modal dialog's setValue processes events):
+    // for every block of a fast link that would cost as much time as the link itself.
+    // Steps in between are skipped; the first and the last are always shown.
     void SetProgress(int done, int total) override {
+        if (done != total && done != 0 && shown_.isValid() && shown_.elapsed() < kRepaintIntervalMs) return;
+        shown_.start();
         dialog_.setMaximum(total);
         dialog_.setValue(done);
         dialog_.setLabelText(dialog_.labelText().section('\n', 0, 0) + '\n' +
@@ -48,7 +55,9 @@ public:
     }
 
 private:
+    static constexpr qint64 kRepaintIntervalMs = 40;
     QProgressDialog dialog_;
+    QElapsedTimer shown_;
 };
 
 class ScriptedProgress final : public ProgressReporter {

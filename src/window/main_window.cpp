@@ -19,8 +19,8 @@
 
 #include "device/identification.h"
 #include "window/channel_control.h"
-#include "window/settings_pages.h"
 #include "window/page_tab_widget.h"
+#include "window/settings_pages.h"
 #include "window/status_bar.h"
 
 namespace quelvan {
@@ -252,7 +252,31 @@ void TfrmQuelvan::LogMessage(const QString& text) {
     const QLocale locale;
     const QString stamp = locale.toString(QDate(now.year, now.month, now.day), QLocale::ShortFormat) + ' ' +
                           locale.toString(QTime(now.hour, now.minute, now.second), LongTimeFormatWithoutZone(locale));
-    mem_->appendPlainText('[' + stamp + "] " + text);
+    const QString line = '[' + stamp + "] " + text;
+    if (heldLogLines_)
+        heldLogLines_->append(line);
+    else
+        mem_->appendPlainText(line);
+}
+
+void TfrmQuelvan::HoldLogLines(bool hold) {
+    if (hold) {
+        if (!heldLogLines_) heldLogLines_ = std::make_unique<QStringList>();
+        return;
+    }
+    if (!heldLogLines_) return;
+    const std::unique_ptr<QStringList> lines = std::move(heldLogLines_);
+    FlushLogLines(*lines);
+}
+
+void TfrmQuelvan::ShowHeldLogLines() {
+    if (heldLogLines_) FlushLogLines(*heldLogLines_);
+}
+
+void TfrmQuelvan::FlushLogLines(QStringList& lines) {
+    // One insertion: the log scrolls (and blits its picture) once, not once per line.
+    if (!lines.isEmpty()) mem_->appendPlainText(lines.join('\n'));
+    lines.clear();
 }
 
 void TfrmQuelvan::ReportStatus(const QString& text) {
