@@ -24,7 +24,8 @@ const QString kWarning = QStringLiteral(
     "\n"
     "Vorgang fortsetzen?");
 
-constexpr qint64 kLogIntervalMs = 40;
+// The block lines reach the log in batches: every batch scrolls and repaints the log.
+constexpr qint64 kLogIntervalMs = 500;
 
 class LogLinesHeld {
 public:
@@ -57,7 +58,6 @@ void TfrmQuelvan::FlashFirmware(const QString& fileName) {
     {
         const std::unique_ptr<ProgressReporter> progress =
             dialogs_.StartProgress(this, kWarningCaption, QStringLiteral("Die Firmware wird geschrieben..."));
-        // The block lines reach the log together with the progress, some 25 times a second.
         const LogLinesHeld held(*this);
         QElapsedTimer shown;
         shown.start();
