@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QDate>
 #include <QDir>
+#include <QLoggingCategory>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -24,6 +25,10 @@
 #include "window/status_bar.h"
 
 namespace quelvan {
+
+// The message log, mirrored to standard error when asked for with
+// QT_LOGGING_RULES="quelvan.messages.debug=true" (for bug reports and start-up timing).
+Q_LOGGING_CATEGORY(lcMessages, "quelvan.messages", QtInfoMsg)
 
 namespace {
 
@@ -253,6 +258,7 @@ void TfrmQuelvan::LogMessage(const QString& text) {
     const QString stamp = locale.toString(QDate(now.year, now.month, now.day), QLocale::ShortFormat) + ' ' +
                           locale.toString(QTime(now.hour, now.minute, now.second), LongTimeFormatWithoutZone(locale));
     const QString line = '[' + stamp + "] " + text;
+    qCDebug(lcMessages).noquote() << line;
     if (heldLogLines_)
         heldLogLines_->append(line);
     else
