@@ -9,6 +9,7 @@
 #include <QLoggingCategory>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMultiHash>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QSocketNotifier>
@@ -291,11 +292,15 @@ void TfrmQuelvan::ReportStatus(const QString& text) {
 }
 
 void TfrmQuelvan::SetControlsEnabled(bool enabled) {
-    auto set = [this](const QString& name, bool on) {
-        for (QObject* object : findChildren<QObject*>(name)) {
-            if (auto* widget = qobject_cast<QWidget*>(object))
+    // One walk over the window's objects instead of one per name.
+    QMultiHash<QString, QObject*> byName;
+    for (QObject* object : findChildren<QObject*>())
+        if (const QString name = object->objectName(); !name.isEmpty()) byName.insert(name, object);
+    auto set = [&byName](const QString& name, bool on) {
+        for (auto it = byName.constFind(name); it != byName.cend() && it.key() == name; ++it) {
+            if (auto* widget = qobject_cast<QWidget*>(it.value()))
                 widget->setEnabled(on);
-            else if (auto* action = qobject_cast<QAction*>(object))
+            else if (auto* action = qobject_cast<QAction*>(it.value()))
                 action->setEnabled(on);
         }
     };
