@@ -6,7 +6,11 @@
 namespace quelvan {
 
 std::unique_ptr<HidBackend> MakeBackend(const BackendOptions& options, const Clock& clock, std::string* error) {
-    if (!options.simulate) return HidapiBackend::Create(error);
+    if (!options.simulate) {
+        HidapiBackend::Options real;
+        if (!options.watchDevices) real.monitor = HidapiBackend::Monitor::Never;
+        return HidapiBackend::Create(real, error);
+    }
 
     auto simulated = std::make_unique<sim::SimulatedHidBackend>(sim::BoardSettings{}, &clock);
     if (!options.stateFile.empty()) {

@@ -16,6 +16,9 @@ struct BackendOptions {
     // With a state file: hold its lock for the backend's whole life (a short command that
     // must not interleave with other processes sharing the board).
     bool holdStateFile = false;
+    // Real devices: watch for devices coming and going. A command that scans once and
+    // does not follow the bus has no use for the udev monitor.
+    bool watchDevices = true;
 };
 
 // nullptr with a message in `error` when the backend cannot be set up.

@@ -3,16 +3,12 @@
 #include <fcntl.h>
 #include <hidapi/hidapi.h>
 #include <libudev.h>
-#include <locale.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <map>
-#include <set>
-#include <string_view>
 
+#include "backend/hidraw_sysfs.h"
 #include "backend/udev_change_monitor.h"
 #include "device/identification.h"
 
@@ -61,23 +57,6 @@ private:
     int fd_;
 };
 
-// The strings in sysfs are UTF-8 and hidapi converts them with the C library, which
-// follows LC_CTYPE: in the "C" locale every non-ASCII string would come back empty.
-// A thread-local UTF-8 locale for the duration of the listing avoids that without
-// touching the program's own locale.
-class ScopedUtf8Ctype {
-public:
-    explicit ScopedUtf8Ctype(locale_t utf8) : previous_(utf8 ? uselocale(utf8) : nullptr) {}
-    ~ScopedUtf8Ctype() {
-        if (previous_) uselocale(previous_);
-    }
-    ScopedUtf8Ctype(const ScopedUtf8Ctype&) = delete;
-    ScopedUtf8Ctype& operator=(const ScopedUtf8Ctype&) = delete;
-
-private:
-    locale_t previous_;
-};
-
 struct CachedStrings {
     std::u16string manufacturer;
     std::u16string product;
@@ -106,33 +85,11 @@ std::u16string WideToUtf16(const wchar_t* text) {
 struct HidapiBackend::Impl {
     udev* context = nullptr;
     std::unique_ptr<UdevChangeMonitor> monitor;
-    locale_t utf8 = nullptr;
     std::map<std::string, CachedStrings> strings;  // by identity
 
     ~Impl() {
         monitor.reset();
         if (context) udev_unref(context);
-        if (utf8) freelocale(utf8);
-    }
-
-    // Empty when the hidraw node is not (or no longer) known to sysfs.
-    std::string IdentityOf(std::string_view path) const {
-        const auto slash = path.rfind('/');
-        const std::string name(slash == std::string_view::npos ? path : path.substr(slash + 1));
-        if (name.rfind("hidraw", 0) != 0) return {};
-        udev_device* device = udev_device_new_from_subsystem_sysname(context, "hidraw", name.c_str());
-        if (!device) return {};
-        std::string identity;
-        if (const char* syspath = udev_device_get_syspath(device)) {
-            const dev_t number = udev_device_get_devnum(device);
-            struct stat folder {};
-            if (::stat(syspath, &folder) == 0) {
-                identity = std::string(syspath) + '#' + std::to_string(major(number)) + ':' +
-                           std::to_string(minor(number)) + '#' + std::to_string(folder.st_ino);
-            }
-        }
-        udev_device_unref(device);
-        return identity;
     }
 };
 
@@ -148,8 +105,11 @@ std::unique_ptr<HidapiBackend> HidapiBackend::Create(const Options& options, std
         return nullptr;
     };
     auto impl = std::make_unique<Impl>();
-    impl->context = udev_new();
-    if (!impl->context) return fail("cannot start udev (libudev)");
+    // Only the device-change monitor needs a udev context of its own.
+    if (options.monitor != Monitor::Never) {
+        impl->context = udev_new();
+        if (!impl->context) return fail("cannot start udev (libudev)");
+    }
     if (hid_init() != 0) {
         const wchar_t* reason = hid_error(nullptr);
         std::string message = "cannot start the HID library (hidapi)";
@@ -157,10 +117,7 @@ std::unique_ptr<HidapiBackend> HidapiBackend::Create(const Options& options, std
         return fail(message);
     }
     ++g_hidapiUsers;
-    impl->utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
-    if (options.monitor != Monitor::Never) {
-        impl->monitor = UdevChangeMonitor::Create(impl->context, options.monitor == Monitor::IfUdevRuns);
-    }
+    if (impl->context) impl->monitor = UdevChangeMonitor::Create(impl->context, options.monitor == Monitor::IfUdevRuns);
     return std::unique_ptr<HidapiBackend>(new HidapiBackend(std::move(impl)));
 }
 
@@ -172,28 +129,17 @@ HidapiBackend::~HidapiBackend() {
 std::vector<HidInterfaceInfo> HidapiBackend::Enumerate() {
     std::vector<HidInterfaceInfo> result;
     std::map<std::string, CachedStrings> strings;
-    hid_device_info* list = nullptr;
-    {
-        ScopedUtf8Ctype utf8(impl_->utf8);
-        list = hid_enumerate(0, 0);
-    }
-    // One hidraw node can be listed once per top-level collection; it is one interface.
-    std::set<std::string> seenPaths;
-    for (const hid_device_info* d = list; d; d = d->next) {
-        if (!d->path || !seenPaths.insert(d->path).second) continue;
-        std::string identity = impl_->IdentityOf(d->path);
-        if (identity.empty()) continue;  // gone while we were listing
+    for (HidrawNode& node : ListHidrawNodes()) {
         HidInterfaceInfo info;
-        info.identity = identity;
-        info.path = d->path;
-        info.vendorId = d->vendor_id;
-        info.productId = d->product_id;
-        info.versionNumber = d->release_number;
-        strings[identity] = CachedStrings{WideToUtf16(d->manufacturer_string), WideToUtf16(d->product_string),
-                                          WideToUtf16(d->serial_number)};
+        info.identity = node.identity;
+        info.path = std::move(node.path);
+        info.vendorId = node.vendorId;
+        info.productId = node.productId;
+        info.versionNumber = node.versionNumber;
+        strings[node.identity] =
+            CachedStrings{FromUtf8(node.manufacturer), FromUtf8(node.product), FromUtf8(node.serial)};
         result.push_back(std::move(info));
     }
-    hid_free_enumeration(list);
     impl_->strings = std::move(strings);
     return result;
 }

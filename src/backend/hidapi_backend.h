@@ -1,16 +1,16 @@
 #pragma once
-// The real HID backend on Linux: hidraw devices through hidapi, device changes through a
-// libudev monitor.
+// The real HID backend on Linux: hidraw devices listed from sysfs (hidraw_sysfs.h), opened
+// and used through hidapi; device changes through a libudev monitor.
 //
 // Identity. A hidraw interface is identified by the resolved sysfs path of its hidraw
-// node, its device number and the inode of that sysfs folder. The sysfs path contains the
-// HID device's name, which the kernel numbers afresh for every device it adds, so a board
-// that is unplugged and plugged in again gets a new identity even on the same port and
-// the same /dev/hidrawN; while it stays plugged in, nothing of it changes between scans.
+// node and the inode of that sysfs folder. The sysfs path contains the HID device's name,
+// which the kernel numbers afresh for every device it adds, so a board that is unplugged
+// and plugged in again gets a new identity even on the same port and the same
+// /dev/hidrawN; while it stays plugged in, nothing of it changes between scans.
 //
 // Strings. Manufacturer, product and serial number are taken from the listing (the kernel
-// keeps them in sysfs) and cached per identity; hidraw cannot read string descriptor 0, so
-// ReadLanguageList() has nothing to offer.
+// keeps them in sysfs as UTF-8) and cached per identity; hidraw cannot read string
+// descriptor 0, so ReadLanguageList() has nothing to offer.
 //
 // Feature reports. The board always answers a get with the whole report, so a get counts
 // as successful only when the driver filled the caller's whole buffer; a shorter answer

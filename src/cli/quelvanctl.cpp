@@ -292,6 +292,8 @@ int RunQuelvanctl(int argc, const char* const argv[], const Clock& clock, std::o
     // writes wait until it has finished.
     // (Not a firmware update: it may take minutes, and the window must not freeze meanwhile.)
     options.holdStateFile = !request.stateFile.empty() && request.command != Command::Flash;
+    // Only the update follows the board through its restarts; the rest scan once.
+    options.watchDevices = request.command == Command::Flash;
     std::unique_ptr<HidBackend> backend = MakeBackend(options, clock, &error);
     if (!backend) {
         // A state file that cannot be used is a wrong argument; the real devices missing is not.

@@ -94,6 +94,9 @@ struct SimulatedHidBackend::Impl final : TransferSink {
 
     BoardModel board;
     BusState bus;
+    // The transfer log is a test hook: off until a test asks for it, so that a simulated
+    // board left running for days costs nothing per transfer beyond its counts.
+    bool recording = false;
     std::vector<SimTransfer> transfers;
     std::map<std::pair<bool, std::uint8_t>, int> counts;
     std::map<std::pair<bool, std::uint8_t>, int> failNext;
@@ -116,6 +119,17 @@ struct SimulatedHidBackend::Impl final : TransferSink {
     FaultPlan faults;
     std::int64_t attempts = 0;  // transfer attempts since the fault plan was taken
     std::shared_ptr<TransferSink*> self = std::make_shared<TransferSink*>(this);
+
+    // A transfer on a slow link takes its time to the microsecond: a plain sleep wakes up tens
+    // of microseconds late, which would add up over the hundreds of blocks of a flash.
+    static void Wait(std::chrono::microseconds span) {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point until = Clock::now() + span;
+        constexpr std::chrono::microseconds kSpin{200};
+        if (span > kSpin) std::this_thread::sleep_until(until - kSpin);
+        while (Clock::now() < until) {
+        }
+    }
 
     void Signal() const {
         const std::uint64_t one = 1;
@@ -143,11 +157,13 @@ struct SimulatedHidBackend::Impl final : TransferSink {
         return failProbability > 0.0 && std::uniform_real_distribution<double>(0.0, 1.0)(failRandom) < failProbability;
     }
 
-    void Log(Target target, bool isSet, std::vector<std::uint8_t> bytes, bool ok) {
-        if (target != Target::Foreign && !bytes.empty()) ++counts[{isSet, bytes[0]}];
+    // Counts every attempt; keeps the bytes only while a test records them.
+    void Log(Target target, bool isSet, const std::uint8_t* bytes, std::size_t length, bool ok) {
+        if (target != Target::Foreign && length > 0) ++counts[{isSet, bytes[0]}];
+        if (!recording) return;
         if (transfers.size() >= kMaxLoggedTransfers)
             transfers.erase(transfers.begin(), transfers.begin() + kMaxLoggedTransfers / 2);
-        transfers.push_back({TargetName(target), isSet, std::move(bytes), ok});
+        transfers.push_back({TargetName(target), isSet, std::vector<std::uint8_t>(bytes, bytes + length), ok});
     }
 
     void Lock() {
@@ -172,8 +188,10 @@ struct SimulatedHidBackend::Impl final : TransferSink {
         ReloadIfChanged();
         const bool planned = PlannedFailure();
         board.Sync();
-        if (latency.count() > 0) std::this_thread::sleep_for(latency);
-        std::vector<std::uint8_t> asked(buffer, buffer + length);
+        if (latency.count() > 0) Wait(latency);
+        // A failed get is logged with the bytes it asked with.
+        std::vector<std::uint8_t> asked;
+        if (recording && !isSet) asked.assign(buffer, buffer + length);
         // A set that cannot be kept in the state file does not happen.
         std::optional<BoardData> before;
         if (isSet && !statePath.empty()) before = board.Data();
@@ -187,7 +205,8 @@ struct SimulatedHidBackend::Impl final : TransferSink {
             board.Data() = std::move(*before);
             ok = false;
         }
-        Log(target, isSet, (isSet || !ok) ? std::move(asked) : std::vector<std::uint8_t>(buffer, buffer + length), ok);
+        const bool askedBytes = recording && !isSet && !ok;
+        Log(target, isSet, askedBytes ? asked.data() : buffer, length, ok);
         return ok;
     }
 
@@ -389,11 +408,24 @@ SimulatedBoard& SimulatedHidBackend::Board() {
     return impl_->board;
 }
 
+void SimulatedHidBackend::RecordTransfers(bool record) {
+    impl_->recording = record;
+    if (!record) {
+        impl_->transfers.clear();
+        impl_->transfers.shrink_to_fit();
+    }
+}
+
+bool SimulatedHidBackend::RecordingTransfers() const {
+    return impl_->recording;
+}
+
 const std::vector<SimTransfer>& SimulatedHidBackend::Transfers() const {
     return impl_->transfers;
 }
 
 void SimulatedHidBackend::ClearTransfers() {
+    impl_->recording = true;
     impl_->transfers.clear();
     impl_->counts.clear();
 }

@@ -71,7 +71,13 @@ public:
     SimulatedBoard& Board();
 
     // ---- test hooks ----
+    // The log of transfer attempts with their bytes. It is kept only while recording, which
+    // RecordTransfers() or the first ClearTransfers() switches on; until then Transfers() is
+    // empty. The counts below are kept always.
+    void RecordTransfers(bool record = true);
+    bool RecordingTransfers() const;
     const std::vector<SimTransfer>& Transfers() const;
+    // Empties the log and the counts, and records from now on.
     void ClearTransfers();
     // Attempts (successful or not) of get or set of one report ID on the board or bootloader.
     int CountTransfers(bool isSet, std::uint8_t reportId) const;
@@ -83,7 +89,8 @@ public:
     // each listed attempt fails, and right before attempt `unplugBeforeAttempt` the board
     // leaves the bus. An empty plan turns it off.
     void PlanFaults(std::vector<std::int64_t> failAttempts, std::optional<std::int64_t> unplugBeforeAttempt = {});
-    // Each transfer blocks for this long (a real board takes about a millisecond).
+    // Each transfer blocks for this long, to the microsecond (a real board takes about a
+    // millisecond for a report; a low-speed link a few for a long one).
     void SetLatency(std::chrono::microseconds latency);
     // The USB cable: the board (in whichever firmware it runs) leaves or arrives.
     void Unplug();

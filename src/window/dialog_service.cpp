@@ -1,6 +1,7 @@
 #include "window/dialog_service.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QProgressDialog>
@@ -26,20 +27,31 @@ std::optional<QString> RunFileDialog(QWidget* parent, QFileDialog::AcceptMode mo
     return files.front();
 }
 
+// The dialog appears once an operation has run for half a second: a short update ends
+// before a dialog would be worth drawing. From then on it shows five steps a second: every
+// step shown repaints the dialog and the window behind it (a modal dialog's setValue
+// processes events), which for every block of a fast link would cost as much time as the
+// link itself. The steps in between are skipped; the last one is always shown.
 class QtProgress final : public ProgressReporter {
 public:
     QtProgress(QWidget* parent, const QString& title, const QString& label) : dialog_(label, QString(), 0, 0, parent) {
         dialog_.setWindowTitle(title);
         dialog_.setWindowModality(Qt::WindowModal);
         dialog_.setCancelButton(nullptr);  // an interrupted update leaves a board that cannot start
-        dialog_.setMinimumDuration(0);
+        dialog_.setMinimumDuration(static_cast<int>(kShowAfterMs));
         dialog_.setAutoClose(false);
         dialog_.setAutoReset(false);
-        dialog_.show();
-        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        started_.start();
     }
     void SetProgress(int done, int total) override {
+        if (!dialog_.isVisible()) {
+            if (started_.elapsed() < kShowAfterMs) return;
+        } else if (done != total && shown_.elapsed() < kRepaintIntervalMs) {
+            return;
+        }
+        shown_.start();
         dialog_.setMaximum(total);
+        if (!dialog_.isVisible()) dialog_.show();
         dialog_.setValue(done);
         dialog_.setLabelText(dialog_.labelText().section('\n', 0, 0) + '\n' +
                              QStringLiteral("%1 von %2").arg(done).arg(total));
@@ -48,7 +60,11 @@ public:
     }
 
 private:
+    static constexpr qint64 kShowAfterMs = 500;
+    static constexpr qint64 kRepaintIntervalMs = 200;
     QProgressDialog dialog_;
+    QElapsedTimer started_;
+    QElapsedTimer shown_;
 };
 
 class ScriptedProgress final : public ProgressReporter {

@@ -1,6 +1,7 @@
 // The firmware update from the window: the menu command with its warning, and the flashing
 // through the held bootloader with the progress shown. Part of TfrmQuelvan.
 
+#include <QElapsedTimer>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -23,6 +24,20 @@ const QString kWarning = QStringLiteral(
     "\n"
     "Vorgang fortsetzen?");
 
+// The block lines reach the log in batches: every batch scrolls and repaints the log.
+constexpr qint64 kLogIntervalMs = 500;
+
+class LogLinesHeld {
+public:
+    explicit LogLinesHeld(TfrmQuelvan& window) : window_(window) { window_.HoldLogLines(true); }
+    ~LogLinesHeld() { window_.HoldLogLines(false); }
+    LogLinesHeld(const LogLinesHeld&) = delete;
+    LogLinesHeld& operator=(const LogLinesHeld&) = delete;
+
+private:
+    TfrmQuelvan& window_;
+};
+
 }  // namespace
 
 void TfrmQuelvan::mnuFlashClick() {
@@ -43,11 +58,23 @@ void TfrmQuelvan::FlashFirmware(const QString& fileName) {
     {
         const std::unique_ptr<ProgressReporter> progress =
             dialogs_.StartProgress(this, kWarningCaption, QStringLiteral("Die Firmware wird geschrieben..."));
+        const LogLinesHeld held(*this);
+        QElapsedTimer shown;
+        shown.start();
         files::FlashSeams seams;
         seams.LogMessage = [this](const std::string& text) { LogMessage(QString::fromStdString(text)); };
         seams.ReportStatus = [this](const std::string& text) { ReportStatus(QString::fromStdString(text)); };
-        seams.Sleep = sleep_;
-        seams.Progress = [&progress](int done, int total) { progress->SetProgress(done, total); };
+        seams.Sleep = [this](std::chrono::milliseconds span) {
+            ShowHeldLogLines();
+            sleep_(span);
+        };
+        seams.Progress = [&](int done, int total) {
+            if (done == total || shown.elapsed() >= kLogIntervalMs) {
+                ShowHeldLogLines();
+                shown.start();
+            }
+            progress->SetProgress(done, total);
+        };
         seams.BootloaderPresent = [this] { return BootloaderDevice() && hidCtl_->StillPresent(*BootloaderDevice()); };
         files::FlashFirmware(bootloader_, fileName.toStdString(), seams);
     }

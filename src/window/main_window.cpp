@@ -6,8 +6,10 @@
 #include <QCloseEvent>
 #include <QDate>
 #include <QDir>
+#include <QLoggingCategory>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMultiHash>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QSocketNotifier>
@@ -19,11 +21,15 @@
 
 #include "device/identification.h"
 #include "window/channel_control.h"
-#include "window/settings_pages.h"
 #include "window/page_tab_widget.h"
+#include "window/settings_pages.h"
 #include "window/status_bar.h"
 
 namespace quelvan {
+
+// The message log, mirrored to standard error when asked for with
+// QT_LOGGING_RULES="quelvan.messages.debug=true" (for bug reports and start-up timing).
+Q_LOGGING_CATEGORY(lcMessages, "quelvan.messages", QtInfoMsg)
 
 namespace {
 
@@ -252,7 +258,32 @@ void TfrmQuelvan::LogMessage(const QString& text) {
     const QLocale locale;
     const QString stamp = locale.toString(QDate(now.year, now.month, now.day), QLocale::ShortFormat) + ' ' +
                           locale.toString(QTime(now.hour, now.minute, now.second), LongTimeFormatWithoutZone(locale));
-    mem_->appendPlainText('[' + stamp + "] " + text);
+    const QString line = '[' + stamp + "] " + text;
+    qCDebug(lcMessages).noquote() << line;
+    if (heldLogLines_)
+        heldLogLines_->append(line);
+    else
+        mem_->appendPlainText(line);
+}
+
+void TfrmQuelvan::HoldLogLines(bool hold) {
+    if (hold) {
+        if (!heldLogLines_) heldLogLines_ = std::make_unique<QStringList>();
+        return;
+    }
+    if (!heldLogLines_) return;
+    const std::unique_ptr<QStringList> lines = std::move(heldLogLines_);
+    FlushLogLines(*lines);
+}
+
+void TfrmQuelvan::ShowHeldLogLines() {
+    if (heldLogLines_) FlushLogLines(*heldLogLines_);
+}
+
+void TfrmQuelvan::FlushLogLines(QStringList& lines) {
+    // One insertion: the log scrolls (and blits its picture) once, not once per line.
+    if (!lines.isEmpty()) mem_->appendPlainText(lines.join('\n'));
+    lines.clear();
 }
 
 void TfrmQuelvan::ReportStatus(const QString& text) {
@@ -261,11 +292,15 @@ void TfrmQuelvan::ReportStatus(const QString& text) {
 }
 
 void TfrmQuelvan::SetControlsEnabled(bool enabled) {
-    auto set = [this](const QString& name, bool on) {
-        for (QObject* object : findChildren<QObject*>(name)) {
-            if (auto* widget = qobject_cast<QWidget*>(object))
+    // One walk over the window's objects instead of one per name.
+    QMultiHash<QString, QObject*> byName;
+    for (QObject* object : findChildren<QObject*>())
+        if (const QString name = object->objectName(); !name.isEmpty()) byName.insert(name, object);
+    auto set = [&byName](const QString& name, bool on) {
+        for (auto it = byName.constFind(name); it != byName.cend() && it.key() == name; ++it) {
+            if (auto* widget = qobject_cast<QWidget*>(it.value()))
                 widget->setEnabled(on);
-            else if (auto* action = qobject_cast<QAction*>(object))
+            else if (auto* action = qobject_cast<QAction*>(it.value()))
                 action->setEnabled(on);
         }
     };

@@ -4,6 +4,7 @@
 // with their discovery; and the 500 ms status poll.
 
 #include <QMainWindow>
+#include <QStringList>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -56,6 +57,11 @@ public:
     // ---- window services ----
     // Appends "[date time] text" to the message log.
     void LogMessage(const QString& text);
+    // While held, log lines are kept back (stamped when logged) until ShowHeldLogLines or
+    // the end of holding adds them at once: a firmware update logs a line per block, and
+    // each line shown on its own costs the log a scroll of its whole picture.
+    void HoldLogLines(bool hold);
+    void ShowHeldLogLines();
     // Status panel 0 and the log.
     void ReportStatus(const QString& text);
     // Every device-bound control and menu item that exists, found by name.
@@ -125,6 +131,7 @@ private:
     void DeliverNotifications();
     void FormClose();
 
+    void FlushLogLines(QStringList& lines);
     void TryConnectBoard();
     void ConnectBoard(int version);
     void ConnectionFailed(const QString& message);
@@ -152,6 +159,7 @@ private:
     QWidget* tsJMP_ = nullptr;
     QWidget* tsMessages_ = nullptr;
     QPlainTextEdit* mem_ = nullptr;
+    std::unique_ptr<QStringList> heldLogLines_;
     PanelStatusBar* sb_ = nullptr;
     QTimer* tmrQuelvan_ = nullptr;
     QTimer* tmrVisualize_ = nullptr;

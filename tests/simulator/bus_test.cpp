@@ -64,7 +64,7 @@ TEST(Bus, PermissionDeniedGivesAQueryOnlyHandle) {
 
 TEST(Bus, StringsSerialNumberAndForeignDevices) {
     BoardSettings settings;
-    settings.serialNumber = u"\x0409";  // a board that answers with its language list
+    settings.serialNumber.assign(1, char16_t{0x0409});  // a board that answers with its language list
     SimBench bench(settings);
     HidDevice* board = bench.Acquire(kBoardProduct);
     ASSERT_NE(board, nullptr);
@@ -153,6 +153,41 @@ TEST(Bus, InjectedFailuresAreLoggedAndCounted) {
     asked[0] = 1;
     EXPECT_EQ(backend.Transfers()[0].bytes, asked);
     EXPECT_EQ(backend.Transfers()[1].bytes[1], 4) << "firmware version answered";
+}
+
+// The log is a test hook: a board left running keeps no bytes until a test asks for them,
+// while the counts stay exact either way.
+TEST(Bus, TransferLogIsKeptOnlyWhileRecording) {
+    SimBench bench;
+    SimulatedHidBackend& backend = *bench.backend;
+    backend.RecordTransfers(false);
+    bench.Acquire(kBoardProduct);
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(bench.protocol.ReadLiveState().ok);
+    backend.FailNext(false, 2, 1);
+    bench.protocol.ReadDeviceConfig();
+    EXPECT_FALSE(backend.RecordingTransfers());
+    EXPECT_TRUE(backend.Transfers().empty());
+    EXPECT_EQ(backend.CountTransfers(false, 1), 5);
+    EXPECT_EQ(backend.CountTransfers(false, 2), 1) << "a failed attempt counts too";
+
+    backend.RecordTransfers();
+    bench.protocol.ReadLiveState();
+    ASSERT_EQ(backend.Transfers().size(), 1u);
+    EXPECT_EQ(backend.Transfers()[0].bytes.size(), 42u);
+    EXPECT_EQ(backend.CountTransfers(false, 1), 6);
+
+    // Switching it off drops what was kept; clearing switches it on again.
+    backend.RecordTransfers(false);
+    EXPECT_TRUE(backend.Transfers().empty());
+    bench.protocol.ReadLiveState();
+    EXPECT_TRUE(backend.Transfers().empty());
+    backend.ClearTransfers();
+    EXPECT_TRUE(backend.RecordingTransfers());
+    EXPECT_EQ(backend.CountTransfers(false, 1), 0);
+    bench.protocol.WriteLiveState(false, false, true);
+    ASSERT_EQ(backend.Transfers().size(), 1u);
+    EXPECT_TRUE(backend.Transfers()[0].isSet);
+    EXPECT_EQ(backend.CountTransfers(true, 1), 1);
 }
 
 TEST(Bus, RandomFailuresReplayUnderASeed) {

@@ -26,6 +26,7 @@ struct SimBench {
           backend(std::make_unique<SimulatedHidBackend>(settings, &clock, [this] { return nowMs; })),
           controller(std::make_unique<HidDeviceController>(*backend)),
           protocol(clock) {
+        backend->RecordTransfers();
         controller->ProcessNotifications();
     }
 

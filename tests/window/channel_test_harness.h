@@ -34,6 +34,7 @@ public:
     explicit ChannelHarness(Prepare prepare)
         : clock(LocalDateTime{2024, 5, 17, 12, 34, 56, 500}), backend(sim::BoardSettings{}, &clock) {
         backend.Board().SetFrozen(true);
+        backend.RecordTransfers();
         prepare(backend.Board());
         controller = std::make_unique<HidDeviceController>(backend);
         controller->OnEnumerate = [this](HidDevice& device, int index) {

@@ -29,6 +29,7 @@ public:
     explicit WindowFixture(sim::BoardSettings settings = {}, MainWindowOptions options = {})
         : clock(LocalDateTime{2024, 5, 17, 7, 5, 9, 0}), backend(std::move(settings), &clock) {
         backend.Board().SetFrozen(true);
+        backend.RecordTransfers();
         window = std::make_unique<TfrmQuelvan>(backend, clock, dialogs, options);
     }
 

@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# bench.sh [--full] [--runs N]: builds the benchmarks (RelWithDebInfo, in build/), runs them
+# all and prints one table with the targets. Run it on an otherwise idle machine; every figure
+# is a median of repetitions.
+#
+#   --full     the soak runs a whole day (172,800 ticks, some ten minutes) instead of 20,000
+#   --runs N   repetitions of the Google Benchmarks, runs of the whole-process timings (default 5
+#              and 30)
+#
+# Its own dependency: Debian's python3-hid for the comparison with quelvanctl status (installed
+# here when missing, not by install-deps.sh).
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+build="$here/build"
+soak_ticks=20000
+reps=5
+runs=30
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --full) soak_ticks=172800 ;;
+    --runs) reps="$2"; runs="$2"; shift ;;
+    *) echo "usage: $0 [--full] [--runs N]" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+"$here/scripts/install-deps.sh"
+if ! dpkg-query -W -f='${Status}' python3-hid 2>/dev/null | grep -q 'install ok installed'; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  echo "Installing python3-hid for the comparison" >&2
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends python3-hid
+fi
+
+QUELVAN_JOBS="${QUELVAN_JOBS:-2}" "$here/scripts/build.sh" "$build" -DQUELVAN_WERROR=ON >/dev/null
+cmake --build "$build" --target graph_bench poll_tick_bench flash_bench quelvan_soak status_umockdev_bench \
+  quelvan quelvanctl >/dev/null
+
+out="$(mktemp -d)"
+trap 'rm -rf "$out"' EXIT
+export QT_QPA_PLATFORM=offscreen
+gbench=(--benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true --benchmark_format=json)
+
+echo "poll tick ..." >&2
+"$build/bench/poll_tick_bench" "${gbench[@]}" >"$out/tick.json" 2>/dev/null
+echo "graph ..." >&2
+"$build/bench/graph_bench" "${gbench[@]}" >"$out/graph.json" 2>/dev/null
+echo "flashing ..." >&2
+"$build/bench/flash_bench" --benchmark_format=json >"$out/flash.json" 2>/dev/null
+echo "start-up and quelvanctl --simulate status ..." >&2
+python3 "$here/bench/process_times.py" "$build/src/app/quelvan" "$build/src/cli/quelvanctl" --runs "$runs" \
+  >"$out/process.tsv"
+echo "quelvanctl status and python3-hid under umockdev ..." >&2
+umockdev-wrapper "$build/bench/status_umockdev_bench" "$build/src/cli/quelvanctl" "$here/bench/status_hid.py" \
+  --runs "$runs" >"$out/umockdev.txt"
+echo "soak, $soak_ticks ticks ..." >&2
+soak_status=0
+"$build/bench/quelvan_soak" --ticks "$soak_ticks" >"$out/soak.txt" 2>"$out/soak.err" || soak_status=$?
+
+python3 - "$out" "$soak_status" <<'EOF'
+import json, os, platform, re, sys
+
+out, soak_status = sys.argv[1], int(sys.argv[2])
+rows = []
+
+def row(what, result, target="", met=None):
+    rows.append((what, result, target, "" if met is None else ("yes" if met else "NO")))
+
+def medians(name):
+    data = json.load(open(os.path.join(out, name)))
+    found = {}
+    for b in data["benchmarks"]:
+        if b.get("aggregate_name") == "median":
+            found[b["run_name"]] = b
+    return found
+
+tick = medians("tick.json")
+for size, label in (("1920/1080", "1920 × 1080"), ("682/560", "682 × 560 (start size)")):
+    t = tick["BM_PollTick/" + size]["real_time"]
+    p = tick["BM_PollTickPainted/" + size]["real_time"]
+    full = size == "1920/1080"
+    row("Poll tick, %s, 255 entries, graph" % label, "%.2f ms" % t, "≤ 5 ms" if full else "",
+        t <= 5 if full else None)
+    row("  the same with the repaint", "%.2f ms" % p, "", None)
+row("  of which the five reads on the simulated board", "%.1f µs" % tick["BM_BoardReads"]["real_time"])
+
+graph = medians("graph.json")
+for key, label, limit in (("BM_DrawGraph/1920/1080", "Graph 1920 × 1080, smooth", 3),
+                          ("BM_DrawGraph/3840/2160", "Graph 3840 × 2160, smooth", 8),
+                          ("BM_DrawGraphJagged/1920/1080", "Graph 1920 × 1080, jagged", None),
+                          ("BM_DrawGraphJagged/3840/2160", "Graph 3840 × 2160, jagged", None)):
+    t = graph[key]["real_time"]
+    row(label, "%.2f ms" % t, "≤ %d ms" % limit if limit else "", t <= limit if limit else None)
+
+for line in open(os.path.join(out, "process.tsv")):
+    name, median, low, high, n = line.split("\t")
+    label = {"start-up": "Start-up to \"Quelvan 2.x.4 erkannt\" (--simulate, offscreen)",
+             "status": "quelvanctl --simulate status"}[name]
+    row(label, "%s ms (min %s)" % (median, low))
+
+text = open(os.path.join(out, "umockdev.txt")).read()
+ctl = float(re.search(r"quelvanctl status\s+median\s+([\d.]+)", text).group(1))
+py = float(re.search(r"python3-hid, the same reads\s+median\s+([\d.]+)", text).group(1))
+row("quelvanctl status, real backend, umockdev", "%.2f ms" % ctl)
+row("  python3-hid, the same five reads", "%.2f ms" % py)
+row("  python3-hid / quelvanctl", "%.2f ×" % (py / ctl), "≥ 5 ×", py / ctl >= 5)
+
+flash = json.load(open(os.path.join(out, "flash.json")))
+for b in flash["benchmarks"]:
+    m = re.match(r"BM_Flash(Core|Window)/(\d+)/", b["name"])
+    what = "quelvanctl's procedure" if m.group(1) == "Core" else "window (log, progress)"
+    over = b["over_min_pct"]
+    row("Flash 30 KiB, %s ms per report, %s" % (int(m.group(2)) / 1000, what),
+        "%.0f ms, +%.2f %% over %d ms" % (b["real_time"], over, b["min_ms"]), "≤ +2 %", over <= 2)
+
+soak = open(os.path.join(out, "soak.txt")).read()
+ticks = re.search(r"soak: (\d+) ticks", soak).group(1)
+rate = re.search(r"(\d+) ticks per second", soak).group(1)
+errors = int(re.search(r"errors: (\d+)", soak).group(1))
+memory = re.search(r"start ([\d.]+) MiB, after warm-up \((\d+) ticks\) ([\d.]+) MiB, end ([\d.]+) MiB; "
+                   r"growth after warm-up ([+-][\d.]+) MiB", soak)
+row("Soak, %s ticks: ticks per second" % ticks, rate)
+row("  errors", str(errors), "0", errors == 0)
+row("  resident memory start / after warm-up / end", "%s / %s / %s MiB" % (memory.group(1), memory.group(3),
+                                                                          memory.group(4)))
+growth = float(memory.group(5))
+row("  growth after warm-up", "%+.2f MiB" % growth, "< 1 MiB", growth < 1 and soak_status == 0)
+
+cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.startswith("model name")), "?")
+print("Machine: %s, %d cores, Linux %s" % (cpu, os.cpu_count(), platform.release()))
+width = max(len(r[0]) for r in rows)
+rwidth = max(len(r[1]) for r in rows)
+print("%-*s  %-*s  %-8s  %s" % (width, "Benchmark", rwidth, "Result", "Target", "Met"))
+for what, result, target, met in rows:
+    print("%-*s  %-*s  %-8s  %s" % (width, what, rwidth, result, target, met))
+EOF
