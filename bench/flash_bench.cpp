@@ -243,13 +243,3 @@ BENCHMARK(BM_FlashCore)->Arg(2000)->Arg(19000)->Iterations(3)->UseManualTime()->
 BENCHMARK(BM_FlashWindow)->Arg(2000)->Arg(19000)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -63,14 +63,3 @@ BENCHMARK(BM_DrawGraph)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark:
 BENCHMARK(BM_DrawGraphJagged)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    // Text needs a GUI application; no display is needed.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -92,17 +92,24 @@ void Print(const std::string& name, const Timing& t) {
                 t.Cpu(), t.wallMs.size());
 }
 
+// The emulation with one board plugged in; null (with the reason on stderr) when umockdev fails.
+std::unique_ptr<UmockdevTestbed> StartWithBoard() {
+    std::string error;
+    auto testbed = UmockdevTestbed::Start(&error);
+    if (!testbed) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return nullptr;
+    }
+    testbed->PlugBoard(std::make_shared<EmulatedBoard>());
+    return testbed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "--exec") == 0) {
-        std::string error;
-        auto testbed = UmockdevTestbed::Start(&error);
-        if (!testbed) {
-            std::fprintf(stderr, "%s\n", error.c_str());
-            return 1;
-        }
-        testbed->PlugBoard(std::make_shared<EmulatedBoard>());
+        auto testbed = StartWithBoard();
+        if (!testbed) return 1;
         const quelvan::umock::ProgramResult result = testbed->Run(std::vector<std::string>(argv + 2, argv + argc));
         std::fputs(result.out.c_str(), stdout);
         std::fputs(result.err.c_str(), stderr);
@@ -126,13 +133,8 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--compare") == 0 && i + 1 < argc) others.push_back(argv[++i]);
     }
 
-    std::string error;
-    auto testbed = UmockdevTestbed::Start(&error);
-    if (!testbed) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 1;
-    }
-    testbed->PlugBoard(std::make_shared<EmulatedBoard>());
+    auto testbed = StartWithBoard();
+    if (!testbed) return 1;
 
     struct Program {
         std::string name;
