@@ -12,7 +12,7 @@ PACKAGES=(
   umockdev libumockdev-dev
   clang-14 libclang-rt-14-dev
   fonts-dejavu-core
-  librsvg2-bin desktop-file-utils appstream dpkg-dev zsh man-db
+  librsvg2-bin desktop-file-utils appstream dpkg-dev file zsh man-db
 )
 
 missing=()
