@@ -96,8 +96,8 @@ class ServiceForTest {
 public:
     // Nothing happens unless the test run asks for it and the arguments name a state file.
     explicit ServiceForTest(std::vector<std::string>& args) {
+        if (!RunsThroughService()) return;
         const char* quelvand = std::getenv("QUELVAN_TEST_SERVICE");
-        if (!quelvand || !*quelvand) return;
         std::string state;
         auto it =
             std::find_if(args.begin(), args.end(), [](const std::string& a) { return a.rfind("--simulate=", 0) == 0; });
@@ -152,6 +152,11 @@ private:
 };
 
 }  // namespace
+
+bool RunsThroughService() {
+    const char* quelvand = std::getenv("QUELVAN_TEST_SERVICE");
+    return quelvand && *quelvand;
+}
 
 ProcessResult RunQuelvanctlBinary(const std::vector<std::string>& args) {
     std::vector<std::string> used = args;
