@@ -2,11 +2,12 @@
 """quelvand's cost, as the issue's targets measure it, on the simulated board.
 
   idle       quelvand holding one board, polling it once a second, no client: the share of
-             one core it uses over SECONDS (user + system time from /proc), and its resident
+             one core it uses over SECONDS (its time on a CPU, from /proc/PID/schedstat), and its resident
              memory at the end (VmRSS) and at most (VmHWM).
   status     `quelvanctl status` through the service against `quelvanctl --direct
              --simulate=STATE status` on the board's state file, whole processes, started
-             alternately; median, min and max of RUNS each.
+             alternately; median, min and max of RUNS each, and the median CPU time spent
+             (through the service: quelvanctl's and the service's together).
 
   bench/service_load.py QUELVAND QUELVANCTL [--seconds N] [--runs N]
 Prints one line per figure, tab-separated.
@@ -14,6 +15,7 @@ Prints one line per figure, tab-separated.
 
 import argparse
 import os
+import resource
 import socket
 import statistics
 import subprocess
@@ -42,9 +44,10 @@ def start_service(quelvand, folder, state=None):
 
 
 def cpu_seconds(pid):
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    # The scheduler's own count, in nanoseconds: the clock ticks of /proc/PID/stat are far
+    # too coarse for a process that wakes once a second.
+    with open("/proc/%d/schedstat" % pid) as f:
+        return int(f.read().split()[0]) / 1e9
 
 
 def memory_kib(pid, key):
@@ -55,10 +58,18 @@ def memory_kib(pid, key):
     return 0
 
 
-def timed(argv, env):
+def timed(argv, env, service_pid=None):
+    """Wall time and CPU time (the command's, and the service's while it ran) in ms."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    service_before = cpu_seconds(service_pid) if service_pid else 0.0
     begin = time.perf_counter()
     subprocess.run(argv, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-    return (time.perf_counter() - begin) * 1000.0
+    wall = (time.perf_counter() - begin) * 1000.0
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = (after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime) * 1000.0
+    if service_pid:
+        cpu += (cpu_seconds(service_pid) - service_before) * 1000.0
+    return wall, cpu
 
 
 def main():
@@ -95,13 +106,15 @@ def main():
             timed(direct, env)
             times = {"served": [], "direct": []}
             for _ in range(args.runs):
-                times["served"].append(timed(served, env))
+                times["served"].append(timed(served, env, process.pid))
                 times["direct"].append(timed(direct, env))
             for name, label in (("served", "quelvanctl status through the service"),
                                 ("direct", "quelvanctl --direct --simulate=STATE status")):
-                t = times[name]
-                print("%s\t%.2f ms\t(min %.2f, max %.2f, %d runs)"
-                      % (label, statistics.median(t), min(t), max(t), len(t)))
+                wall = [w for w, _ in times[name]]
+                cpu = [c for _, c in times[name]]
+                print("%s\t%.2f ms\t(min %.2f, max %.2f; CPU %.2f ms%s; %d runs)"
+                      % (label, statistics.median(wall), min(wall), max(wall), statistics.median(cpu),
+                         " with the service's" if name == "served" else "", len(wall)))
         finally:
             process.terminate()
             process.wait()
