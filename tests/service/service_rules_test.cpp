@@ -75,12 +75,8 @@ TEST(ServiceRules, MessagesAreCutAtLineBreaksAndOversizedOnesCostOnlyThemselves)
     const std::string big(40, 'x'), bigThenOk = big + "\nok\n", bigTail = big.substr(20) + "tail";
     const std::string full(32, 'y'), fullLine = full + "\n";
     const Case cases[] = {
-        {{"ab\ncd\n"}, {"ab", "cd"}},
-        {{"a", "b", "\nc", "d\n", "e"}, {"ab", "cd"}},
-        {{"\n"}, {""}},
-        {{bigThenOk}, {"!", "ok"}},
-        {{big.substr(0, 20), bigTail, "\nok\n"}, {"!", "ok"}},
-        {{fullLine}, {full}},
+        {{"ab\ncd\n"}, {"ab", "cd"}}, {{"a", "b", "\nc", "d\n", "e"}, {"ab", "cd"}},         {{"\n"}, {""}},
+        {{bigThenOk}, {"!", "ok"}},   {{big.substr(0, 20), bigTail, "\nok\n"}, {"!", "ok"}}, {{fullLine}, {full}},
     };
     for (const Case& c : cases) {
         wire::LineSplitter splitter(32);
