@@ -47,7 +47,7 @@ for line in Type=notify User=quelvan RuntimeDirectory=quelvan ProtectSystem=stri
 done
 grep -qx "Type=notify" "$root/lib/systemd/user/quelvand.service" || fail "user unit is not Type=notify"
 grep -q "^u quelvan " "$root/lib/sysusers.d/quelvan.conf" || fail "sysusers file makes no user quelvan"
-for key in poll_ms boards socket; do grep -q "^#$key = " "$conf" || fail "quelvand.conf does not show $key"; done
+for key in poll_ms boards socket; do grep -q "^#$key =" "$conf" || fail "quelvand.conf does not show $key"; done
 grep -q 'GROUP="quelvan", MODE="0660"' "$root/lib/udev/rules.d/70-quelvan.rules" || fail "udev rule gives no group access"
 grep -q 'TAG+="uaccess"' "$root/lib/udev/rules.d/70-quelvan.rules" || fail "udev rule lost uaccess"
 
