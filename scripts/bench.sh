@@ -35,7 +35,7 @@ fi
 
 QUELVAN_JOBS="${QUELVAN_JOBS:-2}" "$here/scripts/build.sh" "$build" -DQUELVAN_WERROR=ON >/dev/null
 cmake --build "$build" --target graph_bench poll_tick_bench flash_bench quelvan_soak status_umockdev_bench \
-  quelvan quelvanctl >/dev/null
+  service_transfer_bench quelvan quelvanctl quelvand >/dev/null
 
 out="$(mktemp -d)"
 trap 'rm -rf "$out"' EXIT
@@ -54,6 +54,10 @@ python3 "$here/bench/process_times.py" "$build/src/app/quelvan" "$build/src/cli/
 echo "quelvanctl status and python3-hid under umockdev ..." >&2
 umockdev-wrapper "$build/bench/status_umockdev_bench" "$build/src/cli/quelvanctl" "$here/bench/status_hid.py" \
   --runs "$runs" >"$out/umockdev.txt"
+echo "the service: a forwarded transfer, idle cost, quelvanctl status through it ..." >&2
+"$build/bench/service_transfer_bench" "$build/src/service/quelvand" "${gbench[@]}" >"$out/service.json" 2>/dev/null
+python3 "$here/bench/service_load.py" "$build/src/service/quelvand" "$build/src/cli/quelvanctl" --runs "$runs" \
+  >"$out/service.tsv"
 echo "soak, $soak_ticks ticks ..." >&2
 soak_status=0
 "$build/bench/quelvan_soak" --ticks "$soak_ticks" >"$out/soak.txt" 2>"$out/soak.err" || soak_status=$?
@@ -105,6 +109,22 @@ py = float(re.search(r"python3-hid, the same reads\s+median\s+([\d.]+)", text).g
 row("quelvanctl status, real backend, umockdev", "%.2f ms" % ctl)
 row("  python3-hid, the same five reads", "%.2f ms" % py)
 row("  python3-hid / quelvanctl", "%.2f ×" % (py / ctl), "≥ 5 ×", py / ctl >= 5)
+
+service = medians("service.json")
+direct = service["BM_GetOnTheSimulatedBoard"]["real_time"]
+forwarded = service["BM_GetForwardedByTheService"]["real_time"]
+row("One get forwarded by quelvand (simulated board)", "%.1f µs" % forwarded)
+row("  added to the transfer by the service", "%.1f µs" % (forwarded - direct))
+for line in open(os.path.join(out, "service.tsv")):
+    what, result, detail = line.rstrip("\n").split("\t")
+    if what.startswith("idle CPU"):
+        share = float(result.split()[0])
+        row("quelvand idle, one board polled once a second", result, "≤ 0.2 %", share <= 0.2)
+    elif what.startswith("resident memory"):
+        mb = float(result.split()[0])
+        row("quelvand resident memory", result + " " + detail, "≤ 15 MB", mb <= 15)
+    else:
+        row(what, result + " " + detail)
 
 flash = json.load(open(os.path.join(out, "flash.json")))
 for b in flash["benchmarks"]:

@@ -18,6 +18,10 @@ AppOptions ParseAppOptions(const QStringList& arguments) {
             options.simulate = true;
             options.stateFile = arg.mid(QStringLiteral("--simulate=").size());
             if (options.stateFile.isEmpty()) options.error = "--simulate= needs a file name after the '='";
+        } else if (arg == "--service") {
+            options.service = true;
+        } else if (arg == "--direct") {
+            options.direct = true;
         } else if (arg == "--trace") {
             if (i + 1 >= arguments.size()) {
                 options.error = "--trace needs a file name";
@@ -32,14 +36,20 @@ AppOptions ParseAppOptions(const QStringList& arguments) {
         }
         if (!options.error.isEmpty()) break;
     }
+    if (options.error.isEmpty() && options.service && (options.direct || options.simulate))
+        options.error = options.direct ? "--service and --direct exclude each other"
+                                       : "--service and --simulate exclude each other";
     return options;
 }
 
 QString AppUsage() {
     return QStringLiteral(
-        "Usage: quelvan [--simulate[=STATEFILE]] [--trace FILE]\n"
-        "Configures and controls the Quelvan 2.x LED dimmer board.\n\n"
+        "Usage: quelvan [--simulate[=STATEFILE] | --service | --direct] [--trace FILE]\n"
+        "Configures and controls the Quelvan 2.x LED dimmer board.\n"
+        "Where the service quelvand runs, the board is used through it.\n\n"
         "  --simulate[=STATEFILE]  Use the simulated board; with =STATEFILE it lives on in that file\n"
+        "  --service               Use the board through the service quelvand; fail without it\n"
+        "  --direct                Open the board itself, even where the service runs\n"
         "  --trace FILE            Write one line per feature-report transfer to FILE\n"
         "  -h, --help              Show this help\n"
         "  --version               Show the version\n");

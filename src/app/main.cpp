@@ -70,9 +70,20 @@ int main(int argc, char* argv[]) {
     BackendOptions backendOptions;
     backendOptions.simulate = options.simulate;
     backendOptions.stateFile = AbsolutePath(options.stateFile);
+    backendOptions.service = options.direct    ? BackendOptions::Service::Never
+                             : options.service ? BackendOptions::Service::Required
+                                               : BackendOptions::Service::Auto;
+    // The window stays open for hours: it takes the board from the service only for each
+    // change, so that other programs can use it meanwhile.
+    backendOptions.longLived = true;
+    backendOptions.clientName = "quelvan";
     std::string error;
     std::unique_ptr<HidBackend> backend = MakeBackend(backendOptions, clock, &error);
     if (!backend) {
+        if (options.service) {
+            std::fprintf(stderr, "error: %s\n", error.c_str());
+            return 3;
+        }
         if (options.simulate) {
             std::fprintf(stderr, "error: %s\n", error.c_str());
             return 2;

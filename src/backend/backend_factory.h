@@ -1,5 +1,6 @@
 #pragma once
-// Chooses the HID backend at run time: the real hidraw/udev one, or the simulated board.
+// Chooses the HID backend at run time: the real hidraw/udev one, the simulated board, or the
+// client of the service quelvand.
 
 #include <memory>
 #include <string>
@@ -19,9 +20,21 @@ struct BackendOptions {
     // Real devices: watch for devices coming and going. A command that scans once and
     // does not follow the bus has no use for the udev monitor.
     bool watchDevices = true;
+
+    // The service quelvand, where it runs, owns the boards: Auto uses it when its socket
+    // answers and the bus otherwise; Required fails without it; Never opens the bus.
+    // Never matters with simulate: the simulated board is always in-process.
+    enum class Service { Never, Auto, Required };
+    Service service = Service::Never;
+    // A long-lived program (the window) takes the board only for each operation; a short
+    // command holds it for its whole run.
+    bool longLived = false;
+    std::string clientName = "quelvanctl";
 };
 
-// nullptr with a message in `error` when the backend cannot be set up.
-std::unique_ptr<HidBackend> MakeBackend(const BackendOptions& options, const Clock& clock, std::string* error);
+// nullptr with a message in `error` when the backend cannot be set up. `usedService` (may
+// be null) tells whether the service's client was chosen.
+std::unique_ptr<HidBackend> MakeBackend(const BackendOptions& options, const Clock& clock, std::string* error,
+                                        bool* usedService = nullptr);
 
 }  // namespace quelvan

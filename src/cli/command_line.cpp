@@ -31,6 +31,9 @@ Exit codes:
   4  the picture of "graph" could not be made (renderer missing or file not written)
   flash exits 0 only after "Fertig!" with the board back; 1 when the file is unusable,
   the update was declined or failed, or bootloader or board did not appear in time.
+Where the service quelvand answers on its socket ($QUELVAN_SOCKET, else the user's under
+$XDG_RUNTIME_DIR/quelvan/, then /run/quelvan/quelvand.sock), the board is used through it;
+--direct opens the board itself, --service insists on the service.
 Data goes to standard output, messages to standard error.)";
 
 }  // namespace
@@ -54,6 +57,9 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
                    "The board to use, by its serial number or path (see list); needed when several are present")
         ->type_name("SERIAL|PATH");
 
+    app.add_flag("--direct", request.direct, "Open the board directly, even where the service quelvand runs");
+    app.add_flag("--service", request.service, "Go through the service quelvand; fail where none answers");
+
     app.add_subcommand("list", "List every HID device and its role");
     app.add_subcommand("status", "Show the board's live state and settings");
 
@@ -73,6 +79,10 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
     app.add_subcommand("save-eeprom", "Store the board's settings in its EEPROM");
     ScheduleGrammar scheduleGrammar(app);
     FileGrammar fileGrammar(app);
+
+    auto* service = app.add_subcommand("service", "The service quelvand that shares the boards");
+    service->add_subcommand("status", "Whether a service answers, and the boards it holds");
+    service->require_subcommand(1);
 
     auto* flash = app.add_subcommand("flash", "Write a firmware file (.vbf, .vbf328p) through the board's bootloader");
     flash->add_option("FILE", request.firmwareFile, "The firmware file")->required();
@@ -109,6 +119,8 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
     // the flag's value cannot tell a bare flag from "=true", so the file name comes from argv.
     request.simulate = simulateOption->count() > 0;
     if (simulateOption->count() > 1) return usage("--simulate given more than once");
+    if (request.direct && request.service) return usage("--direct and --service exclude each other");
+    if (request.simulate && request.service) return usage("--simulate and --service exclude each other");
     if (!request.traceFile.empty() || app.count("--trace") > 0) {
         request.trace = true;
         if (request.traceFile.empty()) return usage("--trace needs a file name");
@@ -157,6 +169,9 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
         }
     } else if (name == "flash") {
         request.command = Command::Flash;
+    } else if (name == "service") {
+        request.command = Command::ServiceStatus;
+        if (request.simulate) return usage("'service status' asks the service; --simulate has no service");
     } else if (fileGrammar.Handles(name)) {
         fileGrammar.Fill(name, request);
     } else if (scheduleGrammar.Handles(name)) {

@@ -36,6 +36,7 @@ enum class Command {
     Export,
     ImportConfig,
     ImportTable,
+    ServiceStatus,
 };
 
 struct Request {
@@ -44,7 +45,9 @@ struct Request {
     bool trace = false;
     std::string traceFile;
     bool json = false;
-    std::string device;  // --device: serial number or path of the board to use
+    std::string device;    // --device: serial number or path of the board to use
+    bool direct = false;   // --direct: open the board itself even where the service runs
+    bool service = false;  // --service: through the service quelvand, or not at all
     Command command = Command::Status;
 
     // set

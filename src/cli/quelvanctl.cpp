@@ -10,6 +10,7 @@
 #include "cli/file_commands.h"
 #include "cli/flash_command.h"
 #include "cli/schedule_commands.h"
+#include "cli/service_commands.h"
 #include "cli/settings_commands.h"
 #include "cli/status_report.h"
 #include "device/channel_names.h"
@@ -153,8 +154,24 @@ const char* CommandName(Command command) {
             return "import config";
         case Command::ImportTable:
             return "import table";
+        case Command::ServiceStatus:
+            return "service status";
     }
     return "";
+}
+
+// What `service status` is given when no service answers.
+HidBackend& NoBackend() {
+    class None final : public HidBackend {
+    public:
+        std::vector<HidInterfaceInfo> Enumerate() override { return {}; }
+        HidOpenResult Open(const HidInterfaceInfo&) override { return {}; }
+        std::optional<std::u16string> ReadString(const HidInterfaceInfo&, HidString) override { return std::nullopt; }
+        int ChangeFd() const override { return -1; }
+        bool TakeChange() override { return false; }
+    };
+    static None none;
+    return none;
 }
 
 // A trace that could not be written makes the command fail: the user asked for it.
@@ -191,6 +208,7 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
         PrintConfigKeys(request.json, out);
         return kExitOk;
     }
+    if (request.command == Command::ServiceStatus) return RunServiceStatus(request, backend, out, err);
     // A file to import is read first: one that cannot be read costs no transfer.
     const FileText importFile = ReadImportFile(request);
     if (importFile.failure) return Fail(*importFile.failure, request, out, err);
@@ -257,6 +275,7 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
         case Command::Weather:
         case Command::Schedule:
         case Command::Graph:
+        case Command::ServiceStatus:
             break;
     }
     if (!failure) failure = TraceFailure(request, trace);
@@ -294,8 +313,14 @@ int RunQuelvanctl(int argc, const char* const argv[], const Clock& clock, std::o
     options.holdStateFile = !request.stateFile.empty() && request.command != Command::Flash;
     // Only the update follows the board through its restarts; the rest scan once.
     options.watchDevices = request.command == Command::Flash;
+    // Where the service runs, it owns the boards: commands go through it unless told not to.
+    options.service = request.direct    ? BackendOptions::Service::Never
+                      : request.service ? BackendOptions::Service::Required
+                                        : BackendOptions::Service::Auto;
+    if (request.command == Command::ServiceStatus) options.service = BackendOptions::Service::Required;
     std::unique_ptr<HidBackend> backend = MakeBackend(options, clock, &error);
     if (!backend) {
+        if (request.command == Command::ServiceStatus) return RunServiceStatus(request, NoBackend(), out, err);
         // A state file that cannot be used is a wrong argument; the real devices missing is not.
         const int code = request.simulate ? kExitUsage : kExitNoBoard;
         return Fail(

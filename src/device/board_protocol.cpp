@@ -5,6 +5,7 @@
 #include <span>
 
 #include "device/hid_device_controller.h"
+#include "device/record_merge.h"
 
 namespace quelvan {
 
@@ -48,6 +49,7 @@ TransferResult BoardProtocol::ReadLiveState() {
     TransferResult r = Get(buffer.data(), buffer.size(), kLiveStateReadAttempts);
     if (r.ok) {
         live = LiveState::Decode(std::span<const std::uint8_t, LiveState::kSize>(buffer.data() + 1, LiveState::kSize));
+        lastLive_ = live;
         liveRead_ = true;
     }
     return r;
@@ -55,6 +57,23 @@ TransferResult BoardProtocol::ReadLiveState() {
 
 TransferResult BoardProtocol::WriteLiveState(bool setClock, bool setMoonTransit, bool setChannels) {
     if (!device_ || !liveRead_) return {};
+    const ExclusiveUse exclusive(device_);
+    if (!exclusive.Shared()) return SendLiveState(setClock, setMoonTransit, setChannels);
+    if (!exclusive.Held()) return {};
+    const LiveState base = lastLive_, mine = live;
+    TransferResult reread = ReadLiveState();
+    if (!reread.ok) {
+        live = mine;
+        lastLive_ = base;
+        return reread;
+    }
+    live = MergeLiveStateEdits(base, mine, live);
+    const TransferResult sent = SendLiveState(setClock, setMoonTransit, setChannels);
+    return {sent.ok, reread.attempts + sent.attempts};
+}
+
+TransferResult BoardProtocol::SendLiveState(bool setClock, bool setMoonTransit, bool setChannels) {
+    lastLive_ = live;
     std::array<std::uint8_t, report::kLiveStateLength> buffer{};
     buffer[0] = report::kLiveState;
     const auto payload = live.Encode();
@@ -91,7 +110,8 @@ TransferResult BoardProtocol::ReadDeviceConfig() {
         const TransferResult r = Get(buffer.data(), buffer.size(), 1);
         total.attempts += r.attempts;
         if (r.ok) {
-            decode(Payload(buffer));
+            decode(config, Payload(buffer));
+            decode(lastConfig_, Payload(buffer));
             configPartsRead_ |= part;
         }
         return r.ok;
@@ -101,14 +121,15 @@ TransferResult BoardProtocol::ReadDeviceConfig() {
     std::array<std::uint8_t, report::kConfigPart3Length> b3{};
     std::array<std::uint8_t, report::kConfigPart4Length> b4{};
     // Each part replaces its fields as soon as it arrives; the first failure ends the read.
-    const bool all = step(b1, report::kConfigPart1, 0b0001, [&](auto p) { config.DecodePart1(p); }) &&
-                     step(b2, report::kConfigPart2, 0b0010, [&](auto p) { config.DecodePart2(p); }) &&
-                     step(b3, report::kConfigPart3, 0b0100, [&](auto p) { config.DecodePart3(p); }) &&
-                     step(b4, report::kConfigPart4, 0b1000, [&](auto p) { config.DecodePart4(p); });
+    const bool all = step(b1, report::kConfigPart1, 0b0001, [](DeviceConfig& c, auto p) { c.DecodePart1(p); }) &&
+                     step(b2, report::kConfigPart2, 0b0010, [](DeviceConfig& c, auto p) { c.DecodePart2(p); }) &&
+                     step(b3, report::kConfigPart3, 0b0100, [](DeviceConfig& c, auto p) { c.DecodePart3(p); }) &&
+                     step(b4, report::kConfigPart4, 0b1000, [](DeviceConfig& c, auto p) { c.DecodePart4(p); });
     if (all) {
         // Keep every colour name a valid index into the twelve names.
-        for (auto& name : config.ColorName)
-            if (name > 11) name = 0;
+        for (DeviceConfig* c : {&config, &lastConfig_})
+            for (auto& name : c->ColorName)
+                if (name > 11) name = 0;
     }
     total.ok = all;
     return total;
@@ -116,6 +137,24 @@ TransferResult BoardProtocol::ReadDeviceConfig() {
 
 TransferResult BoardProtocol::WriteDeviceConfig() {
     if (!device_ || !DeviceConfigRead()) return {};
+    const ExclusiveUse exclusive(device_);
+    if (!exclusive.Shared()) return SendDeviceConfig();
+    if (!exclusive.Held()) return {};
+    const DeviceConfig base = lastConfig_, mine = config;
+    // Never written unless all four parts were just read again.
+    TransferResult reread = ReadDeviceConfig();
+    if (!reread.ok) {
+        config = mine;
+        lastConfig_ = base;
+        return reread;
+    }
+    config = MergeDeviceConfigEdits(base, mine, config);
+    const TransferResult sent = SendDeviceConfig();
+    return {sent.ok, reread.attempts + sent.attempts};
+}
+
+TransferResult BoardProtocol::SendDeviceConfig() {
+    lastConfig_ = config;
     TransferResult total{true, 0};
     auto send = [&](const auto& buffer) {
         const TransferResult r = Set(buffer.data(), buffer.size(), kWriteAttempts);
@@ -143,6 +182,8 @@ std::optional<std::pair<std::uint8_t, ScheduleEntry>> BoardProtocol::ReadSchedul
 
 TransferResult BoardProtocol::WriteScheduleEntry(std::uint8_t index, const ScheduleEntry& entry) {
     if (!device_) return {};
+    const ExclusiveUse exclusive(device_);
+    if (!exclusive.Held()) return {};
     std::array<std::uint8_t, report::kScheduleLength> buffer{};
     buffer[0] = report::kSchedule;
     buffer[1] = index;
@@ -153,6 +194,8 @@ TransferResult BoardProtocol::WriteScheduleEntry(std::uint8_t index, const Sched
 
 TransferResult BoardProtocol::SendCommand(std::uint8_t command) {
     if (!device_) return {};
+    const ExclusiveUse exclusive(device_);
+    if (!exclusive.Held()) return {};
     std::array<std::uint8_t, report::kCommandLength> buffer{};
     buffer[0] = report::kSchedule;
     buffer[1] = command;
@@ -165,6 +208,12 @@ TransferResult BoardProtocol::SaveEEPROM() {
 
 TransferResult BoardProtocol::EnterBootloader() {
     return SendCommand(report::kCommandEnterBootloader);
+}
+
+void BoardProtocol::RereadIfShared() {
+    if (!device_ || !device_->Shared()) return;
+    if (liveRead_) ReadLiveState();
+    if (DeviceConfigRead()) ReadDeviceConfig();
 }
 
 void BoardProtocol::SetClockFromComputer() {

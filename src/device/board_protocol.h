@@ -4,6 +4,12 @@
 //
 // The window ignores the results (a failed transfer is simply dropped and the next poll
 // brings the records back in line); the command-line tool uses them to say what failed.
+//
+// A board shared with other programs through the service (HidDevice::Shared) may have been
+// changed by them since this copy was read. There every write takes the board for itself,
+// and a record write first reads the record again and sends this program's edits (what
+// differs from the copy as last read) on top of what the board holds now. On the bus the
+// transfers are exactly the ones below, no more.
 
 #include <cstdint>
 #include <optional>
@@ -57,6 +63,11 @@ public:
     TransferResult SaveEEPROM();
     TransferResult EnterBootloader();
 
+    // On a shared board, inside an ExclusiveUse: reads both records again, so that an
+    // operation that sets values outright (every channel, a file's settings) starts from what
+    // the board holds now. Sends nothing on the bus.
+    void RereadIfShared();
+
     // Sets the clock fields of `live` from the computer's local time (hour, minute,
     // second, and the sub-second tick).
     void SetClockFromComputer();
@@ -66,6 +77,8 @@ private:
     TransferResult Get(std::uint8_t* buffer, std::size_t length, int attempts);
     TransferResult Set(const std::uint8_t* buffer, std::size_t length, int attempts);
     TransferResult SendCommand(std::uint8_t command);
+    TransferResult SendLiveState(bool setClock, bool setMoonTransit, bool setChannels);
+    TransferResult SendDeviceConfig();
 
     static constexpr unsigned kAllConfigParts = 0b1111;
 
@@ -74,6 +87,10 @@ private:
     std::uint64_t generation_ = 0;
     bool liveRead_ = false;
     unsigned configPartsRead_ = 0;  // one bit per report 2, 4, 5, 6 read from device_
+    // The records as last read from (or written to) the board: what this program's edits
+    // are told apart by on a shared board.
+    LiveState lastLive_;
+    DeviceConfig lastConfig_;
 };
 
 }  // namespace quelvan

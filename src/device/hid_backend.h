@@ -1,6 +1,7 @@
 #pragma once
-// What the controller needs from the platform's HID layer. Two implementations:
-// the real one (hidraw through hidapi, udev for device changes) and the simulated board.
+// What the controller needs from the platform's HID layer. Three implementations: the real
+// one (hidraw through hidapi, udev for device changes), the simulated board, and the client
+// of the service quelvand, which forwards every transfer to the service that owns the boards.
 
 #include <cstddef>
 #include <cstdint>
@@ -30,6 +31,13 @@ public:
     virtual ~HidHandle() = default;
     virtual bool GetFeature(std::uint8_t* buffer, std::size_t length) = 0;
     virtual bool SetFeature(const std::uint8_t* buffer, std::size_t length) = 0;
+
+    // A device that other programs use at the same time (through the service): an operation
+    // that reads, changes and writes takes it for itself while it runs. Begin and end nest;
+    // Begin is false when the device could not be had. A device on the bus is never shared.
+    virtual bool Shared() const { return false; }
+    virtual bool BeginExclusive() { return true; }
+    virtual void EndExclusive() {}
 };
 
 struct HidOpenResult {

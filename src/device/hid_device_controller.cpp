@@ -70,6 +70,10 @@ bool HidDevice::OpenIfNeeded() {
     return true;
 }
 
+bool HidDevice::Open() {
+    return OpenIfNeeded() && readWrite_;
+}
+
 std::u16string HidDevice::ReadCachedString(HidString which, std::u16string& cache) {
     if (!cache.empty() || !Accessible()) return cache;
     if (auto s = owner_.backend_.ReadString(info_, which)) cache = UpToFirstZero(*s);

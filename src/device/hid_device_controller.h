@@ -50,6 +50,14 @@ public:
     bool Enumerating() const { return enumerating_; }
     bool Accessible() const { return pluggedIn_ && (acquired_ || enumerating_); }
     bool IsOpen() const { return handle_ != nullptr; }
+    // Opens the device now, as its first transfer would; true with a read-write handle.
+    bool Open();
+    // See HidHandle: only an open handle can be shared, so a device on the bus never is.
+    bool Shared() const { return handle_ && handle_->Shared(); }
+    bool BeginExclusive() { return !Shared() || handle_->BeginExclusive(); }
+    void EndExclusive() {
+        if (Shared()) handle_->EndExclusive();
+    }
     // errno of the last failed read-write open (EACCES: no permission), 0 otherwise.
     int LastOpenError() const { return lastOpenError_; }
 
@@ -68,6 +76,30 @@ private:
     bool pluggedIn_ = true;
     bool acquired_ = false;
     bool enumerating_ = false;
+};
+
+// Holds a shared device for one operation that reads, changes and writes; nothing at all
+// for a device on the bus (or none).
+class ExclusiveUse {
+public:
+    // A device not yet used is opened first: only its handle knows whether it is shared.
+    explicit ExclusiveUse(HidDevice* device) {
+        if (device && !device->IsOpen()) device->Open();
+        device_ = device && device->Shared() ? device : nullptr;
+        held_ = !device_ || device_->BeginExclusive();
+    }
+    ~ExclusiveUse() {
+        if (device_ && held_) device_->EndExclusive();
+    }
+    ExclusiveUse(const ExclusiveUse&) = delete;
+    ExclusiveUse& operator=(const ExclusiveUse&) = delete;
+    bool Shared() const { return device_ != nullptr; }
+    // False when a shared device could not be had: the operation must send nothing.
+    bool Held() const { return held_; }
+
+private:
+    HidDevice* device_ = nullptr;
+    bool held_ = true;
 };
 
 class HidDeviceController {

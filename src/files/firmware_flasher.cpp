@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "device/bootloader_protocol.h"
+#include "device/hid_device_controller.h"
 
 namespace quelvan::files {
 
@@ -51,6 +52,8 @@ FlashResult FlashFirmware(BootloaderProtocol& bootloader, const std::string& Fil
 FlashResult FlashFirmware(BootloaderProtocol& bootloader, const FirmwareReader& read, const FlashSeams& seams) {
     FlashResult result;
     if (!bootloader.Device()) return result;
+    // Shared through the service: the whole update is one turn on the bootloader.
+    const ExclusiveUse exclusive(bootloader.Device());
 
     if (!bootloader.ReadInfo()) {
         Send(seams.ReportStatus, "FEHLER: Bootloader reagiert nicht!");

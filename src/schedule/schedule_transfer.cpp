@@ -1,5 +1,7 @@
 #include "schedule/schedule_transfer.h"
 
+#include "device/hid_device_controller.h"
+
 namespace quelvan {
 
 ScheduleLoadResult LoadSchedule(BoardProtocol& board, ScheduleTable& table) {
@@ -24,6 +26,12 @@ ScheduleWriteResult WriteSchedule(BoardProtocol& board, const ScheduleTable& tab
     ScheduleWriteResult result;
     result.total.ok = true;
     if (!board.Device() || !table.LoadedCompletelyFrom(board.DeviceGeneration())) {
+        result.total.ok = false;
+        return result;
+    }
+    // Shared through the service: no other program's row lands between these.
+    const ExclusiveUse exclusive(board.Device());
+    if (!exclusive.Held()) {
         result.total.ok = false;
         return result;
     }

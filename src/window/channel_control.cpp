@@ -12,6 +12,7 @@
 #include "device/board_protocol.h"
 #include "device/channel_names.h"
 #include "device/channel_values.h"
+#include "device/hid_device_controller.h"
 #include "device/numeric.h"
 #include "window/labeled_edit.h"
 #include "window/number_format.h"
@@ -282,6 +283,9 @@ void ChannelControl::btnOnAClick() {
 }
 
 void ChannelControl::SetAllChannels(int value) {
+    // Shared through the service: one turn on the board, starting from what it holds now.
+    const ExclusiveUse exclusive(board_.Device());
+    board_.RereadIfShared();
     board_.config.Mode = 0;
     board_.WriteDeviceConfig();
     if (showPage) showPage(channelsAF_);

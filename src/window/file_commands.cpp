@@ -37,6 +37,9 @@ void TfrmQuelvan::mnuConfigImportClick() {
     SetUp(od, QStringLiteral("Konfiguration importieren von..."));
     const std::optional<QString> fileName = dialogs_.GetOpenFileName(this, od);
     if (!fileName) return;
+    // Shared through the service: the file's keys go over what the board holds now.
+    const ExclusiveUse exclusive(board_.Device());
+    board_.RereadIfShared();
     // A file that cannot be read imports nothing, and nothing is sent for it.
     const files::FileResult result = files::ImportConfiguration(fileName->toStdString(), board_.config);
     if (!result.ok) {

@@ -14,6 +14,10 @@ struct ProcessResult {
     std::string err;
 };
 
+// Whether this test run sends every command on a state file through a service quelvand
+// (QUELVAN_TEST_SERVICE names it; CTest runs the tests once without and once with it).
+bool RunsThroughService();
+
 // QUELVANCTL_PATH is set by the build to the binary under test.
 ProcessResult RunQuelvanctlBinary(const std::vector<std::string>& args);
 // Starts one process per argument list at once and waits for all of them.

@@ -24,12 +24,32 @@ expected=(
 )
 for size in 16 24 32 48 64 128 256; do expected+=("share/icons/hicolor/${size}x${size}/apps/$id.png"); done
 expected+=(
+  bin/quelvand
+  lib/systemd/system/quelvand.service
+  lib/systemd/user/quelvand.service
+  lib/sysusers.d/quelvan.conf
+  share/man/man1/quelvand.1
   share/man/man1/quelvan.1
   share/man/man1/quelvanctl.1
   share/bash-completion/completions/quelvanctl
   share/zsh/vendor-completions/_quelvanctl
 )
 for f in "${expected[@]}"; do [ -f "$root/$f" ] || fail "not installed: $f"; done
+conf="$scratch/root/etc/quelvan/quelvand.conf"
+[ -f "$conf" ] || fail "not installed: /etc/quelvan/quelvand.conf"
+
+# The service: a notify unit with its user, hardened, and a configuration whose every key is
+# shown commented out at its default.
+unit="$root/lib/systemd/system/quelvand.service"
+for line in Type=notify User=quelvan RuntimeDirectory=quelvan ProtectSystem=strict PrivateTmp=yes \
+            NoNewPrivileges=yes DevicePolicy=closed "DeviceAllow=char-hidraw rw" WatchdogSec=30; do
+  grep -qx "$line" "$unit" || fail "quelvand.service lacks $line"
+done
+grep -qx "Type=notify" "$root/lib/systemd/user/quelvand.service" || fail "user unit is not Type=notify"
+grep -q "^u quelvan " "$root/lib/sysusers.d/quelvan.conf" || fail "sysusers file makes no user quelvan"
+for key in poll_ms boards socket; do grep -q "^#$key =" "$conf" || fail "quelvand.conf does not show $key"; done
+grep -q 'GROUP="quelvan", MODE="0660"' "$root/lib/udev/rules.d/70-quelvan.rules" || fail "udev rule gives no group access"
+grep -q 'TAG+="uaccess"' "$root/lib/udev/rules.d/70-quelvan.rules" || fail "udev rule lost uaccess"
 
 desktop-file-validate "$root/share/applications/$id.desktop" || fail "desktop entry"
 appstreamcli validate --no-net "$root/share/metainfo/$id.metainfo.xml" >/dev/null || fail "metainfo"
@@ -59,6 +79,16 @@ fi
 # The installed programs run from their new place.
 [ "$("$root/bin/quelvanctl" --version)" = "quelvanctl $version" ] || fail "quelvanctl --version"
 [ "$("$root/bin/quelvan" --version)" = "quelvan $version" ] || fail "quelvan --version"
+[ "$("$root/bin/quelvand" --version)" = "quelvand $version" ] || fail "quelvand --version"
+# The installed service answers the installed quelvanctl, with the shipped configuration.
+sed "s|^#socket =.*|socket = $scratch/quelvand.sock|" "$conf" >"$scratch/quelvand.conf"
+"$root/bin/quelvand" --config "$scratch/quelvand.conf" --simulate 2>"$scratch/quelvand.log" &
+service_pid=$!
+for _ in $(seq 100); do [ -S "$scratch/quelvand.sock" ] && break; sleep 0.05; done
+QUELVAN_SOCKET="$scratch/quelvand.sock" "$root/bin/quelvanctl" service status >"$scratch/service.txt" ||
+  fail "installed quelvanctl service status: $(cat "$scratch/quelvand.log")"
+kill "$service_pid"; wait "$service_pid" || fail "quelvand did not end cleanly: $(cat "$scratch/quelvand.log")"
+grep -q "QV2-000123" "$scratch/service.txt" || fail "service status shows no board: $(cat "$scratch/service.txt")"
 "$root/bin/quelvanctl" --simulate status >"$scratch/status.txt" || fail "installed quelvanctl --simulate status"
 grep -q "Firmware version: 4" "$scratch/status.txt" || fail "status output"
 QT_QPA_PLATFORM=offscreen "$root/bin/quelvanctl" --simulate graph --output "$scratch/day.png" ||
@@ -71,8 +101,12 @@ deb="$scratch/package/quelvan_${version}_amd64.deb"
 [ -f "$deb" ] || fail "no $deb"
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's#^\./usr/##' >"$scratch/contents.txt"
 for f in "${expected[@]}"; do grep -qx "$f" "$scratch/contents.txt" || fail "not in the package: $f"; done
+grep -qx "./etc/quelvan/quelvand.conf" "$scratch/contents.txt" || fail "not in the package: /etc/quelvan/quelvand.conf"
+! grep -q "etc/systemd" "$scratch/contents.txt" || fail "the package enables a unit"
+dpkg-deb -I "$deb" conffiles | grep -qx "/etc/quelvan/quelvand.conf" || fail "quelvand.conf is not a conffile"
+dpkg-deb -I "$deb" postinst | grep -q "systemd-sysusers" || fail "postinst does not create the service's user"
 depends="$(dpkg-deb -f "$deb" Depends)"
-for lib in libqt6widgets6 libhidapi-hidraw0 libudev1 libc6; do
+for lib in libqt6widgets6 libqt6network6 libsystemd0 libhidapi-hidraw0 libudev1 libc6; do
   [[ "$depends" == *"$lib"* ]] || fail "Depends lacks $lib: $depends"
 done
 for script in postinst postrm; do

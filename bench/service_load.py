@@ -1,0 +1,124 @@
+#!/usr/bin/env python3
+"""quelvand's cost, as the issue's targets measure it, on the simulated board.
+
+  idle       quelvand holding one board, polling it once a second, no client: the share of
+             one core it uses over SECONDS (its time on a CPU, from /proc/PID/schedstat), and its resident
+             memory at the end (VmRSS) and at most (VmHWM).
+  status     `quelvanctl status` through the service against `quelvanctl --direct
+             --simulate=STATE status` on the board's state file, whole processes, started
+             alternately; median, min and max of RUNS each, and the median CPU time spent
+             (through the service: quelvanctl's and the service's together).
+
+  bench/service_load.py QUELVAND QUELVANCTL [--seconds N] [--runs N]
+Prints one line per figure, tab-separated.
+"""
+
+import argparse
+import os
+import resource
+import socket
+import statistics
+import subprocess
+import tempfile
+import time
+
+
+def start_service(quelvand, folder, state=None):
+    sock = os.path.join(folder, "quelvand.sock")
+    conf = os.path.join(folder, "quelvand.conf")
+    with open(conf, "w") as f:
+        f.write("[service]\npoll_ms = 1000\nsocket = %s\n" % sock)
+    simulate = "--simulate=" + state if state else "--simulate"
+    process = subprocess.Popen([quelvand, "--config", conf, simulate], stdin=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    for _ in range(500):
+        try:
+            s = socket.socket(socket.AF_UNIX)
+            s.connect(sock)
+            s.close()
+            return process, sock
+        except OSError:
+            time.sleep(0.01)
+    process.kill()
+    raise RuntimeError("quelvand did not answer")
+
+
+def cpu_seconds(pid):
+    # The scheduler's own count, in nanoseconds: the clock ticks of /proc/PID/stat are far
+    # too coarse for a process that wakes once a second.
+    with open("/proc/%d/schedstat" % pid) as f:
+        return int(f.read().split()[0]) / 1e9
+
+
+def memory_kib(pid, key):
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith(key + ":"):
+                return int(line.split()[1])
+    return 0
+
+
+def timed(argv, env, service_pid=None):
+    """Wall time and CPU time (the command's, and the service's while it ran) in ms."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    service_before = cpu_seconds(service_pid) if service_pid else 0.0
+    begin = time.perf_counter()
+    subprocess.run(argv, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+    wall = (time.perf_counter() - begin) * 1000.0
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = (after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime) * 1000.0
+    if service_pid:
+        cpu += (cpu_seconds(service_pid) - service_before) * 1000.0
+    return wall, cpu
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("quelvand")
+    parser.add_argument("quelvanctl")
+    parser.add_argument("--seconds", type=int, default=60)
+    parser.add_argument("--runs", type=int, default=30)
+    args = parser.parse_args()
+
+    with tempfile.TemporaryDirectory() as folder:
+        process, _ = start_service(args.quelvand, folder)
+        try:
+            time.sleep(2)
+            before = cpu_seconds(process.pid)
+            time.sleep(args.seconds)
+            used = cpu_seconds(process.pid) - before
+            print("idle CPU, one board polled once a second\t%.3f %% of a core\t(%d s)"
+                  % (100.0 * used / args.seconds, args.seconds))
+            print("resident memory\t%.1f MB\t(peak %.1f MB)"
+                  % (memory_kib(process.pid, "VmRSS") / 1024.0, memory_kib(process.pid, "VmHWM") / 1024.0))
+        finally:
+            process.terminate()
+            process.wait()
+
+    with tempfile.TemporaryDirectory() as folder:
+        state = os.path.join(folder, "board.json")
+        process, sock = start_service(args.quelvand, folder, state)
+        env = dict(os.environ, QUELVAN_SOCKET=sock)
+        try:
+            served = [args.quelvanctl, "--service", "status"]
+            direct = [args.quelvanctl, "--direct", "--simulate=" + state, "status"]
+            timed(served, env)
+            timed(direct, env)
+            times = {"served": [], "direct": []}
+            for _ in range(args.runs):
+                times["served"].append(timed(served, env, process.pid))
+                times["direct"].append(timed(direct, env))
+            for name, label in (("served", "quelvanctl status through the service"),
+                                ("direct", "quelvanctl --direct --simulate=STATE status")):
+                wall = [w for w, _ in times[name]]
+                cpu = [c for _, c in times[name]]
+                print("%s\t%.2f ms\t(min %.2f, max %.2f; CPU %.2f ms%s; %d runs)"
+                      % (label, statistics.median(wall), min(wall), max(wall), statistics.median(cpu),
+                         " with the service's" if name == "served" else "", len(wall)))
+        finally:
+            process.terminate()
+            process.wait()
+
+
+if __name__ == "__main__":
+    main()

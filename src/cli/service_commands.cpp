@@ -1,0 +1,61 @@
+#include "cli/service_commands.h"
+
+#include <nlohmann/json.hpp>
+
+#include "backend/service_backend.h"
+
+namespace quelvan::cli {
+
+namespace {
+
+using nlohmann::json;
+
+std::string TextOf(const json& object, const char* name) {
+    const auto it = object.find(name);
+    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+}  // namespace
+
+int RunServiceStatus(const Request& request, HidBackend& backend, std::ostream& out, std::ostream& err) {
+    auto* service = dynamic_cast<ServiceBackend*>(&backend);
+    const std::optional<std::string> text = service ? service->StatusJson() : std::nullopt;
+    json status = text ? json::parse(*text, nullptr, false) : json();
+    if (!status.is_object()) {
+        const std::string message = "no service quelvand answers";
+        err << "error: " << message << "\n";
+        if (request.json) out << json{{"ok", false}, {"error", message}}.dump() << "\n";
+        return kExitNoBoard;
+    }
+    status.erase("id");
+    status["socket"] = service->SocketPath();
+    if (request.json) {
+        status["ok"] = true;
+        out << status.dump(2) << "\n";
+        return kExitOk;
+    }
+    out << "quelvand " << TextOf(status, "release") << " answers on " << service->SocketPath();
+    if (status.contains("pid") && status["pid"].is_number()) out << " (process " << status["pid"] << ")";
+    out << "\n";
+    if (status.contains("poll_ms") && status["poll_ms"].is_number()) {
+        const long long poll = status["poll_ms"].get<long long>();
+        out << (poll > 0 ? "polls each board every " + std::to_string(poll) + " ms" : std::string("polls no board"));
+    }
+    if (status.contains("clients") && status["clients"].is_number()) out << "; clients: " << status["clients"];
+    out << "\n";
+    const json boards = status.value("boards", json::array());
+    if (!boards.is_array() || boards.empty()) out << "no board held\n";
+    for (const json& b : boards.is_array() ? boards : json::array()) {
+        if (!b.is_object()) continue;
+        const std::string serial = TextOf(b, "serial");
+        out << "  " << TextOf(b, "role") << "  " << (serial.empty() ? std::string("-") : serial) << "  "
+            << TextOf(b, "path");
+        if (b.contains("firmware_version") && b["firmware_version"].is_number())
+            out << "  firmware " << b["firmware_version"];
+        if (b.value("session", false) == true) out << "  (in use by a client)";
+        out << "\n";
+    }
+    return kExitOk;
+}
+
+}  // namespace quelvan::cli

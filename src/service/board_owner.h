@@ -1,0 +1,140 @@
+#pragma once
+// quelvand's one owner of the boards. It holds every board (and bootloader) it finds
+// through the device layer, reads each board's live state at its poll interval, and runs
+// every transfer of every client and bridge, one at a time, on the one thread.
+//
+// Sessions. A holder (a client connection, a bridge) may have a device to itself: while it
+// does, only its transfers reach that device, the owner's own poll of it waits, and work of
+// other holders waits in turn (for at most OwnerOptions::waitMs). A session ends when its
+// holder ends it, when the holder goes (ForgetHolder), when the device leaves the bus, or
+// when its holder has sent nothing for OwnerOptions::sessionIdleMs. What was written during
+// a session is read back when it ends, and only then reported (StateChanged).
+//
+// Bridges use RunSession: their work gets the board's records freshly read inside the
+// session, so nothing they write was not just read from the board.
+
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/board_protocol.h"
+#include "device/clock.h"
+#include "device/hid_device_controller.h"
+#include "device/identification.h"
+
+class QSocketNotifier;
+class QTimer;
+
+namespace quelvan::service {
+
+struct OwnerOptions {
+    int pollMs = 1000;                // 0: the owner reads nothing on its own
+    std::vector<std::string> boards;  // serial numbers to hold; empty: every board
+    int waitMs = 15000;               // longest wait for another holder's session
+    int sessionIdleMs = 30000;        // a session whose holder stays silent this long ends
+};
+
+using HolderId = std::uint64_t;
+
+// A device the owner holds, as clients and bridges see it.
+struct HeldDevice {
+    std::string device;  // the backend's identity of the interface
+    HidInterfaceInfo info;
+    DeviceRole role = DeviceRole::Other;
+    std::string manufacturer, product, serial;  // UTF-8
+    HolderId sessionHolder = 0;                 // 0: no session
+    // Boards: the records as the owner last read them (valid once read).
+    bool liveValid = false;
+    bool configValid = false;
+    LiveState live;
+    DeviceConfig config;
+};
+
+struct OpenResult {
+    bool readWrite = false;
+    int error = 0;
+};
+
+class BoardOwner : public QObject {
+    Q_OBJECT
+public:
+    BoardOwner(HidBackend& backend, const Clock& clock, OwnerOptions options, QObject* parent = nullptr);
+    ~BoardOwner() override;
+
+    // The first scan, the device-change notifier and the poll.
+    void Start();
+    // Handles any device change the backend has signalled (before a listing, so that it is
+    // current even when the notifier has not fired yet).
+    void ProcessDeviceChanges();
+
+    std::vector<const HeldDevice*> Devices() const;
+    const HeldDevice* Find(const std::string& device) const;
+    // The board with this serial number, or the only board when `serial` is empty.
+    const HeldDevice* FindBoard(const std::string& serial) const;
+    const OwnerOptions& Options() const { return options_; }
+
+    HolderId NewHolder() { return ++lastHolder_; }
+    // Runs `work` once `holder` may use the device: at once unless another holder has it in
+    // a session, else when that session ends. `failed` runs instead when the wait takes too
+    // long or the device leaves. Either runs exactly once, unless the holder is forgotten.
+    void WhenFree(const std::string& device, HolderId holder, std::function<void()> work,
+                  std::function<void(std::string_view code, const std::string& why)> failed);
+    // Ends the holder's sessions and drops its waiting work.
+    void ForgetHolder(HolderId holder);
+
+    // These act at once; use them from WhenFree's work (or while holding the session).
+    bool BeginSession(const std::string& device, HolderId holder);
+    bool EndSession(const std::string& device, HolderId holder);
+    OpenResult Open(const std::string& device);
+    // One attempt of one feature-report transfer, the buffer forwarded unchanged.
+    bool Transfer(const std::string& device, HolderId holder, bool isSet, std::vector<std::uint8_t>& buffer);
+
+    // For bridges: `work` runs inside a session on the board with this serial number (the
+    // only board when empty), on records read afresh in it; `done` says how it went. The
+    // changes are read back and reported after the session.
+    using BoardWork = std::function<void(BoardProtocol& board)>;
+    using Done = std::function<void(bool ok, const std::string& error)>;
+    void RunSession(const std::string& serial, BoardWork work, Done done);
+
+    // One poll of every board not in a session (the poll timer runs it).
+    void PollBoards();
+
+signals:
+    // A device arrived or left.
+    void DevicesChanged();
+    // A board's records were read anew after a change made through the service, or the
+    // poll found its live state changed.
+    void StateChanged(const QString& device);
+
+private:
+    struct Board;
+    struct Waiting;
+    Board* FindEntry(const std::string& device) const;
+    void OnDeviceChange();
+    void Acquire(HidDevice& device, int index);
+    void Release(std::size_t entry, const char* why);
+    void ReadBoard(Board& board, bool config);
+    void RunWaiting(Board& board);
+    void Housekeeping();
+    void UpdateTimers();
+    bool Wanted(DeviceRole role, const std::string& serial) const;
+
+    HidBackend& backend_;
+    const Clock& clock_;
+    OwnerOptions options_;
+    std::unique_ptr<HidDeviceController> controller_;
+    std::vector<std::unique_ptr<Board>> boards_;
+    HolderId lastHolder_ = 0;
+    QSocketNotifier* notifier_ = nullptr;
+    QTimer* rescan_ = nullptr;
+    QTimer* poll_ = nullptr;
+    QTimer* housekeeping_ = nullptr;
+};
+
+}  // namespace quelvan::service

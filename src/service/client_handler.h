@@ -1,0 +1,60 @@
+#pragma once
+// One client of quelvand's socket: its bytes in, its replies and events out. Requests are
+// handled strictly in their order; one that has to wait for another holder's session
+// holds up the ones behind it. A malformed, oversized or unknown request gets an error
+// reply and costs nothing else. Free of sockets, so that any byte stream can be fed in.
+
+#include <deque>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+
+#include "backend/service_protocol.h"
+#include "service/board_owner.h"
+
+namespace quelvan::service {
+
+class ClientHandler {
+public:
+    // `send` gets each message with its line break. `clients` tells how many are connected.
+    using Sender = std::function<void(const std::string& message)>;
+    ClientHandler(BoardOwner& owner, Sender send, std::function<int()> clients = {});
+    ~ClientHandler();
+    ClientHandler(const ClientHandler&) = delete;
+    ClientHandler& operator=(const ClientHandler&) = delete;
+
+    void Feed(const char* data, std::size_t size);
+    // The owner's device set changed: an event, once the client has said hello.
+    void DevicesChanged();
+
+    HolderId Holder() const { return holder_; }
+    // Requests waiting behind the one in progress (bounded).
+    std::size_t Queued() const { return queue_.size(); }
+    static constexpr std::size_t kMaxQueued = 64;
+
+private:
+    void Pump();
+    void Handle(const std::string& line);
+    void Send(const nlohmann::json& message);
+    void Reply(const nlohmann::json& id, nlohmann::json body = nlohmann::json::object());
+    void Error(const nlohmann::json& id, std::string_view code, const std::string& text);
+    // get, set and begin: they wait for the device when someone else has it.
+    void OnDevice(const nlohmann::json& id, const std::string& op, const std::string& device,
+                  std::vector<std::uint8_t> data);
+    nlohmann::json ListReply() const;
+    nlohmann::json StatusReply() const;
+
+    BoardOwner& owner_;
+    Sender send_;
+    std::function<int()> clients_;
+    HolderId holder_;
+    wire::LineSplitter splitter_;
+    std::deque<wire::LineSplitter::Line> queue_;
+    std::set<std::string> sessions_;
+    bool hello_ = false;
+    bool waiting_ = false;
+    bool pumping_ = false;
+};
+
+}  // namespace quelvan::service

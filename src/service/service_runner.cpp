@@ -1,0 +1,163 @@
+#include "service/service_runner.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "backend/backend_factory.h"
+#include "backend/service_protocol.h"
+#include "device/version.h"
+#include "service/board_owner.h"
+#include "service/service_config.h"
+#include "service/service_log.h"
+#include "service/socket_server.h"
+#include "service/systemd_notifier.h"
+
+namespace quelvan::service {
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: quelvand [--config FILE] [--simulate[=STATEFILE]]\n"
+    "Owns the Quelvan 2.x boards and shares them with quelvanctl and the window over a local socket.\n\n"
+    "  --config FILE           Read this configuration (default /etc/quelvan/quelvand.conf, if present)\n"
+    "  --simulate[=STATEFILE]  Hold the simulated board; with =STATEFILE it lives on in that file\n"
+    "  -h, --help              Show this help\n"
+    "  --version               Show the version\n";
+
+struct Options {
+    std::string config = kDefaultConfigPath;
+    bool configGiven = false;
+    bool simulate = false;
+    std::string stateFile;
+};
+
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+// 0: go on; otherwise the exit code (help and version: 0 after printing, -1 mapped below).
+int ParseOptions(int argc, char* argv[], Options& options, bool& exitNow) {
+    exitNow = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            std::fputs(kUsage, stdout);
+            exitNow = true;
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("quelvand %s\n", std::string(kQuelvanVersion).c_str());
+            exitNow = true;
+            return 0;
+        }
+        if (arg == "--simulate") {
+            options.simulate = true;
+        } else if (arg.rfind("--simulate=", 0) == 0) {
+            options.simulate = true;
+            options.stateFile = arg.substr(std::strlen("--simulate="));
+        } else if (arg == "--config" && i + 1 < argc) {
+            options.config = argv[++i];
+            options.configGiven = true;
+        } else if (arg.rfind("--config=", 0) == 0) {
+            options.config = arg.substr(std::strlen("--config="));
+            options.configGiven = true;
+        } else {
+            std::fprintf(stderr, "quelvand: unknown or incomplete argument '%s'\n%s", arg.c_str(), kUsage);
+            exitNow = true;
+            return 2;
+        }
+    }
+    return 0;
+}
+
+std::string StatusText(const BoardOwner& owner, const SocketServer& server) {
+    int boards = 0, bootloaders = 0;
+    for (const HeldDevice* d : owner.Devices()) (d->role == DeviceRole::Board ? boards : bootloaders)++;
+    std::string text = std::to_string(boards) + (boards == 1 ? " board" : " boards");
+    if (bootloaders > 0) text += ", " + std::to_string(bootloaders) + " in the bootloader";
+    return text + "; " + std::to_string(server.ClientCount()) + " clients; socket " + server.Path();
+}
+
+}  // namespace
+
+int RunService(int argc, char* argv[]) {
+    Options options;
+    bool exitNow = false;
+    const int parsed = ParseOptions(argc, argv, options, exitNow);
+    if (exitNow) return parsed;
+
+    const ConfigOutcome config = LoadServiceConfig(options.config, options.configGiven);
+    for (const std::string& w : config.warnings) LogWarning(w);
+    if (!config.errors.empty()) {
+        for (const std::string& e : config.errors) LogError(e);
+        return 2;
+    }
+
+    QCoreApplication app(argc, argv);
+    ::signal(SIGPIPE, SIG_IGN);
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
+        LogError(std::string("cannot set up signal handling: ") + std::strerror(errno));
+        return 1;
+    }
+    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] {
+        char byte = 0;
+        [[maybe_unused]] const auto got = ::read(signalPipe[0], &byte, 1);
+        QCoreApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+
+    const SystemClock clock;
+    BackendOptions backendOptions;
+    backendOptions.simulate = options.simulate;
+    backendOptions.stateFile =
+        options.stateFile.empty()
+            ? std::string()
+            : QFileInfo(QString::fromStdString(options.stateFile)).absoluteFilePath().toStdString();
+    std::string error;
+    std::unique_ptr<HidBackend> backend = MakeBackend(backendOptions, clock, &error);
+    if (!backend) {
+        LogError(error.empty() ? "cannot access the HID devices" : error);
+        return options.simulate ? 2 : 1;
+    }
+
+    OwnerOptions ownerOptions;
+    ownerOptions.pollMs = config.config.service.pollMs;
+    ownerOptions.boards = config.config.service.boards;
+    BoardOwner owner(*backend, clock, ownerOptions);
+    SocketServer server(owner);
+    const std::string path =
+        config.config.service.socket.empty() ? wire::DefaultServiceSocketPath() : config.config.service.socket;
+    // Listening before the first scan: a second service stops here without touching a board.
+    if (!server.Listen(path, &error)) {
+        LogError(error);
+        return 1;
+    }
+    owner.Start();
+
+    SystemdNotifier systemd;
+    QObject::connect(&owner, &BoardOwner::DevicesChanged, &systemd, [&] { systemd.Status(StatusText(owner, server)); });
+    LogInfo("listening on " + path + (options.simulate ? " (simulated board)" : ""));
+    systemd.Ready(StatusText(owner, server));
+    const int code = app.exec();
+    systemd.Stopping();
+    LogInfo("stopping");
+    return code;
+}
+
+}  // namespace quelvan::service

@@ -1,0 +1,24 @@
+#pragma once
+// Tells systemd how the service is doing (Type=notify): ready, a one-line status, and the
+// watchdog's keep-alive at half its interval. Outside systemd every call does nothing.
+
+#include <QObject>
+#include <string>
+
+class QTimer;
+
+namespace quelvan::service {
+
+class SystemdNotifier : public QObject {
+    Q_OBJECT
+public:
+    explicit SystemdNotifier(QObject* parent = nullptr);
+    void Ready(const std::string& status);
+    void Status(const std::string& status);
+    void Stopping();
+
+private:
+    QTimer* watchdog_ = nullptr;
+};
+
+}  // namespace quelvan::service

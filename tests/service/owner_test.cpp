@@ -1,0 +1,92 @@
+// The owner in-process on a simulated board: what a bridge's session sees and sends, what is
+// read back before a change is reported, and how sessions keep others and the poll out.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include "service/board_owner.h"
+#include "simulator/simulated_backend.h"
+
+namespace quelvan::service {
+namespace {
+
+std::vector<std::string> Summary(const sim::SimulatedHidBackend& backend) {
+    std::vector<std::string> s;
+    for (const sim::SimTransfer& t : backend.Transfers())
+        s.push_back((t.isSet ? "set " : "get ") + std::to_string(t.bytes.at(0)));
+    return s;
+}
+
+class Owner : public ::testing::Test {
+protected:
+    void SetUp() override {
+        backend_.Board().SetFrozen(true);
+        backend_.Board().Config().Mode = 0;
+        owner_.Start();
+        ASSERT_EQ(owner_.Devices().size(), 1u);
+        device_ = owner_.Devices().front()->device;
+        QObject::connect(&owner_, &BoardOwner::StateChanged,
+                         [this](const QString&) { reported_.push_back(owner_.Find(device_)->live); });
+    }
+
+    sim::SimulatedHidBackend backend_;
+    SystemClock clock_;
+    BoardOwner owner_{backend_, clock_, OwnerOptions{}};
+    std::string device_;
+    std::vector<LiveState> reported_;
+};
+
+TEST_F(Owner, ABridgesSessionWorksOnFreshRecordsAndItsChangeIsReadBackBeforeItIsReported) {
+    backend_.Board().Live().ChannelValue[3] = 999;  // changed behind the owner's last read
+    backend_.ClearTransfers();
+    bool ok = false;
+    owner_.RunSession(
+        "QV2-000123",
+        [](BoardProtocol& board) {
+            EXPECT_EQ(board.live.ChannelValue[3], 999);
+            board.live.ChannelValue[2] = 1234;
+            board.WriteLiveState(false, false, true);
+        },
+        [&](bool result, const std::string& error) { ok = result && error.empty(); });
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(Summary(backend_), (std::vector<std::string>{"get 1", "get 2", "get 4", "get 5", "get 6", "set 1",
+                                                           "get 1", "get 2", "get 4", "get 5", "get 6"}));
+    ASSERT_EQ(reported_.size(), 1u);
+    EXPECT_EQ(reported_.back().ChannelValue[2], 1234);
+    EXPECT_EQ(reported_.back().ChannelValue[3], 999);
+
+    bool failed = false;
+    owner_.RunSession(
+        "QV2-999999", [](BoardProtocol&) { ADD_FAILURE() << "no such board"; },
+        [&](bool result, const std::string&) { failed = !result; });
+    EXPECT_TRUE(failed);
+}
+
+TEST_F(Owner, ASessionKeepsOthersAndThePollOutUntilItsHolderGoes) {
+    const HolderId first = owner_.NewHolder(), second = owner_.NewHolder();
+    ASSERT_TRUE(owner_.BeginSession(device_, first));
+    EXPECT_FALSE(owner_.BeginSession(device_, second));
+    bool ran = false;
+    owner_.WhenFree(
+        device_, second, [&] { ran = owner_.BeginSession(device_, second); },
+        [](std::string_view, const std::string& why) { ADD_FAILURE() << why; });
+    std::vector<std::uint8_t> get(42, 0);
+    get[0] = 1;
+    EXPECT_FALSE(owner_.Transfer(device_, second, false, get)) << "another holder's transfer";
+    backend_.ClearTransfers();
+    owner_.PollBoards();
+    EXPECT_TRUE(backend_.Transfers().empty()) << "the poll leaves a board in a session alone";
+    EXPECT_TRUE(owner_.Transfer(device_, first, false, get));
+
+    owner_.ForgetHolder(first);  // as when its connection ends
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(owner_.Find(device_)->sessionHolder, second);
+    backend_.Unplug();
+    owner_.ProcessDeviceChanges();
+    EXPECT_TRUE(owner_.Devices().empty()) << "a board that left ends its session with it";
+}
+
+}  // namespace
+}  // namespace quelvan::service

@@ -1,0 +1,130 @@
+#include "service_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+#include <vector>
+
+extern char** environ;
+
+namespace quelvan::testing {
+
+namespace {
+
+int ConnectTo(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
+    ::close(fd);
+    return -1;
+}
+
+}  // namespace
+
+ServiceProcess::ServiceProcess(const std::string& stateFile, int pollMs) {
+    folder_ = dir_.File("");
+    socket_ = dir_.File("quelvand.sock");
+    log_ = dir_.File("quelvand.log");
+    const std::string config = dir_.File("quelvand.conf");
+    std::ofstream(config) << "[service]\npoll_ms = " << pollMs << "\nsocket = " << socket_ << "\n";
+    std::vector<std::string> args = {QUELVAND_PATH, "--config", config, "--simulate=" + stateFile};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) throw std::runtime_error("cannot start quelvand");
+    for (int i = 0; i < 2000; ++i) {
+        if (const int fd = ConnectTo(socket_); fd >= 0) {
+            ::close(fd);
+            ::setenv("QUELVAN_SOCKET", socket_.c_str(), 1);
+            return;
+        }
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = 0;
+            return;
+        }
+        ::usleep(5000);
+    }
+}
+
+ServiceProcess::~ServiceProcess() {
+    Stop();
+}
+
+int ServiceProcess::Stop(std::string* log) {
+    ::unsetenv("QUELVAN_SOCKET");
+    int code = -1;
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        pid_ = 0;
+    }
+    if (log) *log = ReadFile(log_);
+    return code;
+}
+
+RawClient::RawClient(const std::string& socketPath) : fd_(ConnectTo(socketPath)) {}
+
+RawClient::~RawClient() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void RawClient::SendRaw(const std::string& bytes) {
+    std::size_t done = 0;
+    while (fd_ >= 0 && done < bytes.size()) {
+        const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (n <= 0) return;
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+std::optional<nlohmann::json> RawClient::Receive(std::chrono::milliseconds wait) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        if (const auto end = buffer_.find('\n'); end != std::string::npos) {
+            const std::string line = buffer_.substr(0, end);
+            buffer_.erase(0, end + 1);
+            return nlohmann::json::parse(line, nullptr, false);
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd p{fd_, POLLIN, 0};
+        if (fd_ < 0 || left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
+        char chunk[4096];
+        const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+        if (n <= 0) return std::nullopt;
+        buffer_.append(chunk, static_cast<std::size_t>(n));
+    }
+}
+
+nlohmann::json RawClient::Ask(const nlohmann::json& request) {
+    Send(request);
+    while (auto message = Receive()) {
+        if (!message->contains("event")) return *message;
+    }
+    return nullptr;
+}
+
+}  // namespace quelvan::testing

@@ -1,0 +1,135 @@
+// The window on the service's client backend (as `quelvan --service` runs it): it finds the
+// board the service holds, polls and writes as on the bus, and its edits leave another
+// program's change made meanwhile in place.
+
+#include <QLineEdit>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <thread>
+
+#include "backend/service_backend.h"
+#include "device/channel_values.h"
+#include "window/channel_control.h"
+#include "window_fixture.h"
+#include "window_test_main.h"
+
+using namespace quelvan;
+
+namespace {
+
+// Reads the board the way another program would, or changes one channel as quelvanctl does.
+std::optional<LiveState> ReadBoard(const std::string& socket, std::optional<std::pair<int, int>> set = {}) {
+    auto backend = ServiceBackend::Connect({socket}, {}, nullptr);
+    if (!backend) return std::nullopt;
+    HidDeviceController controller(*backend);
+    controller.OnDeviceChange = [] {};
+    controller.ProcessNotifications();
+    const SystemClock clock;
+    BoardProtocol board(clock);
+    board.SetDevice(controller.AcquireDevice(0));
+    if (!board.ReadLiveState().ok) return std::nullopt;
+    if (set) {
+        board.live.ChannelValue[static_cast<std::size_t>(set->first)] = static_cast<std::int16_t>(set->second);
+        if (!board.WriteLiveState(false, false, true).ok) return std::nullopt;
+    }
+    LiveState live = board.live;
+    board.SetDevice(nullptr);
+    return live;
+}
+
+}  // namespace
+
+class ServiceModeTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        QVERIFY(dir_.isValid());
+        const QString state = dir_.filePath("board.state");
+        {
+            sim::SimulatedHidBackend board;
+            board.Board().SetFrozen(true);
+            board.Board().Config().Mode = 0;
+            QVERIFY(board.SaveState(state.toStdString()));
+        }
+        socket_ = dir_.filePath("quelvand.sock").toStdString();
+        QFile config(dir_.filePath("quelvand.conf"));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write(QString("[service]\nsocket = %1\n").arg(QString::fromStdString(socket_)).toUtf8());
+        config.close();
+        service_.start(QUELVAND_PATH, {"--config", config.fileName(), "--simulate=" + state});
+        QVERIFY(service_.waitForStarted());
+        std::string error;
+        for (int i = 0; i < 400 && !backend_; ++i) {
+            backend_ = ServiceBackend::Connect({socket_}, {ServiceBackend::Sessions::OnDemand, "quelvan"}, &error);
+            if (!backend_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        QVERIFY2(backend_, error.c_str());
+    }
+
+    void cleanupTestCase() {
+        window_.reset();
+        backend_.reset();
+        if (service_.state() != QProcess::NotRunning) {
+            service_.terminate();
+            QVERIFY(service_.waitForFinished(10000));
+        }
+    }
+
+    void connectsPollsAndWritesThroughTheService() {
+        window_ = std::make_unique<TfrmQuelvan>(*backend_, clock_, dialogs_);
+        window_->show();
+        window_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+        window_->HidCtl().ProcessNotifications();
+        QVERIFY(window_->BoardDevice());
+        QVERIFY(window_->BoardDevice()->Shared());
+        QVERIFY(window_->StatusTimer().isActive());
+        window_->tmrQuelvanTimer();
+
+        // Another program sets D between the window's poll and its edit of C.
+        QVERIFY(ReadBoard(socket_, std::pair{3, 819}));
+        auto* edt2 = window_->findChild<QLineEdit*>("edt2");
+        window_->PageControl().setCurrentWidget(window_->findChild<QWidget*>("tsChannelsAF"));
+        edt2->setFocus(Qt::MouseFocusReason);
+        QVERIFY(edt2->hasFocus());
+        edt2->selectAll();
+        QTest::keyClicks(edt2, "10");
+        auto live = ReadBoard(socket_);
+        QVERIFY(live);
+        QCOMPARE(live->ChannelValue[2], ChannelValueFromPercent(10));
+        QCOMPARE(live->ChannelValue[3], 819);
+
+        // "ALLES EIN" sets every channel outright, over whatever the board holds now.
+        QVERIFY(ReadBoard(socket_, std::pair{5, 4096}));
+        window_->Channels().mnuAllOffClick();
+        live = ReadBoard(socket_);
+        QVERIFY(live);
+        for (int n = 0; n < kChannelCount; ++n) QCOMPARE(live->ChannelValue[static_cast<std::size_t>(n)], 0);
+        window_->tmrQuelvanTimer();
+        QCOMPARE(window_->Board().live.ChannelValue[5], 0);
+    }
+
+    void theBoardIsGoneWhenTheServiceEnds() {
+        service_.terminate();
+        QVERIFY(service_.waitForFinished(10000));
+        QCOMPARE(service_.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(service_.exitCode(), 0);
+        window_->HidCtl().ProcessNotifications();
+        QVERIFY(!window_->BoardDevice());
+        QVERIFY(window_->findChild<QPlainTextEdit*>("mem")->toPlainText().contains("Quelvan 2.x entfernt"));
+    }
+
+private:
+    QTemporaryDir dir_;
+    QProcess service_;
+    std::string socket_;
+    std::unique_ptr<ServiceBackend> backend_;
+    ManualClock clock_{LocalDateTime{2024, 5, 17, 7, 5, 9, 0}};
+    ScriptedDialogService dialogs_;
+    std::unique_ptr<TfrmQuelvan> window_;
+};
+
+QUELVAN_WINDOW_TEST(ServiceModeTest)
+#include "service_mode_test.moc"
