@@ -37,6 +37,7 @@ enum class Command {
     ImportConfig,
     ImportTable,
     ServiceStatus,
+    ServiceForget,
 };
 
 struct Request {
@@ -72,6 +73,8 @@ struct Request {
     int graphWidth = 1200;
     int graphHeight = 600;
     int graphChannel = 0;
+    // service forget
+    std::string forgetSerial;
 };
 
 struct ParseOutcome {
