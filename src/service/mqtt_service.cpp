@@ -38,8 +38,14 @@ bool MqttService::Start(const MqttSection& settings, std::string* error) {
     client_ = std::make_unique<MqttClient>(options);
     bridge_ = std::make_unique<MqttBridge>(owner_, *client_, bridgeOptions);
     MqttBridge* bridge = bridge_.get();
-    client_->onConnected = [bridge] { bridge->OnConnected(); };
-    client_->onDisconnected = [bridge] { bridge->OnDisconnected(); };
+    client_->onConnected = [this, bridge] {
+        bridge->OnConnected();
+        if (onConnectionChanged) onConnectionChanged();
+    };
+    client_->onDisconnected = [this, bridge] {
+        bridge->OnDisconnected();
+        if (onConnectionChanged) onConnectionChanged();
+    };
     client_->onMessage = [bridge](const std::string& topic, const std::string& payload, bool retained) {
         bridge->OnMessage(topic, payload, retained);
     };

@@ -2,6 +2,7 @@
 // quelvand's MQTT part as one piece: the broker connection and the bridge, set up from the
 // [mqtt] section, with what the socket answers about them (status, forget).
 
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -33,6 +34,8 @@ public:
     BridgeHooks Hooks();
     // One line for systemd's status.
     std::string StatusLine() const;
+    // Called when the broker connection comes or goes.
+    std::function<void()> onConnectionChanged;
 
 private:
     BoardOwner& owner_;

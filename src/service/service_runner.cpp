@@ -200,11 +200,13 @@ int RunService(int argc, char* argv[]) {
     SystemdNotifier systemd;
     QObject::connect(&owner, &BoardOwner::DevicesChanged, &systemd,
                      [&] { systemd.Status(StatusText(owner, server, mqtt)); });
+    mqtt.onConnectionChanged = [&] { systemd.Status(StatusText(owner, server, mqtt)); };
     LogInfo("listening on " + path + (options.stateFiles.empty() ? "" : " (simulated board)"));
     systemd.Ready(StatusText(owner, server, mqtt));
     const int code = app.exec();
     systemd.Stopping();
     LogInfo("stopping");
+    mqtt.onConnectionChanged = nullptr;
     mqtt.Stop();
     return code;
 }
