@@ -83,6 +83,7 @@ ChannelControl::ChannelControl(BoardProtocol& board, QTabWidget* pc, QWidget* ch
         if (pc) pc->setCurrentWidget(page);
     };
     for (int n = 0; n < kChannelCount; ++n) CreateRow(n, n < 6 ? channelsAF : channelsGL);
+    CreateModeHints();
     CreateClockControls(configPage);
 
     for (QWidget* page : {channelsAF_, channelsGL_, configPage_}) page->installEventFilter(this);
@@ -133,6 +134,30 @@ void ChannelControl::CreateRow(int channel, QWidget* page) {
     connect(row.cmbName, &QComboBox::activated, this, &ChannelControl::cmbNameAChange);
 }
 
+void ChannelControl::CreateModeHints() {
+    const QString text = QStringLiteral("Nur im Modus „Manuell“ änderbar (Menü „Optionen“ › „Manuell“)");
+    const std::array<std::pair<QWidget*, const char*>, 2> pages = {
+        {{channelsAF_, "lblModeHintAF"}, {channelsGL_, "lblModeHintGL"}}};
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        auto* label = new QLabel(text, pages[i].first);
+        label->setObjectName(QLatin1String(pages[i].second));
+        QFont font = label->font();
+        font.setBold(true);
+        label->setFont(font);
+        // The page is disabled while the note shows; the note itself is meant to be read.
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::Disabled, QPalette::WindowText,
+                         palette.color(QPalette::Active, QPalette::WindowText));
+        label->setPalette(palette);
+        label->hide();
+        lblModeHint_[i] = label;
+    }
+}
+
+void ChannelControl::ShowModeHint(bool shown) {
+    for (QLabel* label : lblModeHint_) label->setVisible(shown);
+}
+
 void ChannelControl::CreateClockControls(QWidget* configPage) {
     trbTime_ = new TrackBar(configPage);
     trbTime_->setObjectName(QStringLiteral("trbTime"));
@@ -159,6 +184,9 @@ bool ChannelControl::eventFilter(QObject* watched, QEvent* event) {
 
 void ChannelControl::LayoutChannelPage(QWidget* page) {
     const int extra = std::max(0, page->width() - kDesignPageWidth);
+    // The note takes the strip above the first track bar.
+    for (QLabel* label : lblModeHint_)
+        if (label->parentWidget() == page) label->setGeometry(kTrackLeft, 0, kTrackWidth + extra, kRowTop);
     for (int n = 0; n < kChannelCount; ++n) {
         const ChannelRow& row = rows_[static_cast<std::size_t>(n)];
         if (row.trb->parentWidget() != page) continue;
@@ -259,7 +287,9 @@ void ChannelControl::edtAChange(const QString& text) {
     if (!row.edt->hasFocus()) return;
     const std::optional<double> percent = ParseDecimal(text);
     if (!percent) return;
-    SetChannel(n, ChannelValueFromPercent(*percent));
+    // A percentage beyond 0..100 is sent as its nearest end, as the command-line tool
+    // refuses it: 150 % would otherwise reach the board as 6144.
+    SetChannel(n, ChannelValueFromPercent(std::clamp(*percent, 0.0, 100.0)));
     board_.WriteLiveState(false, false, true);
 }
 

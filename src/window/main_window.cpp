@@ -168,7 +168,6 @@ TfrmQuelvan::~TfrmQuelvan() {
 void TfrmQuelvan::CreatePages() {
     pc_ = new PageTabWidget(this);
     pc_->setObjectName("pc");
-    pc_->setUsesScrollButtons(true);
     for (const PageInfo& info : kPages) {
         auto* page = new QWidget;
         page->setObjectName(info.name);
@@ -291,6 +290,10 @@ void TfrmQuelvan::ReportStatus(const QString& text) {
     LogMessage(text);
 }
 
+void TfrmQuelvan::ShowStatusMessage(const QString& text) {
+    sb_->SetPanelText(0, text);
+}
+
 void TfrmQuelvan::SetControlsEnabled(bool enabled) {
     // One walk over the window's objects instead of one per name.
     QMultiHash<QString, QObject*> byName;
@@ -309,6 +312,8 @@ void TfrmQuelvan::SetControlsEnabled(bool enabled) {
         return button && button->isChecked();
     };
     for (const char* name : kBoundNames) set(name, enabled);
+    // Without a board the note about the mode would not hold.
+    if (!enabled && channels_) channels_->ShowModeHint(false);
     for (const char* prefix : kBoundChannelPrefixes)
         for (int n = 0; n < kChannelCount; ++n) set(prefix + QString::number(n), enabled);
 

@@ -64,6 +64,9 @@ public:
     void ShowHeldLogLines();
     // Status panel 0 and the log.
     void ReportStatus(const QString& text);
+    // Status panel 0 only: confirmations and hints, which the log does not keep. Replaces
+    // whatever the panel showed, an older error included.
+    void ShowStatusMessage(const QString& text);
     // Every device-bound control and menu item that exists, found by name.
     void SetControlsEnabled(bool enabled);
 

@@ -107,7 +107,7 @@ private slots:
         QCOMPARE(bar->objectName(), QStringLiteral("mnuMain"));
         QStringList top;
         for (QAction* a : bar->actions()) top << a->text();
-        QCOMPARE(top, (QStringList{"Datei", "Optionen", "ALLES AUS", "ALLES EIN", "Hilfe"}));
+        QCOMPARE(top, (QStringList{"&Datei", "&Optionen", "ALLES &AUS", "ALLES &EIN", "&Hilfe"}));
         QCOMPARE(bar->actions()[2], f.Action("mnuAllOff"));
         QCOMPARE(bar->actions()[3], f.Action("mnuAllOn"));
 
@@ -125,29 +125,31 @@ private slots:
                               "mnuStep", "-", "mnuShowExpert", "mnuShowJMP", "-", "mnuSaveEEPROM"}));
         QCOMPARE(items("mnuHelp"), QStringList{"mnuDravik"});
 
+        // The captions as they read, each with the letter that Alt or the open menu takes
+        // (written before it with "&").
         struct Item {
             const char* name;
             const char* caption;
             bool checkable;
         };
         const Item table[] = {
-            {"mnuDataImport", "Tabelle importieren von...", false},
-            {"mnuConfigImport", "Konfiguration importieren von...", false},
-            {"mnuDataConfigExport", "Tabelle und Konfiguration exportieren nach...", false},
-            {"mnuFlash", "Firmware aktualisieren...", false},
-            {"mnuExit", "Beenden", false},
-            {"mnuModeManual", "Manuell", true},
-            {"mnuModeAuto", "Auto", true},
-            {"mnuModeDemo", "Demo", true},
-            {"mnuModeFlash", "Flash", true},
-            {"mnuModeSlave", "Slave", true},
-            {"mnuStep", "Große Schrittweite", true},
-            {"mnuShowExpert", "Seite \"Expertenoptionen\" einblenden", true},
-            {"mnuShowJMP", "Seite \"JMP-Pin\" einblenden", true},
-            {"mnuSaveEEPROM", "Einstellungen im EEPROM speichern", false},
-            {"mnuAllOff", "ALLES AUS", false},
-            {"mnuAllOn", "ALLES EIN", false},
-            {"mnuDravik", "www.dravik.info", false},
+            {"mnuDataImport", "Tabelle &importieren von...", false},
+            {"mnuConfigImport", "&Konfiguration importieren von...", false},
+            {"mnuDataConfigExport", "Tabelle und Konfiguration &exportieren nach...", false},
+            {"mnuFlash", "&Firmware aktualisieren...", false},
+            {"mnuExit", "&Beenden", false},
+            {"mnuModeManual", "&Manuell", true},
+            {"mnuModeAuto", "&Auto", true},
+            {"mnuModeDemo", "&Demo", true},
+            {"mnuModeFlash", "&Flash", true},
+            {"mnuModeSlave", "&Slave", true},
+            {"mnuStep", "&Große Schrittweite", true},
+            {"mnuShowExpert", "Seite \"&Expertenoptionen\" einblenden", true},
+            {"mnuShowJMP", "Seite \"&JMP-Pin\" einblenden", true},
+            {"mnuSaveEEPROM", "Einstellungen im EE&PROM speichern", false},
+            {"mnuAllOff", "ALLES &AUS", false},
+            {"mnuAllOn", "ALLES &EIN", false},
+            {"mnuDravik", "&www.dravik.info", false},
         };
         for (const Item& item : table) {
             QAction* action = f.Action(item.name);
@@ -155,6 +157,20 @@ private slots:
             QCOMPARE(action->text(), QString::fromUtf8(item.caption));
             QCOMPARE(action->isCheckable(), item.checkable);
             QVERIFY(!action->isChecked());
+        }
+        // Every title and item has a letter, and no two in one menu share it.
+        QList<QList<QAction*>> menus = {bar->actions()};
+        for (const char* menu : {"mnuFile", "mnuMode", "mnuHelp"})
+            menus << f.window->findChild<QMenu*>(menu)->actions();
+        for (const QList<QAction*>& actions : menus) {
+            QSet<QKeySequence> letters;
+            for (QAction* a : actions) {
+                if (a->isSeparator()) continue;
+                const QKeySequence letter = QKeySequence::mnemonic(a->text());
+                QVERIFY2(!letter.isEmpty(), qPrintable(a->text()));
+                QVERIFY2(!letters.contains(letter), qPrintable(a->text()));
+                letters.insert(letter);
+            }
         }
         // The five modes are radio items: one group, exclusive.
         QActionGroup* group = f.Action("mnuModeManual")->actionGroup();
