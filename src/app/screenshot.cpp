@@ -48,7 +48,7 @@ int main(int argc, char* argv[]) {
     for (int n = 0; n < kChannelCount; ++n) board.Config().ColorName[static_cast<std::size_t>(n)] = names[n];
 
     ScriptedDialogService dialogs;
-    TfrmQuelvan window(backend, clock, dialogs, MainWindowOptions{96.0, {}});
+    TfrmQuelvan window(backend, clock, dialogs, MainWindowOptions{96.0, {}, {}});
     window.show();
     window.HidCtl().ProcessNotifications();
     window.StatusTimer().stop();

@@ -72,7 +72,7 @@ deb="$scratch/package/quelvan_${version}_amd64.deb"
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's#^\./usr/##' >"$scratch/contents.txt"
 for f in "${expected[@]}"; do grep -qx "$f" "$scratch/contents.txt" || fail "not in the package: $f"; done
 depends="$(dpkg-deb -f "$deb" Depends)"
-for lib in libqt6widgets6 libhidapi-hidraw0 libudev1 libc6; do
+for lib in libqt6widgets6 libhidapi-hidraw0 libudev1 libc6 qt6-translations-l10n; do
   [[ "$depends" == *"$lib"* ]] || fail "Depends lacks $lib: $depends"
 done
 for script in postinst postrm; do

@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QMenuBar>
 #include <QRadioButton>
+#include <QTemporaryDir>
 
 #include "window_fixture.h"
 #include "window_test_main.h"
@@ -251,7 +252,7 @@ private slots:
         QFETCH(double, ppi);
         QFETCH(QList<int>, right);
         QFETCH(int, rightTotal);
-        WindowFixture f({}, MainWindowOptions{ppi, {}});
+        WindowFixture f({}, MainWindowOptions{ppi, {}, {}});
         f.window->show();
         for (int width : {900, 1200}) {
             f.window->resize(width, 700);
@@ -265,14 +266,55 @@ private slots:
     }
 
     void windowSizeScalesWithPixelDensity() {
-        WindowFixture f({}, MainWindowOptions{144.0, {}});
+        WindowFixture f({}, MainWindowOptions{144.0, {}, {}});
         const int menuHeight = f.window->menuBar()->sizeHint().height();
         QCOMPARE(f.window->width(), 1023);  // 682 × 1.5
         QCOMPARE(f.window->height(), 840 + menuHeight);
         QCOMPARE(f.window->StatusPanels().height(), 36);
         // The minimum is not scaled.
-        WindowFixture g({}, MainWindowOptions{96.0, {}});
+        WindowFixture g({}, MainWindowOptions{96.0, {}, {}});
         QCOMPARE(g.window->minimumSize(), f.window->minimumSize());
+    }
+
+    // Remembered: size and place of the window from the last run; the start page still
+    // follows the board's mode. Tests and the screenshot tool, without a settings file,
+    // always start at the design size.
+    void sizeAndPlaceAreRemembered_data() {
+        QTest::addColumn<bool>("settingsFile");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("startPage");
+        QTest::newRow("remembered, mode Auto") << true << 1 << "tsData";
+        QTest::newRow("remembered, mode Manuell") << true << 0 << "tsChannelsAF";
+        QTest::newRow("not remembered without a file") << false << 0 << "tsChannelsAF";
+    }
+    void sizeAndPlaceAreRemembered() {
+        QFETCH(bool, settingsFile);
+        QFETCH(int, mode);
+        QTemporaryDir dir;
+        MainWindowOptions options{96.0, {}, settingsFile ? dir.filePath("quelvan.conf") : QString()};
+        const QRect placed(38, 10, 760, 590);  // within the offscreen screen of 800 × 600
+        QSize designSize;
+        {
+            WindowFixture f({}, options);
+            designSize = f.window->size();
+            f.window->show();
+            f.window->setGeometry(placed);
+            QTRY_COMPARE(f.window->geometry(), placed);
+            f.window->close();
+        }
+        WindowFixture again({}, options);
+        again.backend.Board().Config().Mode = static_cast<std::uint8_t>(mode);
+        again.window->show();
+        again.Discover();
+        // The size as it was; the place as it was up to the frame, which the platform adds
+        // (centred, the window would stand at x = 20).
+        if (settingsFile) {
+            QCOMPARE(again.window->size(), placed.size());
+            QVERIFY2(std::abs(again.window->x() - placed.x()) <= 4, qPrintable(QString::number(again.window->x())));
+        } else {
+            QCOMPARE(again.window->size(), designSize);
+        }
+        QTEST(again.CurrentPage()->objectName(), "startPage");
     }
 
     void exitClosesAndReleasesBothSlots() {

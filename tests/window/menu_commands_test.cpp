@@ -218,6 +218,36 @@ private slots:
         if (!uploads) QVERIFY(f.backend.Board().Schedule() == other);
     }
 
+    // Feedback: a success puts a short confirmation into the status bar in place of an older
+    // error, a failure says so there instead; the log keeps only its own lines.
+    void outcomesStandInTheStatusBar_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("failing");  // attempts of report-3 writes that fail
+        QTest::addColumn<QString>("status");
+        QTest::newRow("Hochladen") << "upload" << 0 << "Tabelle hochgeladen";
+        QTest::newRow("Hochladen, a row failing")
+            << "upload" << 3 << "Tabelle nicht vollständig hochgeladen: 1 von 3 Zeilen nicht geschrieben";
+        QTest::newRow("EEPROM") << "eeprom" << 0 << "Einstellungen im EEPROM gespeichert";
+        QTest::newRow("EEPROM failing") << "eeprom" << 3
+                                        << "Einstellungen nicht im EEPROM gespeichert: keine Antwort der Platine";
+        QTest::newRow("graph released") << "graph" << 0 << "Tabelle hochgeladen";
+    }
+    void outcomesStandInTheStatusBar() {
+        QFETCH(QString, command);
+        QFETCH(int, failing);
+        QFETCH(QString, status);
+        ScheduleWindow f(kThree);
+        f.ClickTab(command == "upload" ? "tsData" : "tsVisualize");
+        f.window->ReportStatus("FEHLER: Datei x.ini konnte nicht geschrieben werden!");
+        const QStringList log = f.LogLines();
+        f.backend.FailNext(true, report::kSchedule, failing);
+        if (command == "upload") QTest::mouseClick(f.window->findChild<QPushButton*>("btnUpload"), Qt::LeftButton);
+        if (command == "eeprom") f.Action("mnuSaveEEPROM")->trigger();
+        if (command == "graph") QTest::mouseClick(&f.Img(), Qt::LeftButton, {}, QPoint(3, 3));
+        QCOMPARE(f.Panel(0), status);
+        QCOMPARE(f.LogLines(), log);
+    }
+
     void textInAnOpenCellEditorIsUploadedBeforeTheEEPROMCommand() {
         ScheduleWindow f(kThree);
         f.ClickTab("tsData");
