@@ -6,8 +6,8 @@
 namespace quelvan {
 
 GridHeader::GridHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
-    // Captions sit on the line next to the values, whether across or turned.
-    setDefaultAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+    // Captions stand right above the values, at their left edge, whether across or turned.
+    setDefaultAlignment(Qt::AlignLeft | Qt::AlignBottom);
 }
 
 void GridHeader::SetTextsTurned(bool turned, int height) {
@@ -30,16 +30,20 @@ void GridHeader::paintSection(QPainter* painter, const QRect& rect, int logicalI
     option.rect = rect;
     const QString text = option.text;
     option.text.clear();
+    // The style may leave a clip of its own behind.
+    painter->save();
     style()->drawControl(QStyle::CE_Header, &option, painter, this);
+    painter->restore();
 
     // ... and the caption turned a quarter to the left, its foot at the section's bottom,
-    // centred across the section.
+    // where the values begin.
     const QFontMetrics metrics(font());
     const int margin = style()->pixelMetric(QStyle::PM_HeaderMargin, &option, this);
     painter->save();
+    painter->setClipRect(rect);
     painter->setFont(font());
     painter->setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
-    painter->translate(rect.left() + (rect.width() - metrics.height()) / 2 + metrics.ascent(), rect.bottom() - margin);
+    painter->translate(rect.left() + margin + metrics.ascent(), rect.bottom() - margin);
     painter->rotate(-90);
     painter->drawText(0, 0, text);
     painter->restore();

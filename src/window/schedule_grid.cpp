@@ -89,27 +89,43 @@ void ScheduleGrid::FitColumns() {
         std::max({kDefaultColumnWidth, captions.horizontalAdvance(cornerText_) + padding,
                   values.horizontalAdvance(QString::number(std::max(rowCount() - 1, 0))) + padding}));
 
-    // Column 0 is "Zeit"; the others are the channels.
+    // Column 0 is "Zeit"; the others are the channels. Three ways to lay them out, the first
+    // that fits is taken: captions across with the channel columns all alike (as wide as the
+    // widest channel needs), captions across with each column as wide as its own, or the
+    // captions turned upwards, where a column needs only its values' width.
     const int columns = columnCount();
-    std::vector<int> across(static_cast<std::size_t>(columns));
+    std::vector<int> own(static_cast<std::size_t>(columns));
     std::vector<int> turned(static_cast<std::size_t>(columns));
+    int widestChannel = 0;
     int tallest = 0;
     for (int c = 0; c < columns; ++c) {
         const QTableWidgetItem* item = horizontalHeaderItem(c);
-        const QString caption = item ? item->text() : QString();
+        const int captionWidth = captions.horizontalAdvance(item ? item->text() : QString());
         const int value = values.horizontalAdvance(c == 0 ? kWidestTime : kWidestPercent);
-        const int captionWidth = captions.horizontalAdvance(caption);
-        across[static_cast<std::size_t>(c)] = std::max(value, captionWidth) + padding;
-        turned[static_cast<std::size_t>(c)] = c == 0 ? across[0] : std::max(value, captions.height()) + padding;
-        if (c > 0) tallest = std::max(tallest, captionWidth + padding);
+        own[static_cast<std::size_t>(c)] = std::max(value, captionWidth) + padding;
+        turned[static_cast<std::size_t>(c)] = c == 0 ? own[0] : std::max(value, captions.height()) + padding;
+        if (c > 0) {
+            widestChannel = std::max(widestChannel, own[static_cast<std::size_t>(c)]);
+            tallest = std::max(tallest, captionWidth + padding);
+        }
     }
-    const int room = viewport()->width();
-    const bool turn = std::accumulate(across.begin(), across.end(), 0) > room;
-    std::vector<int>& widths = turn ? turned : across;
-    ShareOut(widths, room - std::accumulate(widths.begin(), widths.end(), 0));
-    header_->SetTextsTurned(turn, std::max(tallest, captions.height() + padding));
-    for (int c = 0; c < columns; ++c) setColumnWidth(c, widths[static_cast<std::size_t>(c)]);
-    updateGeometries();
+    std::vector<int> alike(static_cast<std::size_t>(columns), widestChannel);
+    if (columns > 0) alike[0] = own[0];
+    // The room can change with the widths (the scroll bars follow them, and the header's
+    // height): fitted again until it stays.
+    for (int pass = 0; pass < 3; ++pass) {
+        const int room = viewport()->width();
+        auto fits = [room](const std::vector<int>& widths) {
+            return std::accumulate(widths.begin(), widths.end(), 0) <= room;
+        };
+        const bool turn = !fits(own);
+        std::vector<int> widths = fits(alike) ? alike : turn ? turned : own;
+        ShareOut(widths, room - std::accumulate(widths.begin(), widths.end(), 0));
+        header_->SetTextsTurned(turn, std::max(tallest, captions.height() + padding));
+        for (int c = 0; c < columns; ++c) setColumnWidth(c, widths[static_cast<std::size_t>(c)]);
+        updateGeometries();
+        if (viewport()->width() == room) break;
+    }
     fitting_ = false;
 }
 
@@ -131,7 +147,7 @@ bool ScheduleGrid::eventFilter(QObject* watched, QEvent* event) {
         option.initFrom(corner_);
         option.rect = corner_->rect();
         option.text = cornerText_;
-        option.textAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+        option.textAlignment = Qt::AlignLeft | Qt::AlignBottom;  // as the captions beside it
         option.position = QStyleOptionHeader::OnlyOneSection;
         painter.drawControl(QStyle::CE_Header, option);
         return true;

@@ -129,7 +129,12 @@ void WrappingTabBar::paintEvent(QPaintEvent*) {
                                   : !last && next == currentIndex()    ? QStyleOptionTab::NextIsSelected
                                                                        : QStyleOptionTab::NotAdjacent;
         option.state.setFlag(QStyle::State_MouseOver, i == hovered_ && isEnabled());
+        // A current tab reaches down into the page below it; above the last row that would
+        // be over the next row's tabs.
+        painter.save();
+        if (rowOf(i) < placement.rowCount - 1) painter.setClipRect(option.rect);
         painter.drawControl(QStyle::CE_TabBarTab, option);
+        painter.restore();
         if (i == currentIndex() && hasFocus()) {
             QStyleOptionFocusRect focus;
             focus.initFrom(this);

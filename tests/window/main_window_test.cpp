@@ -3,12 +3,14 @@
 
 #include <QAbstractButton>
 #include <QActionGroup>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QTemporaryDir>
 
+#include "window/wrapping_tab_bar.h"
 #include "window_fixture.h"
 #include "window_test_main.h"
 
@@ -100,6 +102,52 @@ private slots:
             const bool hidden = names[i] == "tsExpert" || names[i] == "tsJMP";
             QCOMPARE(pc.isTabVisible(i), !hidden);
         }
+    }
+
+    // Readable: the tabs wrap onto rows instead of scrolling. Every tab lies inside the
+    // window with its whole caption, no two overlap, the page starts below them, and a tab
+    // of any row is clicked like any other.
+    void tabsWrapInsideTheWindow_data() {
+        QTest::addColumn<int>("width");  // 0: the smallest window
+        QTest::addColumn<bool>("allPages");
+        QTest::addColumn<int>("rows");  // 0: as many as needed
+        QTest::newRow("smallest, every page") << 0 << true << 2;
+        QTest::newRow("smallest, usual pages") << 0 << false << 1;
+        QTest::newRow("800 px, every page") << 800 << true << 0;
+        QTest::newRow("1920 px, every page") << 1920 << true << 1;
+    }
+    void tabsWrapInsideTheWindow() {
+        QFETCH(int, width);
+        QFETCH(bool, allPages);
+        QFETCH(int, rows);
+        WindowFixture f;
+        f.window->show();
+        f.window->resize(width > 0 ? QSize(width, 700) : f.window->minimumSize());
+        if (allPages)
+            for (const char* item : {"mnuShowExpert", "mnuShowJMP"}) f.Action(item)->trigger();
+        QCoreApplication::processEvents();
+        QTabWidget& pc = f.window->PageControl();
+        auto* bar = static_cast<WrappingTabBar*>(pc.tabBar());
+        if (rows > 0) QCOMPARE(bar->RowCount(), rows);
+        QList<QRect> taken;
+        int last = -1;
+        for (int i = 0; i < pc.count(); ++i) {
+            if (!pc.isTabVisible(i)) continue;
+            const QRect tab = bar->WrappedTabRect(i);
+            const QRect inWindow(bar->mapTo(f.window.get(), tab.topLeft()), tab.size());
+            QVERIFY2(f.window->rect().contains(inWindow), qPrintable(pc.tabText(i)));
+            QVERIFY2(bar->rect().contains(tab), qPrintable(pc.tabText(i)));
+            QVERIFY2(tab.width() >= bar->fontMetrics().horizontalAdvance(pc.tabText(i)), qPrintable(pc.tabText(i)));
+            for (const QRect& other : taken) QVERIFY2(!other.intersects(tab), qPrintable(pc.tabText(i)));
+            taken << tab;
+            last = i;
+        }
+        QCOMPARE(taken.size(), allPages ? 9 : 7);
+        QVERIFY(pc.currentWidget()->mapTo(f.window.get(), QPoint(0, 0)).y() >=
+                bar->mapTo(f.window.get(), QPoint(0, bar->height())).y());
+        // The last tab, on the last row: a click on it shows its page.
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->WrappedTabRect(last).center());
+        QCOMPARE(pc.currentIndex(), last);
     }
 
     void menuTreeHasItsItemsInOrder() {
@@ -263,6 +311,38 @@ private slots:
             QCOMPARE(sb.PanelWidth(0), sb.width() - rightTotal);
         }
         QCOMPARE(f.window->width(), 1200);
+    }
+
+    // Readable: a status text too long for its panel ends in "…" and is shown whole as the
+    // panel's tool tip; the window's own copy of it stays whole.
+    void longStatusTextIsShortenedWithItsWholeTextAsToolTip_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<bool>("shortened");
+        const QString permission = QStringLiteral(
+            "Quelvan 2.x erkannt, aber der Zugriff auf die Platine ist nicht erlaubt. Bitte die udev-Regel "
+            "dist/linux/70-quelvan.rules installieren (siehe docs/udev.md) und die Platine neu anstecken.");
+        QTest::newRow("long, smallest window") << permission << 0 << true;
+        QTest::newRow("long, wide window") << permission << 1920 << false;
+        QTest::newRow("short") << QStringLiteral("Quelvan 2.x.4 erkannt") << 0 << false;
+    }
+    void longStatusTextIsShortenedWithItsWholeTextAsToolTip() {
+        QFETCH(QString, text);
+        QFETCH(int, width);
+        QFETCH(bool, shortened);
+        WindowFixture f;
+        f.window->show();
+        f.window->resize(width > 0 ? QSize(width, 700) : f.window->minimumSize());
+        f.window->ReportStatus(text);
+        auto* panel = f.window->findChild<QLabel*>("sbPanel0");
+        QVERIFY(panel);
+        QCOMPARE(f.Panel(0), text);
+        QCOMPARE(f.LogTexts().last(), text);
+        const int room = panel->contentsRect().width() - 2 * panel->indent();
+        QVERIFY(panel->fontMetrics().horizontalAdvance(panel->text()) <= room);
+        QCOMPARE(panel->text().endsWith(QChar(0x2026)), shortened);
+        QCOMPARE(panel->text() == text, !shortened);
+        QCOMPARE(panel->toolTip(), shortened ? text : QString());
     }
 
     void windowSizeScalesWithPixelDensity() {

@@ -232,8 +232,11 @@ QImage DrawGraph(const GraphInput& in, std::vector<GraphPoint>& points, QImage r
     // over the whole picture in turn: background, grid, labels, the board's time, the
     // other channels' curves, and the chosen channel's points, curve and shading.
     const float marker = GraphX(in.clockHour * 60 + in.clockMinute, w);
-    const QPointF markerTop = s.Centre(QPointF(marker, 0));
-    const QPointF markerBottom = s.Centre(QPointF(marker, h));
+    // A line covers the logical pixels at both of its ends, which are `ratio` pixels high:
+    // the marker reaches from the picture's first row to its last.
+    const double endReach = (s.ratio - 1) / 2;
+    const QPointF markerTop = s.Centre(QPointF(marker, 0)) - QPointF(0, endReach);
+    const QPointF markerBottom = s.Centre(QPointF(marker, h)) + QPointF(0, endReach);
     const bool curves = !in.table.empty() && in.channel >= 0 && in.channel < kChannelCount;
     std::array<std::vector<QPointF>, kChannelCount> lines;
     if (curves) {
