@@ -1,6 +1,5 @@
 // quelvan: the window program. One instance at a time (a second start brings it to the
-// front); the real USB backend, or the
-// simulated board with --simulate.
+// front); the real USB backend, or the simulated board with --simulate.
 
 #include <QApplication>
 #include <QFileInfo>
