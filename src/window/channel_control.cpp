@@ -31,6 +31,8 @@ constexpr int kTrackWidth = 622;
 constexpr int kTrackHeight = 45;
 constexpr int kRowTop = 16;
 constexpr int kRowPitch = 80;
+constexpr int kRowsPerPage = 6;
+constexpr int kBottomMargin = 4;
 constexpr int kLineBelowTrack = 40;
 constexpr int kLineHeight = 25;
 constexpr int kNameLabelRight = 140;
@@ -82,7 +84,7 @@ ChannelControl::ChannelControl(BoardProtocol& board, QTabWidget* pc, QWidget* ch
     showPage = [pc](QWidget* page) {
         if (pc) pc->setCurrentWidget(page);
     };
-    for (int n = 0; n < kChannelCount; ++n) CreateRow(n, n < 6 ? channelsAF : channelsGL);
+    for (int n = 0; n < kChannelCount; ++n) CreateRow(n, n < kRowsPerPage ? channelsAF : channelsGL);
     CreateModeHints();
     CreateClockControls(configPage);
 
@@ -184,13 +186,19 @@ bool ChannelControl::eventFilter(QObject* watched, QEvent* event) {
 
 void ChannelControl::LayoutChannelPage(QWidget* page) {
     const int extra = std::max(0, page->width() - kDesignPageWidth);
+    // Rows keep their design distance; on a page shorter than the design (the tabs on two
+    // rows in the smallest window) they come a little closer, so that the last row stays
+    // whole, but never so close that a row's line touches the next track bar.
+    const int fitting =
+        (page->height() - kRowTop - kLineBelowTrack - kButtonHeight - kBottomMargin) / (kRowsPerPage - 1);
+    const int pitch = std::clamp(fitting, kLineBelowTrack + kLineHeight + kBottomMargin, kRowPitch);
     // The note takes the strip above the first track bar.
     for (QLabel* label : lblModeHint_)
         if (label->parentWidget() == page) label->setGeometry(kTrackLeft, 0, kTrackWidth + extra, kRowTop);
     for (int n = 0; n < kChannelCount; ++n) {
         const ChannelRow& row = rows_[static_cast<std::size_t>(n)];
         if (row.trb->parentWidget() != page) continue;
-        const int top = kRowTop + kRowPitch * (n % 6);
+        const int top = kRowTop + pitch * (n % kRowsPerPage);
         const int line = top + kLineBelowTrack;
         row.trb->setGeometry(kTrackLeft, top, kTrackWidth + extra, kTrackHeight);
         const int labelWidth = std::min(row.lblName->sizeHint().width(), kNameLabelRight);

@@ -145,6 +145,12 @@ private slots:
         QCOMPARE(taken.size(), allPages ? 9 : 7);
         QVERIFY(pc.currentWidget()->mapTo(f.window.get(), QPoint(0, 0)).y() >=
                 bar->mapTo(f.window.get(), QPoint(0, bar->height())).y());
+        // The pages lose the room of the extra rows; the last channel row stays whole.
+        for (const char* button : {"btnOn5", "btnOn11"}) {
+            auto* on = f.window->findChild<QWidget*>(button);
+            pc.setCurrentWidget(on->parentWidget());
+            QVERIFY2(on->geometry().bottom() < on->parentWidget()->height(), button);
+        }
         // The last tab, on the last row: a click on it shows its page.
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->WrappedTabRect(last).center());
         QCOMPARE(pc.currentIndex(), last);
