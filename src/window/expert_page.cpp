@@ -10,6 +10,7 @@
 #include "device/temperature_text.h"
 #include "schedule/time_text.h"
 #include "window/labeled_edit.h"
+#include "window/number_format.h"
 #include "window/page_geometry.h"
 
 namespace quelvan {
@@ -227,7 +228,7 @@ void ExpertPage::StoreInteger(LabeledEdit* edit, const QString& text, const std:
 
 void ExpertPage::StoreTemperature(LabeledEdit* edit, const QString& text, const std::function<void(double)>& store) {
     if (!edit->hasFocus()) return;
-    const std::optional<double> degrees = ParseDecimalNumber(text.toStdString(), DecimalSeparator());
+    const std::optional<double> degrees = ParseDecimal(text);
     if (!degrees) return;
     store(*degrees);
     board_.WriteDeviceConfig();

@@ -1,6 +1,8 @@
 // The settings file from the "Datei" menu: exporting table and configuration to an INI file,
 // and importing either half back into the board. Part of TfrmQuelvan.
 
+#include <QFileInfo>
+
 #include "files/ini_file.h"
 #include "window/channel_control.h"
 #include "window/main_window.h"
@@ -12,6 +14,11 @@ namespace {
 
 const QString kFilter = QStringLiteral("Quelvan-Konfiguration (*.ini)");
 const QString kSuffix = QStringLiteral(".ini");
+
+// The status bar names the file without its folder.
+QString FileNameOnly(const QString& path) {
+    return QFileInfo(path).fileName();
+}
 
 void SetUp(FileDialogSettings& dialog, const QString& title) {
     dialog.title = title;
@@ -30,7 +37,11 @@ void TfrmQuelvan::mnuDataConfigExportClick() {
     // A file that cannot be written is said so; the old file stays as it was.
     const files::FileResult result =
         files::ExportSettingsAndTable(fileName->toStdString(), board_.config, Schedule().Entries());
-    if (!result.ok) ReportStatus(QString::fromStdString(result.message));
+    if (!result.ok) {
+        ReportStatus(QString::fromStdString(result.message));
+        return;
+    }
+    ShowStatusMessage("Tabelle und Konfiguration exportiert nach " + FileNameOnly(*fileName));
 }
 
 void TfrmQuelvan::mnuConfigImportClick() {
@@ -46,9 +57,12 @@ void TfrmQuelvan::mnuConfigImportClick() {
         ReportStatus(QString::fromStdString(result.message));
         return;
     }
-    board_.WriteDeviceConfig();  // the whole record, the file's mode and step width included
+    const TransferResult sent = board_.WriteDeviceConfig();  // the whole record, mode and step width included
     channels_->ShowChannelNames();
     if (hooks.showDeviceConfig) hooks.showDeviceConfig();
+    ShowStatusMessage(sent.ok ? "Konfiguration importiert aus " + FileNameOnly(*fileName)
+                              : "Konfiguration aus " + FileNameOnly(*fileName) +
+                                    " gelesen, aber nicht an die Platine gesendet");
 }
 
 void TfrmQuelvan::mnuDataImportClick() {
@@ -62,7 +76,8 @@ void TfrmQuelvan::mnuDataImportClick() {
     }
     // Grid edits not yet taken into the table give way to the file's rows.
     Table().ShowSchedule();
-    Table().UploadSchedule();
+    // A refused or incomplete upload has said so already.
+    if (Table().UploadSchedule()) ShowStatusMessage("Tabelle importiert aus " + FileNameOnly(*fileName));
 }
 
 }  // namespace quelvan

@@ -11,6 +11,7 @@
 #include "device/board_protocol.h"
 #include "device/temperature_text.h"
 #include "window/labeled_edit.h"
+#include "window/number_format.h"
 #include "window/page_geometry.h"
 #include "window/wrap_radio_button.h"
 
@@ -166,8 +167,7 @@ void JmpPage::rbtJMPHeaterClick() {
 
 void JmpPage::StoreTemperature(LabeledEdit* edit, const QString& text, std::int16_t& field) {
     if (!edit->hasFocus()) return;
-    const std::optional<double> degrees =
-        ParseDecimalNumber(text.toStdString(), QLocale().decimalPoint().toStdString());
+    const std::optional<double> degrees = ParseDecimal(text);
     if (!degrees) return;
     field = Tenths16FromDegrees(*degrees);
     board_.WriteDeviceConfig();

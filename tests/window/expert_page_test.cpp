@@ -165,11 +165,10 @@ private slots:
             f.Type(t.edit, t.text);
             QCOMPARE(int(f.backend.Board().Config().*t.field16), t.stored);
         }
-        // A point is no decimal separator in German: the last write is the "21" typed before it.
+        // A point is a decimal separator in German too, and the edit shows the comma again.
         f.backend.ClearTransfers();
         f.Type("edtTempWaterLow", "21.5");
-        QCOMPARE(f.ConfigWrites().size(), std::size_t{2});
-        QCOMPARE(int(f.ConfigWrites().back().config.TempWaterLow), 210);
+        QCOMPARE(int(f.ConfigWrites().back().config.TempWaterLow), 215);
 
         // 13 degrees of offset is 130 tenths, kept as -126 in the signed byte.
         f.backend.ClearTransfers();
@@ -182,7 +181,7 @@ private slots:
         f.Tick();
         f.window->hooks.showDeviceConfig();
         QCOMPARE(f.Edit("edtTempOffset")->text(), QStringLiteral("-12,6"));
-        QCOMPARE(f.Edit("edtTempWaterLow")->text(), QStringLiteral("21"));
+        QCOMPARE(f.Edit("edtTempWaterLow")->text(), QStringLiteral("21,5"));
     }
 
     void fullmoonTransitNeedsHourAndMinute() {

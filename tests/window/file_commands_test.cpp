@@ -1,6 +1,7 @@
 // The settings file from the "Datei" menu on the simulated board: the dialogs, what an
 // export writes and keeps, what the two imports change and send, and their failures.
 
+#include <QDir>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -132,6 +133,78 @@ private slots:
         QCOMPARE(writes[2], RowWrite(2, Entry(10, 0, {46})));
         QCOMPARE(writes[3], RowWrite(3, Entry(20, 15, {44})));
         QCOMPARE(f.Grid().Cell(1, 1), QStringLiteral("08:15"));
+    }
+
+    // Feedback: an export or import that succeeds says so in the status bar, in place of an
+    // older error, without a line in the log.
+    void successesReplaceAnOlderError_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("export") << "mnuDataConfigExport"
+                                << "Tabelle und Konfiguration exportiert nach tank.ini";
+        QTest::newRow("config import") << "mnuConfigImport"
+                                       << "Konfiguration importiert aus tank.ini";
+        QTest::newRow("table import") << "mnuDataImport"
+                                      << "Tabelle importiert aus tank.ini";
+    }
+    void successesReplaceAnOlderError() {
+        QFETCH(QString, action);
+        QFETCH(QString, status);
+        ScheduleWindow f(kUnsorted);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("tank.ini");
+        f.dialogs.SetNextFileName(path);
+        f.Action("mnuDataConfigExport")->trigger();  // the file the imports read
+        // An export that fails leaves its error in the status bar.
+        f.dialogs.SetNextFileName(dir.filePath("no/such/folder/x.ini"));
+        f.Action("mnuDataConfigExport")->trigger();
+        QVERIFY(f.Panel(0).startsWith("FEHLER"));
+        const QStringList log = f.LogLines();
+        f.dialogs.SetNextFileName(path);
+        f.Action(action.toLatin1())->trigger();
+        QCOMPARE(f.Panel(0), status);
+        QCOMPARE(f.LogLines(), log);
+    }
+
+    // One language, remembered: the file dialogs start in the folder a file was last chosen
+    // in, also after a restart, and in the user's home when there is none (or it is gone).
+    void dialogsStartInTheFolderUsedLast_data() {
+        QTest::addColumn<QString>("chosen");  // "file", "cancel" or "gone" (chosen, then removed)
+        QTest::addColumn<bool>("inChosenFolder");
+        QTest::newRow("nothing chosen yet") << "" << false;
+        QTest::newRow("a file chosen") << "file" << true;
+        QTest::newRow("the dialog cancelled") << "cancel" << false;
+        QTest::newRow("the folder removed since") << "gone" << false;
+    }
+    void dialogsStartInTheFolderUsedLast() {
+        QFETCH(QString, chosen);
+        QFETCH(bool, inChosenFolder);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("tank");
+        QVERIFY(QDir().mkpath(folder));
+        MainWindowOptions options;
+        options.settingsFile = dir.filePath("quelvan.conf");
+        {
+            WindowFixture f({}, options);
+            f.Discover();
+            QCOMPARE(f.window->od.directory, QDir::homePath());
+            if (!chosen.isEmpty()) {
+                f.dialogs.SetNextFileName(chosen == "cancel" ? std::nullopt
+                                                             : std::optional<QString>(folder + "/a.ini"));
+                f.Action("mnuDataConfigExport")->trigger();
+                // The next dialog of this run starts there too.
+                f.dialogs.SetNextFileName(std::nullopt);
+                f.Action("mnuConfigImport")->trigger();
+                QCOMPARE(f.dialogs.Calls().back().directory, chosen == "cancel" ? QDir::homePath() : folder);
+            }
+        }
+        if (chosen == "gone") QVERIFY(QDir(folder).removeRecursively());
+        WindowFixture again({}, options);
+        again.Discover();
+        again.dialogs.SetNextFileName(std::nullopt);
+        again.Action("mnuDataImport")->trigger();
+        QCOMPARE(again.dialogs.Calls().back().directory, inChosenFolder ? folder : QDir::homePath());
+        QCOMPARE(again.window->sd.directory, inChosenFolder ? folder : QDir::homePath());
     }
 
     void cancelledOrUnreadableImportsSendNothing_data() {
