@@ -93,9 +93,12 @@ SettingsUpdate UpdateSettingsText(std::string_view existing, const DeviceConfig&
         const auto row = RowSectionIndex(lines[i].name);
         if (row && static_cast<std::size_t>(*row) >= table.size()) {
             // A row of an earlier, longer table: out with it, up to its last entry. Comments
-            // and blank lines after that belong to what follows.
+            // after that belong to what follows, and so do the blank lines around them; blank
+            // lines alone go with the row.
             removed.insert(*row);
-            for (std::size_t k = i; k <= lastContent; ++k) actions[k] = Action::Drop;
+            bool comment = false;
+            for (std::size_t k = lastContent + 1; k < end; ++k) comment = comment || lines[k].kind == IniLineKind::Comment;
+            for (std::size_t k = i; k < (comment ? lastContent + 1 : end); ++k) actions[k] = Action::Drop;
         } else if (const auto it = ownedByName.find(LowerName(lines[i].name)); it != ownedByName.end()) {
             OwnedSection& section = owned[it->second];
             if (!section.firstBlockEnd) section.firstBlockEnd = lastContent;
