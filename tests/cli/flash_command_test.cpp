@@ -163,7 +163,7 @@ TEST_F(FlashBinary, UnusableFilesAreReportedWithTheirMessages) {
         std::remove(file.c_str());
         c.write(file);
         const ProcessResult r = Run({"flash", file, "--yes"});
-        EXPECT_EQ(r.exitCode, 1) << c.what;
+        EXPECT_EQ(r.exitCode, 5) << c.what << ": the file is what cannot be used";
         EXPECT_NE(r.err.find(c.message + "\n"), std::string::npos) << c.what << ": " << r.err;
         EXPECT_EQ(TraceSummary(lines_), c.trace) << c.what;
         EXPECT_EQ(Board()->Board().Mode(), c.after) << c.what;
