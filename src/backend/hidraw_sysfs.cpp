@@ -126,7 +126,9 @@ std::string UsbPortOf(std::string_view identity) {
         const std::size_t dash = part.find('-');
         if (colon == std::string_view::npos || dash == std::string_view::npos || dash == 0 || dash > colon) continue;
         const std::string_view port = part.substr(0, colon);
-        const bool portDigits = std::all_of(port.begin(), port.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == '.'; });
+        const bool portDigits = std::all_of(port.begin(), port.end(), [](char c) {
+            return std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == '.';
+        });
         const std::string_view interface = part.substr(colon + 1);
         const bool interfaceDigits = !interface.empty() && std::all_of(interface.begin(), interface.end(), [](char c) {
             return std::isdigit(static_cast<unsigned char>(c)) || c == '.';

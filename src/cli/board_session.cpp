@@ -66,10 +66,10 @@ DeviceChoice ChooseDevice(const std::vector<FoundDevice>& candidates, const std:
     for (const FoundDevice& d : matches) serials.insert(d.serial);
     const bool bySerial = serials.size() == matches.size() && !serials.count(std::string());
     const std::string count = "error: " + std::to_string(matches.size()) + " " + what + "s";
-    const std::string message =
-        !wanted.empty() ? count + " match '" + wanted + "'; choose one by its path with --device:"
-        : bySerial      ? count + " found; choose one with --device SERIAL (or its path):"
-                        : count + " found; choose one by its path with --device PATH:";
+    const std::string message = !wanted.empty()
+                                    ? count + " match '" + wanted + "'; choose one by its path with --device:"
+                                : bySerial ? count + " found; choose one with --device SERIAL (or its path):"
+                                           : count + " found; choose one by its path with --device PATH:";
     return {std::nullopt, Failure{kExitUsage, message + "\n" + DeviceListText(matches), {}}};
 }
 

@@ -1,11 +1,11 @@
 #include "cli/command_line.h"
-#include "cli/json_text.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 #include "cli/command_values.h"
 #include "cli/file_commands.h"
+#include "cli/json_text.h"
 #include "cli/schedule_commands.h"
 #include "cli/settings_commands.h"
 #include "device/version.h"

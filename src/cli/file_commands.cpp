@@ -81,10 +81,10 @@ CommandFiles PrepareCommandFiles(const Request& request) {
         case Command::Graph: {
             files::WriteTarget target;
             if (const int error = files::PrepareWriteTarget(request.graphOutput, target)) {
-                files.failure = Failure{kExitFileUnusable,
-                                        "error: cannot write the picture " + request.graphOutput + ": " +
-                                            files::FileErrorText(error),
-                                        {}};
+                files.failure = Failure{
+                    kExitFileUnusable,
+                    "error: cannot write the picture " + request.graphOutput + ": " + files::FileErrorText(error),
+                    {}};
             }
             break;
         }
@@ -124,8 +124,8 @@ std::optional<Failure> RunFileCommand(BoardSession& session, const Request& requ
             sent["removed_rows"] = written.removedRows;
             const bool one = written.removedRows.size() == 1;
             err << "note: " << (one ? "row " : "rows ") << files::RowNumbersText(written.removedRows, "to", "and")
-                << " of an earlier, longer table " << (one ? "was" : "were") << " taken out of "
-                << request.settingsFile << "\n";
+                << " of an earlier, longer table " << (one ? "was" : "were") << " taken out of " << request.settingsFile
+                << "\n";
         }
         return std::nullopt;
     }

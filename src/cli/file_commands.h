@@ -4,8 +4,8 @@
 // what else the file holds), "import config FILE" and "import table FILE" load either half
 // back into the board. Same file, same bytes to the board as the window.
 
-#include <nlohmann/json.hpp>
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
 #include <string>

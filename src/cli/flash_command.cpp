@@ -1,5 +1,4 @@
 #include "cli/flash_command.h"
-#include "cli/json_text.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -14,12 +13,13 @@
 #include <string>
 #include <thread>
 
+#include "backend/hidraw_sysfs.h"
 #include "cli/board_session.h"
+#include "cli/json_text.h"
 #include "device/board_protocol.h"
 #include "device/bootloader_protocol.h"
 #include "device/hid_device_controller.h"
 #include "device/identification.h"
-#include "backend/hidraw_sysfs.h"
 #include "files/file_access.h"
 #include "files/firmware_file.h"
 #include "files/firmware_flasher.h"
@@ -122,8 +122,7 @@ private:
             const DeviceRole role = IdentifyDevice(device.ManufacturerString(), device.ProductString());
             // A serial number tells several boards or bootloaders apart (--device), and the
             // board that comes back after its update from another one.
-            const std::string serial =
-                role != DeviceRole::Other ? ToUtf8(device.SerialNumberString()) : std::string();
+            const std::string serial = role != DeviceRole::Other ? ToUtf8(device.SerialNumberString()) : std::string();
             devices_.push_back(
                 {device.DeviceInstance(), role, device.DevicePath(), serial, UsbPortOf(device.DeviceInstance())});
             return true;
@@ -395,7 +394,8 @@ int RunFlashCommand(const Request& request, HidBackend& backend, const Clock& cl
         },
         console.arrivalTimeout);
     if (!back) {
-        const bool waiting = bus.Find([&](const Bus::Present& p) { return p.identity == loader->identity; }).has_value();
+        const bool waiting =
+            bus.Find([&](const Bus::Present& p) { return p.identity == loader->identity; }).has_value();
         if (waiting) {
             const int written = result.blockCount - result.failedBlocks;
             return finish(kExitTransferFailed,

@@ -1,5 +1,4 @@
 #include "cli/quelvanctl.h"
-#include "cli/json_text.h"
 
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -10,6 +9,7 @@
 #include "cli/command_values.h"
 #include "cli/file_commands.h"
 #include "cli/flash_command.h"
+#include "cli/json_text.h"
 #include "cli/schedule_commands.h"
 #include "cli/settings_commands.h"
 #include "cli/status_report.h"

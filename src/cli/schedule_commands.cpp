@@ -1,5 +1,4 @@
 #include "cli/schedule_commands.h"
-#include "cli/json_text.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -15,6 +14,7 @@
 #include <iomanip>
 
 #include "cli/command_values.h"
+#include "cli/json_text.h"
 #include "device/channel_names.h"
 #include "files/file_access.h"
 #include "schedule/graph_request.h"

@@ -1,7 +1,7 @@
 #include "cli/settings_commands.h"
-#include "cli/json_text.h"
 
 #include "cli/command_values.h"
+#include "cli/json_text.h"
 #include "device/config_keys.h"
 #include "device/numeric.h"
 #include "device/weather_conversions.h"

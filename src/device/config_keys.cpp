@@ -26,11 +26,9 @@ void AddChannelKeys(std::vector<ConfigKey>& keys, std::string_view section, cons
                     std::array<std::uint8_t, kChannelCount> DeviceConfig::*member,
                     std::optional<long long> largest = std::nullopt) {
     for (int n = 0; n < kChannelCount; ++n) {
-        keys.push_back(ConfigKey{section, stem + std::to_string(n), FieldType::Unsigned8,
-                                 [member, n](DeviceConfig& c) {
-                                     return FieldRef(&(c.*member)[static_cast<std::size_t>(n)]);
-                                 },
-                                 largest});
+        keys.push_back(ConfigKey{
+            section, stem + std::to_string(n), FieldType::Unsigned8,
+            [member, n](DeviceConfig& c) { return FieldRef(&(c.*member)[static_cast<std::size_t>(n)]); }, largest});
     }
 }
 

@@ -108,9 +108,8 @@ FileResult ExportSettingsAndTable(const std::string& path, const DeviceConfig& c
         if (!result.removedRows.empty()) {
             const bool one = result.removedRows.size() == 1;
             result.message = std::string(one ? "Die Zeile " : "Die Zeilen ") +
-                             RowNumbersText(result.removedRows, "bis", "und") +
-                             " einer früheren, längeren Tabelle " + (one ? "wurde" : "wurden") + " aus der Datei " +
-                             path + " entfernt.";
+                             RowNumbersText(result.removedRows, "bis", "und") + " einer früheren, längeren Tabelle " +
+                             (one ? "wurde" : "wurden") + " aus der Datei " + path + " entfernt.";
         }
         return result;
     }

@@ -23,8 +23,8 @@ struct FileResult {
     // A German line for the log and the status bar: what went wrong, or after a successful
     // export what the user should know (row sections taken out); empty otherwise.
     std::string message;
-    std::string error;   // when !ok: the English sentence for the command line
-    std::string reason;  // when !ok: the reason alone, as the operating system or the file gives it
+    std::string error;             // when !ok: the English sentence for the command line
+    std::string reason;            // when !ok: the reason alone, as the operating system or the file gives it
     std::vector<int> removedRows;  // export: row sections of a longer table that were taken out
 };
 

@@ -47,7 +47,8 @@ bool ValidUtf8(std::string_view s) {
             if ((next & 0xC0) != 0x80) return false;
             c = (c << 6) | (next & 0x3F);
         }
-        if ((extra == 2 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) || (extra == 3 && (c < 0x10000 || c > 0x10FFFF)))
+        if ((extra == 2 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) ||
+            (extra == 3 && (c < 0x10000 || c > 0x10FFFF)))
             return false;
         i += extra + 1;
     }
@@ -111,7 +112,8 @@ IniText::IniText(std::string_view text) {
         std::size_t end = start;
         while (end < text.size() && text[end] != '\n' && text[end] != '\r') ++end;
         std::size_t next = end;
-        if (next < text.size()) next += (text[next] == '\r' && next + 1 < text.size() && text[next + 1] == '\n') ? 2 : 1;
+        if (next < text.size())
+            next += (text[next] == '\r' && next + 1 < text.size() && text[next + 1] == '\n') ? 2 : 1;
         IniLine line;
         line.text = text.substr(start, end - start);
         line.ending = text.substr(end, next - end);
@@ -139,8 +141,7 @@ IniText::IniText(std::string_view text) {
                 key += LowerName(line.name);
                 values_.emplace(std::move(key), line.value);
             }
-        } else if (Indented(line.text) &&
-                   (previous == IniLineKind::Entry || previous == IniLineKind::Continuation)) {
+        } else if (Indented(line.text) && (previous == IniLineKind::Entry || previous == IniLineKind::Continuation)) {
             line.kind = IniLineKind::Continuation;
         } else {
             line.kind = IniLineKind::Other;
@@ -162,15 +163,13 @@ bool IniText::HasSection(std::string_view section) const {
 
 std::optional<std::string> IniText::NotTextProblem() const {
     if (utf16_) return std::string("it is UTF-16 text; only UTF-8 settings files are written");
-    if (text_.find('\0') != std::string_view::npos)
-        return std::string("it holds zero bytes, so it is not a text file");
+    if (text_.find('\0') != std::string_view::npos) return std::string("it holds zero bytes, so it is not a text file");
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         const IniLine& line = lines_[i];
         const std::string number = std::to_string(i + 1);
         if (line.kind == IniLineKind::Other)
             return "line " + number + " is neither a section, a key=value line, a comment nor blank";
-        if (line.kind != IniLineKind::Comment && !ValidUtf8(line.text))
-            return "line " + number + " is not UTF-8 text";
+        if (line.kind != IniLineKind::Comment && !ValidUtf8(line.text)) return "line " + number + " is not UTF-8 text";
     }
     return std::nullopt;
 }

@@ -56,7 +56,7 @@ private:
     bool utf16_ = false;
     bool crlf_ = false;
     std::vector<IniLine> lines_;
-    std::unordered_map<std::string, std::size_t> sections_;  // lower-case name -> line
+    std::unordered_map<std::string, std::size_t> sections_;     // lower-case name -> line
     std::unordered_map<std::string, std::string_view> values_;  // "section\nkey", lower case
 };
 

@@ -24,7 +24,7 @@ struct OwnedSection {
     std::string name;
     std::vector<OwnedKey> keys;
     std::unordered_map<std::string, std::size_t> byName;  // lower case
-    std::optional<std::size_t> firstBlockEnd;  // line after which missing keys go
+    std::optional<std::size_t> firstBlockEnd;             // line after which missing keys go
 };
 
 std::vector<OwnedSection> OwnedSections(const DeviceConfig& config, const std::vector<ScheduleEntry>& table) {
@@ -97,7 +97,8 @@ SettingsUpdate UpdateSettingsText(std::string_view existing, const DeviceConfig&
             // lines alone go with the row.
             removed.insert(*row);
             bool comment = false;
-            for (std::size_t k = lastContent + 1; k < end; ++k) comment = comment || lines[k].kind == IniLineKind::Comment;
+            for (std::size_t k = lastContent + 1; k < end; ++k)
+                comment = comment || lines[k].kind == IniLineKind::Comment;
             for (std::size_t k = i; k < (comment ? lastContent + 1 : end); ++k) actions[k] = Action::Drop;
         } else if (const auto it = ownedByName.find(LowerName(lines[i].name)); it != ownedByName.end()) {
             OwnedSection& section = owned[it->second];

@@ -120,8 +120,8 @@ ExpertPage::ExpertPage(BoardProtocol& board, QWidget* page, QObject* parent)
     connect(edtFullmoonTransit_, &QLineEdit::textChanged, this, &ExpertPage::edtFullmoonTransitChange);
     // The poll does not refresh these edits: one the user leaves shows the board's value
     // again, not a text that was never sent or that an import has replaced since.
-    std::vector<LabeledEdit*> unpolled = {edtCloudAlpha_,  edtCloudStep_,  edtStormAlpha_,     edtStormStep_,
-                                          edtLightningP_,  edtLightningD_, edtTempOffset_,     edtFullmoonTransit_};
+    std::vector<LabeledEdit*> unpolled = {edtCloudAlpha_, edtCloudStep_,  edtStormAlpha_, edtStormStep_,
+                                          edtLightningP_, edtLightningD_, edtTempOffset_, edtFullmoonTransit_};
     unpolled.insert(unpolled.end(), edtLightning_.begin(), edtLightning_.end());
     unpolled.insert(unpolled.end(), edtMoon_.begin(), edtMoon_.end());
     for (LabeledEdit* edit : unpolled) {

@@ -24,8 +24,9 @@ void SetUp(FileDialogSettings& dialog, const QString& title) {
 void TfrmQuelvan::mnuDataConfigExportClick() {
     // Rows that never arrived from the board would go into the file as made-up ones.
     if (!Schedule().LoadedCompletelyFrom(board_.DeviceGeneration())) {
-        ReportStatus(QStringLiteral("Die Tabelle wurde nicht vollständig von der Platine gelesen und wird daher nicht "
-                                    "exportiert. Bitte die Seite \"Tabelle\" neu öffnen."));
+        ReportStatus(
+            QStringLiteral("Die Tabelle wurde nicht vollständig von der Platine gelesen und wird daher nicht "
+                           "exportiert. Bitte die Seite \"Tabelle\" neu öffnen."));
         return;
     }
     SetUp(sd, QStringLiteral("Tabelle und Konfiguration exportieren nach..."));

@@ -332,8 +332,15 @@ TEST_F(FlashInProcess, TheFileIsReadOnceAndTheSameBoardIsAwaited) {
                  return false;
              };
          },
-         0, {"Fertig!\n", "the board is back\n"}, {}, sim::BoardMode::Application},
-        {"another board present all along", [&] { backend_.AddForeignDevice(twin); }, 0, {"the board is back\n"}, {},
+         0,
+         {"Fertig!\n", "the board is back\n"},
+         {},
+         sim::BoardMode::Application},
+        {"another board present all along",
+         [&] { backend_.AddForeignDevice(twin); },
+         0,
+         {"the board is back\n"},
+         {},
          sim::BoardMode::Application},
         {"the reset report failing, another board present",
          [&] {
@@ -344,7 +351,8 @@ TEST_F(FlashInProcess, TheFileIsReadOnceAndTheSameBoardIsAwaited) {
          {"Fertig!\n",
           "error: the board did not restart: it waits in its bootloader with every block written\nhint: run "
           "'quelvanctl flash FILE' again\n"},
-         {"the board is back", "did not come back"}, sim::BoardMode::Bootloader},
+         {"the board is back", "did not come back"},
+         sim::BoardMode::Bootloader},
         {"the board not coming back, another board present",
          [&] {
              backend_.AddForeignDevice(twin);
@@ -353,7 +361,10 @@ TEST_F(FlashInProcess, TheFileIsReadOnceAndTheSameBoardIsAwaited) {
                  return bootloaderSeen && d.path.find("sim:board/") == 0;
              };
          },
-         1, {"error: the board did not come back within 1 s"}, {"the board is back"}, sim::BoardMode::Application},
+         1,
+         {"error: the board did not come back within 1 s"},
+         {"the board is back"},
+         sim::BoardMode::Application},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -383,8 +394,9 @@ TEST_F(FlashInProcess, TwoBootloadersAreChosenByPath) {
     other.product = std::u16string(kBootloader2Product);
     backend_.AddForeignDevice(other);
     EXPECT_EQ(Run(true), 2);
-    EXPECT_NE(err_.find("error: 2 bootloaders found; choose one by its path with --device PATH:\n  (no serial number)  "),
-              std::string::npos)
+    EXPECT_NE(
+        err_.find("error: 2 bootloaders found; choose one by its path with --device PATH:\n  (no serial number)  "),
+        std::string::npos)
         << err_;
     std::string path;
     for (const HidInterfaceInfo& d : backend_.Enumerate())

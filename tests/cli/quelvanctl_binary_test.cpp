@@ -195,10 +195,14 @@ TEST_F(QuelvanctlBinary, BoardsThatCannotBeUsedExitWithThree) {
     const Case cases[] = {
         {"unplugged", [](sim::SimulatedHidBackend& b) { b.Unplug(); }, {}, "no Quelvan 2.x board found"},
         // Both ways to update are named, this tool's own first.
-        {"firmware 3", {}, firmware3,
+        {"firmware 3",
+         {},
+         firmware3,
          "firmware version 3; quelvanctl needs version 4\nhint: update the firmware with 'quelvanctl flash FILE', "
          "or with the window's menu"},
-        {"bootloader", [](sim::SimulatedHidBackend& b) { SendEnterBootloader(b); }, {},
+        {"bootloader",
+         [](sim::SimulatedHidBackend& b) { SendEnterBootloader(b); },
+         {},
          "waits for a firmware update\nhint: flash a firmware with 'quelvanctl flash FILE', or with the window's"},
         {"no permission", [](sim::SimulatedHidBackend& b) { b.SetOpenError(EACCES); }, {}, "70-quelvan.rules"},
     };

@@ -10,8 +10,8 @@
 #include <sstream>
 
 #include "board_fixture.h"
-#include "files_test_support.h"
 #include "cli/quelvanctl.h"
+#include "files_test_support.h"
 #include "run_quelvanctl.h"
 
 namespace quelvan::testing {

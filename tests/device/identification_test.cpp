@@ -77,8 +77,8 @@ TEST(Identification, TheUdevRuleMatchesTheRecognisedStrings) {
         EXPECT_EQ(matches["ATTRS{idVendor}"], "16c0");
         EXPECT_EQ(matches["ATTRS{idProduct}"], "05df");
         EXPECT_EQ(matches["ATTRS{manufacturer}"], ToUtf8(kMakerManufacturer));
-        EXPECT_EQ(matches["ATTRS{product}"], ToUtf8(kBoardProduct) + "|" + ToUtf8(kBootloader1Product) + "|" +
-                                                 ToUtf8(kBootloader2Product));
+        EXPECT_EQ(matches["ATTRS{product}"],
+                  ToUtf8(kBoardProduct) + "|" + ToUtf8(kBootloader1Product) + "|" + ToUtf8(kBootloader2Product));
         seatAccess = seatAccess || assignments.count("TAG+=uaccess") > 0;
     }
     EXPECT_TRUE(seatAccess);

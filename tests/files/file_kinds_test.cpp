@@ -57,8 +57,7 @@ TEST(FileKinds, ExportImportAndFirmwareOnEveryKindOfFile) {
     for (const char c : std::string("[Config]\r\nFanLow=7\r\n[0]\r\nHour=5\r\n")) wide += {c, '\0'};
 
     std::vector<Kind> kinds = {
-        {"a new name", [](const TempDir& d) { return d.File("new.ini"); }, true, "", "nicht gefunden",
-         "nicht gefunden",
+        {"a new name", [](const TempDir& d) { return d.File("new.ini"); }, true, "", "nicht gefunden", "nicht gefunden",
          [](const TempDir& d, const std::string& p) {
              EXPECT_EQ(ReadText(p).rfind("[Config]\nMode=0\n", 0), 0u);
              EXPECT_EQ(d.Names(), std::vector<std::string>{"new.ini"}) << "no temporary file is left";
@@ -122,8 +121,8 @@ TEST(FileKinds, ExportImportAndFirmwareOnEveryKindOfFile) {
          },
          false, "konnte nicht geschrieben werden", "konnte nicht gelesen werden", "FEHLER beim Einlesen",
          [](const TempDir&, const std::string& p) { EXPECT_TRUE(std::filesystem::is_fifo(p)); }},
-        {"a device", [](const TempDir&) { return std::string("/dev/null"); }, false,
-         "konnte nicht geschrieben werden", "konnte nicht gelesen werden", "FEHLER beim Einlesen",
+        {"a device", [](const TempDir&) { return std::string("/dev/null"); }, false, "konnte nicht geschrieben werden",
+         "konnte nicht gelesen werden", "FEHLER beim Einlesen",
          [](const TempDir&, const std::string& p) { EXPECT_TRUE(std::filesystem::is_character_file(p)); }},
         {"an endless device", [](const TempDir&) { return std::string("/dev/zero"); }, false,
          "konnte nicht geschrieben werden", "konnte nicht gelesen werden", "FEHLER beim Einlesen",
@@ -144,9 +143,7 @@ TEST(FileKinds, ExportImportAndFirmwareOnEveryKindOfFile) {
              return p;
          },
          false, "konnte nicht gelesen werden", "konnte nicht gelesen werden", "FEHLER beim Einlesen",
-         [](const TempDir&, const std::string& p) {
-             EXPECT_EQ(std::filesystem::file_size(p), kMaxReadBytes + 1);
-         }},
+         [](const TempDir&, const std::string& p) { EXPECT_EQ(std::filesystem::file_size(p), kMaxReadBytes + 1); }},
     };
     // Root may write anywhere; an ordinary user meets a folder it may not write, and root a
     // file of another owner.

@@ -196,8 +196,8 @@ TEST(IniExport, ExistingFileKeepsWhatTheExportDoesNotWrite) {
     ASSERT_TRUE(result.ok) << result.message;
     // The rows of the earlier, longer table go, and the export says so.
     EXPECT_EQ(result.removedRows, (std::vector<int>{3, 4}));
-    EXPECT_EQ(result.message, "Die Zeilen 3 und 4 einer früheren, längeren Tabelle wurden aus der Datei " + path +
-                                  " entfernt.");
+    EXPECT_EQ(result.message,
+              "Die Zeilen 3 und 4 einer früheren, längeren Tabelle wurden aus der Datei " + path + " entfernt.");
     const std::string text = ReadText(path);
 
     for (const char* comment : {"; settings of the big board\n", "; the fan\n", "; end of file\n"})
@@ -260,9 +260,13 @@ TEST(IniExport, LinesNotOwnedStayInPlaceAndOtherTextsAreRefused) {
           "  more of extra\nMode=1\n",
           "\n\n[Tail]\nB=2\n\n[Weather]\n"},
          nullptr},
-        {"a comment that is not UTF-8", "; caf\xe9\n[Config]\nFanLow=3\n", {"; caf\xe9\n[Config]\nFanLow=10\nMode=1\n"},
+        {"a comment that is not UTF-8",
+         "; caf\xe9\n[Config]\nFanLow=3\n",
+         {"; caf\xe9\n[Config]\nFanLow=10\nMode=1\n"},
          nullptr},
-        {"line ends kept, a last line without one", "[Other]\r\nA=1", {"[Other]\r\nA=1\r\n\r\n[Config]\r\nMode=1\r\n"},
+        {"line ends kept, a last line without one",
+         "[Other]\r\nA=1",
+         {"[Other]\r\nA=1\r\n\r\n[Config]\r\nMode=1\r\n"},
          nullptr},
         {"the same section twice",
          "[Config]\nFanLow=3\n[X]\n[config]\nFANLOW=4\nMode=9\nY=1\n",

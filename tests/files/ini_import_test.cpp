@@ -222,8 +222,8 @@ TEST(IniImport, UnreadableFilesChangeNothing) {
     r = ImportConfiguration(dir.File("rows.ini"), config);
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.message, "FEHLER: Keine Einstellungen in der Datei " + dir.File("rows.ini") + " gefunden!");
-    EXPECT_EQ(r.error, "no settings found in " + dir.File("rows.ini") +
-                           " (none of the sections Config, Weather, Names, RC5)");
+    EXPECT_EQ(r.error,
+              "no settings found in " + dir.File("rows.ini") + " (none of the sections Config, Weather, Names, RC5)");
     EXPECT_EQ(config, before);
     r = ImportTable(dir.File("rows.ini"), table);
     EXPECT_FALSE(r.ok);

@@ -92,7 +92,8 @@ TEST(GraphRenderer, DrawsTheSamePictureAsTheWindow) {
     std::vector<GraphPoint> points;
     const QImage expected = DrawGraph(in, points);
     // The PNG comes back on standard output; quelvanctl writes the file.
-    const QImage written = QImage::fromData(renderer.readAllStandardOutput(), "PNG").convertToFormat(QImage::Format_ARGB32);
+    const QImage written =
+        QImage::fromData(renderer.readAllStandardOutput(), "PNG").convertToFormat(QImage::Format_ARGB32);
     ASSERT_EQ(written.size(), QSize(640, 300));
     EXPECT_TRUE(written == expected);
 

@@ -149,12 +149,26 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("cloud cover") << "edtCloudAlpha" << "123" << "[Weather]\nCloudAlpha=26000\n" << "26000";
-        QTest::newRow("moon C") << "edtMoon2" << "7" << "[Weather]\nMoonColor2=200\n" << "200";
-        QTest::newRow("sensor offset") << "edtTempOffset" << "1,5" << "[Config]\nTempOffset=-25\n" << "-2,5";
-        QTest::newRow("full moon, not sent") << "edtFullmoonTransit" << "12:" << "[Weather]\nFullmoonTransitHour=3\n"
+        QTest::newRow("cloud cover") << "edtCloudAlpha"
+                                     << "123"
+                                     << "[Weather]\nCloudAlpha=26000\n"
+                                     << "26000";
+        QTest::newRow("moon C") << "edtMoon2"
+                                << "7"
+                                << "[Weather]\nMoonColor2=200\n"
+                                << "200";
+        QTest::newRow("sensor offset") << "edtTempOffset"
+                                       << "1,5"
+                                       << "[Config]\nTempOffset=-25\n"
+                                       << "-2,5";
+        QTest::newRow("full moon, not sent") << "edtFullmoonTransit"
+                                             << "12:"
+                                             << "[Weather]\nFullmoonTransitHour=3\n"
                                              << "03:00";
-        QTest::newRow("JMP low, not sent") << "edtTempJMPLow" << "abc" << "[Config]\nTempJMPLow=100\n" << "10";
+        QTest::newRow("JMP low, not sent") << "edtTempJMPLow"
+                                           << "abc"
+                                           << "[Config]\nTempJMPLow=100\n"
+                                           << "10";
     }
     void aLeftEditShowsTheBoardsValue() {
         QFETCH(QString, edit);
