@@ -202,6 +202,11 @@ int PrepareWriteTarget(const std::string& requested, WriteTarget& target) {
     std::string path = requested;
     if (path.empty()) return ENOENT;
     struct stat st {};
+    // What the name leads to decides first: a name like /dev/stdout or /proc/self/fd/1 is a
+    // link whose text is no path, yet the system follows it to a pipe or a terminal.
+    if (::stat(path.c_str(), &st) == 0) {
+        if (const int kind = KindError(st)) return kind;
+    }
     // A symbolic link stays; its final target is what is written (a dangling link names
     // the file to create).
     for (int hop = 0;; ++hop) {

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <functional>
 
 #include "files/file_access.h"
@@ -55,6 +56,10 @@ TEST(FileKinds, ExportImportAndFirmwareOnEveryKindOfFile) {
     // Read for an import (its settings are welcome), but not written over.
     std::string wide = "\xFF\xFE";
     for (const char c : std::string("[Config]\r\nFanLow=7\r\n[0]\r\nHour=5\r\n")) wide += {c, '\0'};
+
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    const std::string pipeName = "/proc/self/fd/" + std::to_string(pipeEnds[1]);
 
     std::vector<Kind> kinds = {
         {"a new name", [](const TempDir& d) { return d.File("new.ini"); }, true, "", "nicht gefunden", "nicht gefunden",
@@ -120,6 +125,10 @@ TEST(FileKinds, ExportImportAndFirmwareOnEveryKindOfFile) {
              return d.File("fifo.ini");
          },
          false, "konnte nicht geschrieben werden", "konnte nicht gelesen werden", "FEHLER beim Einlesen",
+         [](const TempDir&, const std::string& p) { EXPECT_TRUE(std::filesystem::is_fifo(p)); }},
+        // What "export /dev/stdout | cat" names: a link whose text is no path, to a pipe.
+        {"a pipe by its name in /proc", [&pipeName](const TempDir&) { return pipeName; }, false,
+         "konnte nicht geschrieben werden", "konnte nicht gelesen werden", "FEHLER beim Einlesen",
          [](const TempDir&, const std::string& p) { EXPECT_TRUE(std::filesystem::is_fifo(p)); }},
         {"a device", [](const TempDir&) { return std::string("/dev/null"); }, false, "konnte nicht geschrieben werden",
          "konnte nicht gelesen werden", "FEHLER beim Einlesen",
@@ -206,6 +215,31 @@ TEST(FileKinds, ExportImportAndFirmwareOnEveryKindOfFile) {
             EXPECT_FALSE(written.error.empty());
         }
         kind.check(dir, path);
+    }
+    ::close(pipeEnds[0]);
+    ::close(pipeEnds[1]);
+}
+
+// A line another program appended after the file was read is not written over: the write
+// is refused (an export then reads the file again and merges into what is there).
+TEST(FileKinds, AFileChangedMeanwhileIsNotWrittenOver) {
+    for (const bool twoLinks : {false, true}) {
+        SCOPED_TRACE(twoLinks ? "in place" : "by rename");
+        TempDir dir;
+        const std::string path = Written(dir, "a.ini", kOldText);
+        if (twoLinks) ::link(path.c_str(), dir.File("b.ini").c_str());
+        WriteTarget target;
+        ASSERT_EQ(PrepareWriteTarget(path, target), 0);
+        EXPECT_EQ(target.inPlace, twoLinks);
+        std::string text;
+        FileStamp stamp;
+        ASSERT_EQ(ReadRegularFile(path, kMaxReadBytes, text, &stamp), 0);
+        std::ofstream(path, std::ios::app) << "Appended=1\n";
+        EXPECT_EQ(WriteFileContents(target, "[Config]\nFanLow=1\n", stamp), kFileChanged);
+        EXPECT_EQ(ReadText(path), std::string(kOldText) + "Appended=1\n");
+        ASSERT_EQ(ReadRegularFile(path, kMaxReadBytes, text, &stamp), 0);
+        EXPECT_EQ(WriteFileContents(target, "[Config]\nFanLow=1\n", stamp), 0);
+        EXPECT_EQ(ReadText(path), "[Config]\nFanLow=1\n");
     }
 }
 
