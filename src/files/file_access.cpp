@@ -104,8 +104,9 @@ int WriteInPlace(const WriteTarget& target, std::string_view contents, const std
     return 0;
 }
 
-// A temporary file beside the target, renamed over it once it is on the disk. False with
-// `error` 0 when the owner or group could not be kept: then the file is written in place.
+// A temporary file beside the target, renamed over it once it is on the disk. Writes
+// nothing and sets `ownerLost` when the old file's owner or group cannot be given to the
+// new one: such a file is written in place instead.
 int WriteByRename(const WriteTarget& target, std::string_view contents, const std::optional<FileStamp>& expected,
                   bool& ownerLost) {
     ownerLost = false;
@@ -121,7 +122,9 @@ int WriteByRename(const WriteTarget& target, std::string_view contents, const st
         ::unlink(temporary.c_str());
         return error;
     };
-    if (target.exists && (target.owner != ::geteuid() || target.group != ::getegid()) &&
+    struct stat made {};
+    if (::fstat(fd, &made) != 0) return fail(errno, true);
+    if (target.exists && (made.st_uid != target.owner || made.st_gid != target.group) &&
         ::fchown(fd, target.owner, target.group) != 0) {
         ownerLost = true;
         return fail(0, true);

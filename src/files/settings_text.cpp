@@ -109,7 +109,8 @@ SettingsUpdate UpdateSettingsText(std::string_view existing, const DeviceConfig&
                 if (key == section.byName.end()) continue;
                 OwnedKey& owner = section.keys[key->second];
                 // The first occurrence is the one readers take; it gets the value, and any
-                // later one goes, so that the file holds one value.
+                // later one goes, so that the file holds one value. Lines that continue an
+                // owned value are part of it.
                 if (owner.written) {
                     actions[k] = Action::Drop;
                 } else {
@@ -117,6 +118,8 @@ SettingsUpdate UpdateSettingsText(std::string_view existing, const DeviceConfig&
                     replacements[k] = KeyLine(owner);
                     owner.written = true;
                 }
+                for (std::size_t c = k + 1; c < end && lines[c].kind == IniLineKind::Continuation; ++c)
+                    actions[c] = Action::Drop;
             }
         }
         i = end;
