@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QRadioButton>
+#include <vector>
 
 #include "device/board_protocol.h"
 #include "device/numeric.h"
@@ -118,6 +119,18 @@ ExpertPage::ExpertPage(BoardProtocol& board, QWidget* page, QObject* parent)
     connect(edtTempWaterLow_, &QLineEdit::textChanged, this, &ExpertPage::edtTempWaterLowChange);
     connect(edtTempWaterHigh_, &QLineEdit::textChanged, this, &ExpertPage::edtTempWaterHighChange);
     connect(edtFullmoonTransit_, &QLineEdit::textChanged, this, &ExpertPage::edtFullmoonTransitChange);
+    // The poll does not refresh these edits: one the user leaves shows the board's value
+    // again, not a text that was never sent or that an import has replaced since.
+    std::vector<LabeledEdit*> unpolled = {edtCloudAlpha_, edtCloudStep_,  edtStormAlpha_, edtStormStep_,
+                                          edtLightningP_, edtLightningD_, edtTempOffset_, edtFullmoonTransit_};
+    unpolled.insert(unpolled.end(), edtLightning_.begin(), edtLightning_.end());
+    unpolled.insert(unpolled.end(), edtMoon_.begin(), edtMoon_.end());
+    for (LabeledEdit* edit : unpolled) {
+        connect(edit, &LabeledEdit::focusLeft, this, [this] {
+            ShowWeatherFields();
+            ShowOffsetAndTransit();
+        });
+    }
 
     Layout();
 }

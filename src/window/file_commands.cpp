@@ -29,19 +29,34 @@ void SetUp(FileDialogSettings& dialog, const QString& title) {
 }  // namespace
 
 void TfrmQuelvan::mnuDataConfigExportClick() {
+    // Rows that never arrived from the board would go into the file as made-up ones.
+    if (!Schedule().LoadedCompletelyFrom(board_.DeviceGeneration())) {
+        ReportStatus(
+            QStringLiteral("Die Tabelle wurde nicht vollständig von der Platine gelesen und wird daher nicht "
+                           "exportiert. Bitte die Seite \"Tabelle\" neu öffnen."));
+        return;
+    }
     SetUp(sd, QStringLiteral("Tabelle und Konfiguration exportieren nach..."));
     const std::optional<QString> fileName = dialogs_.GetSaveFileName(this, sd);
     if (!fileName) return;
     // The grid's edits go into the table, sorted; nothing is uploaded.
     Table().SortSchedule();
-    // A file that cannot be written is said so; the old file stays as it was.
+    // A file that cannot be written is said so, and stays as it was; row sections of a
+    // longer table that the export took out are named.
     const files::FileResult result =
         files::ExportSettingsAndTable(fileName->toStdString(), board_.config, Schedule().Entries());
     if (!result.ok) {
         ReportStatus(QString::fromStdString(result.message));
         return;
     }
-    ShowStatusMessage("Tabelle und Konfiguration exportiert nach " + FileNameOnly(*fileName));
+    const QString done = "Tabelle und Konfiguration exportiert nach " + FileNameOnly(*fileName);
+    if (result.message.empty()) {
+        ShowStatusMessage(done);
+        return;
+    }
+    // Row sections taken out of the file stay on record in the log.
+    LogMessage(QString::fromStdString(result.message));
+    ShowStatusMessage(done + ". " + QString::fromStdString(result.message));
 }
 
 void TfrmQuelvan::mnuConfigImportClick() {

@@ -100,6 +100,9 @@ JmpPage::JmpPage(BoardProtocol& board, QWidget* page, QObject* parent) : QObject
     }
     connect(edtTempJMPLow_, &QLineEdit::textChanged, this, &JmpPage::edtTempJMPLowChange);
     connect(edtTempJMPHigh_, &QLineEdit::textChanged, this, &JmpPage::edtTempJMPHighChange);
+    // Not refreshed by the poll: an edit the user leaves shows the board's value again.
+    for (LabeledEdit* edit : {edtTempJMPLow_, edtTempJMPHigh_})
+        connect(edit, &LabeledEdit::focusLeft, this, &JmpPage::ShowTemperatures);
 
     page->installEventFilter(this);
     Layout();

@@ -59,7 +59,9 @@ private slots:
         QVERIFY2(f.TransferSummary().isEmpty(), "an export sends nothing to the board");
 
         const QString text = ReadText(path);
-        QCOMPARE(Sections(text), (QStringList{"Extra", "7", "Config", "Weather", "Names", "RC5", "0", "1", "2", "3"}));
+        // Row 7 of an earlier, longer table goes, and the window says so.
+        QCOMPARE(Sections(text), (QStringList{"Extra", "Config", "Weather", "Names", "RC5", "0", "1", "2", "3"}));
+        QCOMPARE(f.Panel(0), "Die Zeile 7 einer früheren, längeren Tabelle wurde aus der Datei " + path + " entfernt.");
         QVERIFY(text.contains("; my notes"));
         QSettings ini(path, QSettings::IniFormat);  // an independent reading
         const QStringList times = {"0:0", "6:30", "12:0", "24:0"};
@@ -68,12 +70,37 @@ private slots:
             QCOMPARE(ini.value("Hour").toString() + ':' + ini.value("Minute").toString(), times[row]);
             ini.endGroup();
         }
-        QCOMPARE(ini.value("7/Hour").toInt(), 3);
+        QVERIFY(!ini.contains("7/Hour"));
         QCOMPARE(ini.value("Extra/Keep").toInt(), 1);
         QCOMPARE(ini.value("Config/Mode").toInt(), int(f.window->Board().config.Mode));
         // The grid shows the table sorted.
         QCOMPARE(f.Grid().Cell(1, 1), QStringLiteral("00:00"));
         QCOMPARE(f.Grid().Cell(1, 4), QStringLiteral("24:00"));
+    }
+
+    // Rows that never arrived would go into the file as made-up ones: the export is refused
+    // like the upload, until the table has been read completely again.
+    void exportOfATableNotReadCompletelyIsRefused() {
+        ScheduleWindow f(kUnsorted);
+        f.backend.FailNext(false, report::kSchedule, 1);
+        f.ClickTab("tsData");
+        f.ClickTab("tsMessages");
+        QTemporaryDir dir;
+        const QString path = dir.filePath("tank.ini");
+        f.dialogs.SetNextFileName(path);
+        const auto dialogs = f.dialogs.Calls().size();
+        f.Action("mnuDataConfigExport")->trigger();
+        QVERIFY(!QFile::exists(path));
+        QCOMPARE(f.dialogs.Calls().size(), dialogs);
+        const QString refused = QStringLiteral(
+            "Die Tabelle wurde nicht vollständig von der Platine gelesen und wird daher nicht exportiert. Bitte die "
+            "Seite \"Tabelle\" neu öffnen.");
+        QCOMPARE(f.Panel(0), refused);
+        QCOMPARE(f.LogTexts().last(), refused);
+
+        f.ClickTab("tsData");
+        f.Action("mnuDataConfigExport")->trigger();
+        QCOMPARE(Sections(ReadText(path)), (QStringList{"Config", "Weather", "Names", "RC5", "0", "1", "2", "3"}));
     }
 
     void exportThatCannotBeWrittenIsReported() {
@@ -214,18 +241,28 @@ private slots:
         QTest::newRow("table cancelled") << "mnuDataImport" << true;
         QTest::newRow("config missing") << "mnuConfigImport" << false;
         QTest::newRow("table missing") << "mnuDataImport" << false;
+        QTest::newRow("config, no settings in the file") << "mnuConfigImport" << false;
+        QTest::newRow("table, no settings in the file") << "mnuDataImport" << false;
     }
     void cancelledOrUnreadableImportsSendNothing() {
         QFETCH(QString, action);
         QFETCH(bool, cancel);
         ScheduleWindow f(kUnsorted);
         QTemporaryDir dir;
-        const QString path = dir.filePath("gone.ini");
+        QString path = dir.filePath("gone.ini");
+        // A file that holds none of the sections the import reads is no success either.
+        const bool empty = QString(QTest::currentDataTag()).contains("no settings");
+        if (empty) {
+            path = dir.filePath("notes.ini");
+            WriteText(path, "[Notes]\nFanLow=1\n[4]\nHour=2\n");
+        }
         f.dialogs.SetNextFileName(cancel ? std::nullopt : std::optional<QString>(path));
         const QString before = f.Panel(0);
         f.Action(action.toLatin1())->trigger();
         QVERIFY(f.TransferSummary().isEmpty());
-        QCOMPARE(f.Panel(0), cancel ? before : "FEHLER: Datei " + path + " nicht gefunden!");
+        const QString message = empty ? "FEHLER: Keine Einstellungen in der Datei " + path + " gefunden!"
+                                      : "FEHLER: Datei " + path + " nicht gefunden!";
+        QCOMPARE(f.Panel(0), cancel ? before : message);
     }
 };
 
