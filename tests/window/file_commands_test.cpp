@@ -61,7 +61,8 @@ private slots:
         const QString text = ReadText(path);
         // Row 7 of an earlier, longer table goes, and the window says so.
         QCOMPARE(Sections(text), (QStringList{"Extra", "Config", "Weather", "Names", "RC5", "0", "1", "2", "3"}));
-        QCOMPARE(f.Panel(0), "Die Zeile 7 einer früheren, längeren Tabelle wurde aus der Datei " + path + " entfernt.");
+        QCOMPARE(f.Panel(0), "Tabelle und Konfiguration exportiert nach tank.ini. Die Zeile 7 einer früheren, "
+                             "längeren Tabelle wurde aus der Datei " + path + " entfernt.");
         QVERIFY(text.contains("; my notes"));
         QSettings ini(path, QSettings::IniFormat);  // an independent reading
         const QStringList times = {"0:0", "6:30", "12:0", "24:0"};
