@@ -1,5 +1,6 @@
-// Any text as a settings file: importing never fails, and exporting into that same text
-// gives a file that reads back as exactly the exported values.
+// Any text as a settings file: importing never fails; exporting into that same text is
+// refused for what is not a text INI file, and otherwise gives a file that reads back as
+// exactly the exported values and that a second export leaves as it is.
 
 #include <cstdint>
 #include <string_view>
@@ -20,7 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     quelvan::files::ReadTable(text, table);
     FUZZ_CHECK(table.size() == 3);
 
-    const std::string exported = quelvan::files::WriteSettingsAndTable(text, config, table);
+    const quelvan::files::SettingsUpdate update = quelvan::files::UpdateSettingsText(text, config, table);
+    if (update.problem) return 0;
+    const std::string& exported = update.text;
+    FUZZ_CHECK(!quelvan::files::UpdateSettingsText(exported, config, table).problem);
+    FUZZ_CHECK(quelvan::files::UpdateSettingsText(exported, config, table).text == exported);
     quelvan::DeviceConfig back;
     quelvan::files::ReadConfiguration(exported, back);
     FUZZ_CHECK(back == config);

@@ -1,19 +1,22 @@
-// quelvan: the window program. One instance at a time; the real USB backend, or the
-// simulated board with --simulate.
+// quelvan: the window program. One instance at a time (a second start brings it to the
+// front); the real USB backend, or the simulated board with --simulate.
 
 #include <QApplication>
 #include <QFileInfo>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "app/app_options.h"
+#include "app/qt_texts.h"
 #include "app/single_instance.h"
 #include "backend/backend_factory.h"
 #include "device/clock.h"
 #include "device/transfer_trace.h"
 #include "window/dialog_service.h"
 #include "window/main_window.h"
+#include "window/remembered_state.h"
 
 namespace {
 
@@ -51,12 +54,21 @@ int main(int argc, char* argv[]) {
         }
     }
 
-    // Before the window, so that a second start shows nothing at all.
+    // Before the window, so that a second start shows no window of its own: it brings the
+    // running one to the front and ends.
     SingleInstanceLock lock;
-    if (lock.state() == SingleInstanceLock::State::HeldElsewhere) return 0;
+    if (lock.state() == SingleInstanceLock::State::HeldElsewhere) {
+        const bool raised = lock.RequestRaise(std::chrono::seconds(3));
+        std::fputs(
+            raised ? "quelvan: already running; its window was brought to the front\n" : "quelvan: already running\n",
+            stderr);
+        return 0;
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(QStringLiteral("Quelvan 2.x"));
+    const std::unique_ptr<QTranslator> qtTexts = LoadGermanQtTexts();
+    if (qtTexts) QCoreApplication::installTranslator(qtTexts.get());
 
     const AppOptions options = ParseAppOptions(QApplication::arguments().mid(1));
     if (!options.error.isEmpty()) {
@@ -103,8 +115,16 @@ int main(int argc, char* argv[]) {
     }
 
     QtDialogService dialogs;
-    TfrmQuelvan window(*backend, clock, dialogs);
+    MainWindowOptions windowOptions;
+    windowOptions.settingsFile = RememberedState::DefaultFile();
+    TfrmQuelvan window(*backend, clock, dialogs, windowOptions);
     if (trace) window.HidCtl().SetTransferObserver([&trace](const TransferRecord& record) { trace->Write(record); });
     window.show();
+    lock.ListenForRaise(&window, [&window] {
+        window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+        window.show();
+        window.raise();
+        window.activateWindow();
+    });
     return app.exec();
 }

@@ -1,7 +1,10 @@
-// quelvan_screenshot [--page NAME] FILE: the window connected to the simulated board, with
-// the page of that object name active ("tsChannelsAF" unless given), saved as a PNG. Runs
-// on Qt's offscreen platform; used for the pictures in the README.
+// quelvan_screenshot [--page NAME] [--size WxH] [--show-hidden] FILE: the window connected to
+// the simulated board, with the page of that object name active ("tsChannelsAF" unless
+// given), at the given size (the window's start size unless given), with the two hidden
+// pages' tabs shown when asked, saved as a PNG. Runs on Qt's offscreen platform; used for
+// the pictures in the README and to look at the layout at any size.
 
+#include <QAction>
 #include <QApplication>
 #include <QFileInfo>
 #include <QTabWidget>
@@ -13,24 +16,47 @@
 #include "window/dialog_service.h"
 #include "window/main_window.h"
 
+namespace {
+
+// "1920x1080"; an empty size for anything else.
+QSize ParseSize(const QString& text) {
+    const QStringList parts = text.split('x');
+    if (parts.size() != 2) return {};
+    bool widthOk = false, heightOk = false;
+    const int width = parts[0].toInt(&widthOk);
+    const int height = parts[1].toInt(&heightOk);
+    if (!widthOk || !heightOk || width <= 0 || height <= 0 || width > 16384 || height > 16384) return {};
+    return {width, height};
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
     using namespace quelvan;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QString pageName = QStringLiteral("tsChannelsAF");
     QString file;
+    QSize size;  // empty: the start size
+    bool showHidden = false;
     bool usage = false;
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
-        if (arg == "--page" && i + 1 < argc)
+        if (arg == "--page" && i + 1 < argc) {
             pageName = QString::fromLocal8Bit(argv[++i]);
-        else if (file.isEmpty() && !arg.startsWith("--"))
+        } else if (arg == "--size" && i + 1 < argc) {
+            size = ParseSize(QString::fromLocal8Bit(argv[++i]));
+            usage = usage || size.isEmpty();
+        } else if (arg == "--show-hidden") {
+            showHidden = true;
+        } else if (file.isEmpty() && !arg.startsWith("--")) {
             file = arg;
-        else
+        } else {
             usage = true;
+        }
     }
     if (usage || file.isEmpty()) {
-        std::fprintf(stderr, "usage: quelvan_screenshot [--page NAME] FILE.png\n");
+        std::fprintf(stderr, "usage: quelvan_screenshot [--page NAME] [--size WxH] [--show-hidden] FILE.png\n");
         return 2;
     }
     const QString output = QFileInfo(file).absoluteFilePath();
@@ -48,10 +74,14 @@ int main(int argc, char* argv[]) {
     for (int n = 0; n < kChannelCount; ++n) board.Config().ColorName[static_cast<std::size_t>(n)] = names[n];
 
     ScriptedDialogService dialogs;
-    TfrmQuelvan window(backend, clock, dialogs, MainWindowOptions{96.0, {}});
+    TfrmQuelvan window(backend, clock, dialogs, MainWindowOptions{96.0, {}, {}});
     window.show();
     window.HidCtl().ProcessNotifications();
     window.StatusTimer().stop();
+    if (showHidden)
+        for (const char* item : {"mnuShowExpert", "mnuShowJMP"}) window.findChild<QAction*>(item)->trigger();
+    // Not below the window's minimum, as a user could not make it smaller either.
+    if (!size.isEmpty()) window.resize(size.expandedTo(window.minimumSize()));
     QWidget* page = window.PageControl().findChild<QWidget*>(pageName);
     if (!page || window.PageControl().indexOf(page) < 0) {
         std::fprintf(stderr, "no page %s\n", pageName.toLocal8Bit().constData());

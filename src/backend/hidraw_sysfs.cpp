@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -111,6 +112,31 @@ std::string UsbDeviceAbove(const std::string& hidFolder, const std::string& sysR
 }
 
 }  // namespace
+
+std::string UsbPortOf(std::string_view identity) {
+    identity = identity.substr(0, identity.find('#'));
+    // The USB interface's folder is named "<bus>-<port>[.<port>...]:<configuration>.<interface>".
+    std::size_t start = 0;
+    while (start < identity.size()) {
+        std::size_t end = identity.find('/', start);
+        if (end == std::string_view::npos) end = identity.size();
+        const std::string_view part = identity.substr(start, end - start);
+        start = end + 1;
+        const std::size_t colon = part.find(':');
+        const std::size_t dash = part.find('-');
+        if (colon == std::string_view::npos || dash == std::string_view::npos || dash == 0 || dash > colon) continue;
+        const std::string_view port = part.substr(0, colon);
+        const bool portDigits = std::all_of(port.begin(), port.end(), [](char c) {
+            return std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == '.';
+        });
+        const std::string_view interface = part.substr(colon + 1);
+        const bool interfaceDigits = !interface.empty() && std::all_of(interface.begin(), interface.end(), [](char c) {
+            return std::isdigit(static_cast<unsigned char>(c)) || c == '.';
+        });
+        if (portDigits && interfaceDigits && dash + 1 < colon) return std::string(port);
+    }
+    return {};
+}
 
 std::string HidrawIdentity(std::string_view node, const std::string& sysRoot) {
     return Resolve(node, sysRoot).identity;

@@ -33,4 +33,9 @@ std::vector<HidrawNode> ListHidrawNodes(const std::string& sysRoot = "/sys");
 // The identity of node "hidrawN" (or "/dev/hidrawN"), empty when sysfs does not know it.
 std::string HidrawIdentity(std::string_view node, const std::string& sysRoot = "/sys");
 
+// The USB port a node's identity lies behind ("1-2.3": bus 1, port 2, then port 3 of a hub),
+// which stays the same when the device restarts on that port; empty when the identity is
+// not a USB device's (another backend's, the simulator's).
+std::string UsbPortOf(std::string_view identity);
+
 }  // namespace quelvan

@@ -3,8 +3,20 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
+#include <set>
 
 namespace quelvan::cli {
+
+namespace {
+
+const char* const kFlashHint =
+    "hint: flash a firmware with 'quelvanctl flash FILE', or with the window's menu \"Datei\", \"Firmware "
+    "aktualisieren...\"";
+const char* const kUpdateHint =
+    "hint: update the firmware with 'quelvanctl flash FILE', or with the window's menu \"Datei\", \"Firmware "
+    "aktualisieren...\"";
+
+}  // namespace
 
 BoardSession::BoardSession(HidBackend& backend, const Clock& clock, TransferTraceFile* trace)
     : controller_(backend), protocol_(clock), trace_(trace) {
@@ -49,10 +61,15 @@ DeviceChoice ChooseDevice(const std::vector<FoundDevice>& candidates, const std:
         if (wanted.empty() || d.serial == wanted || d.path == wanted) matches.push_back(d);
     if (matches.size() == 1) return {matches.front(), std::nullopt};
     if (matches.empty()) return {};
-    const std::string message = wanted.empty() ? "error: " + std::to_string(matches.size()) + " " + what +
-                                                     "s found; choose one with --device SERIAL (or its path):"
-                                               : "error: " + std::to_string(matches.size()) + " " + what + "s match '" +
-                                                     wanted + "'; choose one by its path with --device:";
+    // A serial number can only pick one where the devices have different ones.
+    std::set<std::string> serials;
+    for (const FoundDevice& d : matches) serials.insert(d.serial);
+    const bool bySerial = serials.size() == matches.size() && !serials.count(std::string());
+    const std::string count = "error: " + std::to_string(matches.size()) + " " + what + "s";
+    const std::string message = !wanted.empty()
+                                    ? count + " match '" + wanted + "'; choose one by its path with --device:"
+                                : bySerial ? count + " found; choose one with --device SERIAL (or its path):"
+                                           : count + " found; choose one by its path with --device PATH:";
     return {std::nullopt, Failure{kExitUsage, message + "\n" + DeviceListText(matches), {}}};
 }
 
@@ -60,7 +77,8 @@ std::string DeviceListText(const std::vector<FoundDevice>& devices) {
     std::string text;
     for (const FoundDevice& d : devices) {
         if (!text.empty()) text += "\n";
-        text += "  " + (d.serial.empty() ? std::string("(no serial number)") : d.serial) + "  " + d.path;
+        text += "  " + (d.serial.empty() ? std::string("(no serial number)") : QuotedDeviceString(d.serial)) + "  " +
+                QuotedDeviceString(d.path);
     }
     return text;
 }
@@ -101,7 +119,7 @@ std::optional<Failure> BoardSession::Connect(const std::string& device) {
             return Failure{kExitNoBoard,
                            std::string("error: only the board's bootloader (") + RoleName(bootloaders.front().role) +
                                ") was found; the board waits for a firmware update",
-                           "hint: flash a firmware with the window's \"Firmware aktualisieren...\""};
+                           kFlashHint};
         }
         return Failure{kExitNoBoard, "error: no Quelvan 2.x board found", {}};
     }
@@ -112,7 +130,7 @@ std::optional<Failure> BoardSession::Connect(const std::string& device) {
 
     const int version = protocol_.live.FirmwareVersion;
     if (version != kSupportedFirmwareVersion) {
-        const std::string hint = "hint: update the firmware (window: menu \"Datei\", \"Firmware aktualisieren...\")";
+        const std::string hint = kUpdateHint;
         if (version == 0) return Failure{kExitNoBoard, "error: the board runs an older firmware (version 0)", hint};
         return Failure{kExitNoBoard,
                        "error: the board runs firmware version " + std::to_string(version) +

@@ -5,6 +5,7 @@
 
 #include "cli/command_values.h"
 #include "cli/file_commands.h"
+#include "cli/json_text.h"
 #include "cli/schedule_commands.h"
 #include "cli/settings_commands.h"
 #include "device/version.h"
@@ -19,6 +20,7 @@ VALUE: a percentage 0..100 with a point or a comma (33.3 or 33,3), or on/off.
   outside 00:00..24:00 instead of sending them to the board.
   "set all on|off" first switches the board to mode "Manuell", like "ALLES EIN"/"ALLES AUS".
   "config set" and "weather set" refuse unknown keys and values outside their ranges.
+Numbers: decimal digits with an optional sign (010 is ten); nothing else.
 Modes: manual (manuell), auto, demo, flash, slave.
 
 Exit codes:
@@ -28,9 +30,13 @@ Exit codes:
   3  no usable board: none found, only its bootloader, an unsupported firmware
      version, or no permission to open it (install dist/linux/70-quelvan.rules,
      see docs/udev.md)
-  4  the picture of "graph" could not be made (renderer missing or file not written)
-  flash exits 0 only after "Fertig!" with the board back; 1 when the file is unusable,
-  the update was declined or failed, or bootloader or board did not appear in time.
+  4  the picture of "graph" could not be drawn (renderer missing or failed)
+  5  a file named on the command line cannot be used: a settings or firmware file that
+     cannot be read or holds nothing usable (nothing is sent then), or a settings file
+     or picture that cannot be written (not a regular file, no permission, not a text
+     INI file, disk full); the file is left as it was
+  flash exits 0 only after "Fertig!" with the same board back; 1 when the update was
+  declined or failed, or bootloader or board did not appear in time.
 Where the service quelvand answers on its socket ($QUELVAN_SOCKET, else the user's under
 $XDG_RUNTIME_DIR/quelvan/, then /run/quelvan/quelvand.sock), the board is used through it;
 --direct opens the board itself, --service insists on the service.
@@ -97,7 +103,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
         if (std::string_view(argv[i]) == "--json") json = true;
     auto usage = [&](const std::string& message) {
         err << "error: " << message << "\n";
-        if (json) out << nlohmann::json{{"ok", false}, {"error", message}}.dump() << "\n";
+        if (json) out << JsonText(nlohmann::json{{"ok", false}, {"error", message}}) << "\n";
         return ParseOutcome{std::nullopt, kExitUsage};
     };
     SettingsCommandLine settingsLine;
@@ -114,7 +120,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
             return ParseOutcome{std::nullopt, kExitOk};
         }
         app.exit(e, out, err);
-        if (json) out << nlohmann::json{{"ok", false}, {"error", e.what()}}.dump() << "\n";
+        if (json) out << JsonText(nlohmann::json{{"ok", false}, {"error", e.what()}}) << "\n";
         return ParseOutcome{std::nullopt, kExitUsage};
     }
 

@@ -16,6 +16,10 @@ enum ExitCode : int {
     kExitUsage = 2,
     kExitNoBoard = 3,
     kExitPictureFailed = 4,
+    // A file named on the command line cannot be used: a settings or firmware file that
+    // cannot be read or holds nothing usable, a settings file or picture that cannot be
+    // written. Nothing is sent to the board for a file that cannot be read.
+    kExitFileUnusable = 5,
 };
 
 enum class Command {

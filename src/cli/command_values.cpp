@@ -49,6 +49,19 @@ std::optional<bool> ParseOnOff(std::string_view text) {
     return std::nullopt;
 }
 
+std::optional<long long> ParseWholeNumber(std::string_view text) {
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    // Eighteen digits always fit; no setting comes near.
+    if (!AllDigits(text) || text.size() > 18) return std::nullopt;
+    long long value = 0;
+    for (const char c : text) value = value * 10 + (c - '0');
+    return negative ? -value : value;
+}
+
 std::optional<double> ParseDecimal(std::string_view text) {
     std::string normal;
     std::size_t pos = 0;

@@ -19,6 +19,10 @@ std::optional<int> ParseChannel(std::string_view text);
 // "on"/"off" (also "ein"/"aus"), either case.
 std::optional<bool> ParseOnOff(std::string_view text);
 
+// Every whole number on the command line: an optional sign and decimal digits, nothing
+// else ("010" is ten; no "0x10", no blanks, no empty text, no "+-5").
+std::optional<long long> ParseWholeNumber(std::string_view text);
+
 // A plain decimal number with a point or a comma ("50", "33,3", ".5"); nothing else
 // (no exponents, no "inf", no thousands separators, no surrounding blanks).
 std::optional<double> ParseDecimal(std::string_view text);

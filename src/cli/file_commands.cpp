@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/flash_command.h"
+#include "files/file_access.h"
 #include "files/ini_file.h"
 #include "schedule/schedule_table.h"
 #include "schedule/schedule_transfer.h"
@@ -10,8 +12,8 @@ namespace quelvan::cli {
 
 namespace {
 
-Failure FileFailure(const std::string& what, const std::string& path, const files::FileResult& result) {
-    return Failure{kExitTransferFailed, "error: cannot " + what + " " + path + ": " + result.reason, {}};
+Failure FileFailure(const files::FileResult& result) {
+    return Failure{kExitFileUnusable, "error: " + result.error, {}};
 }
 
 // The whole table as the board holds it; only a complete load may be exported or written back.
@@ -56,33 +58,75 @@ void FileGrammar::Fill(const std::string& command, Request& request) const {
     }
 }
 
-FileText ReadImportFile(const Request& request) {
-    FileText file;
-    if (request.command != Command::ImportConfig && request.command != Command::ImportTable) return file;
-    const files::FileResult read = files::ReadSettingsFile(request.settingsFile, file.text);
-    if (!read.ok) file.failure = FileFailure("read", request.settingsFile, read);
-    return file;
+CommandFiles PrepareCommandFiles(const Request& request) {
+    CommandFiles files;
+    switch (request.command) {
+        case Command::ImportConfig:
+        case Command::ImportTable: {
+            const std::string& path = request.settingsFile;
+            if (const files::FileResult read = files::ReadSettingsFile(path, files.importText); !read.ok)
+                files.failure = FileFailure(read);
+            else if (request.command == Command::ImportConfig && !files::HasConfiguration(files.importText))
+                files.failure = FileFailure(files::NoSettingsFound(path, files::kConfigurationSectionsText));
+            // Which rows the board has is known once it is connected; a file without any row
+            // section is refused now.
+            else if (request.command == Command::ImportTable && !files::HasTableRows(files.importText, 256))
+                files.failure = FileFailure(files::NoSettingsFound(path, "no row sections 0, 1, ..."));
+            break;
+        }
+        case Command::Export:
+            if (const files::FileResult check = files::CheckExportTarget(request.settingsFile); !check.ok)
+                files.failure = FileFailure(check);
+            break;
+        case Command::Graph: {
+            files::WriteTarget target;
+            if (const int error = files::PrepareWriteTarget(request.graphOutput, target)) {
+                files.failure = Failure{
+                    kExitFileUnusable,
+                    "error: cannot write the picture " + request.graphOutput + ": " + files::FileErrorText(error),
+                    {}};
+            }
+            break;
+        }
+        case Command::Flash:
+            files.failure = LoadFirmware(request.firmwareFile, files.firmware);
+            break;
+        default:
+            break;
+    }
+    return files;
 }
 
-std::optional<Failure> RunFileCommand(BoardSession& session, const Request& request, const std::string& importText,
-                                      nlohmann::json& sent) {
+std::optional<Failure> RunFileCommand(BoardSession& session, const Request& request, const CommandFiles& files,
+                                      nlohmann::json& sent, std::ostream& err) {
     BoardProtocol& board = session.Protocol();
     sent["file"] = request.settingsFile;
     if (request.command == Command::ImportConfig) {
         // The whole record goes to the board, the file's mode and step width included.
-        files::ReadConfiguration(importText, board.config);
+        files::ReadConfiguration(files.importText, board.config);
         return session.WriteDeviceConfig();
     }
 
     ScheduleTable table;
     if (auto failure = LoadWholeTable(session, table)) return failure;
-    if (request.command == Command::ImportTable) files::ReadTable(importText, table.Rows());
+    if (request.command == Command::ImportTable) {
+        if (!files::HasTableRows(files.importText, table.Size()))
+            return FileFailure(files::NoSettingsFound(request.settingsFile, files::RowSectionsText(table.Size())));
+        files::ReadTable(files.importText, table.Rows());
+    }
     table.SortByTime();
     sent["entries"] = table.Size();
     if (request.command == Command::Export) {
         const files::FileResult written =
             files::ExportSettingsAndTable(request.settingsFile, board.config, table.Entries());
-        if (!written.ok) return FileFailure("export to", request.settingsFile, written);
+        if (!written.ok) return FileFailure(written);
+        if (!written.removedRows.empty()) {
+            sent["removed_rows"] = written.removedRows;
+            const bool one = written.removedRows.size() == 1;
+            err << "note: " << (one ? "row " : "rows ") << files::RowNumbersText(written.removedRows, "to", "and")
+                << " of an earlier, longer table " << (one ? "was" : "were") << " taken out of " << request.settingsFile
+                << "\n";
+        }
         return std::nullopt;
     }
     const ScheduleWriteResult write = WriteSchedule(board, table);

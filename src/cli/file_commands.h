@@ -4,10 +4,12 @@
 // what else the file holds), "import config FILE" and "import table FILE" load either half
 // back into the board. Same file, same bytes to the board as the window.
 
+#include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "cli/board_session.h"
 #include "cli/command_line.h"
@@ -32,15 +34,20 @@ private:
     std::string exportFile_, configFile_, tableFile_;
 };
 
-// Runs the command on the connected board; `sent` collects what the JSON answer reports.
-// The file to import is read before the session connects (FileText), so that a file that
-// cannot be read costs no transfer.
-struct FileText {
-    std::string text;
-    std::optional<Failure> failure;
+// The files a command names, dealt with before the board is taken, so that a file that
+// cannot be used costs no transfer and a shared simulated board is never held meanwhile:
+// the import file is read (and must hold what the import needs), the firmware file is read
+// and checked, an export target or a picture must be a file that may be written.
+struct CommandFiles {
+    std::string importText;
+    std::vector<std::uint8_t> firmware;
+    std::optional<Failure> failure;  // exit 5, or what the check found
 };
-FileText ReadImportFile(const Request& request);
-std::optional<Failure> RunFileCommand(BoardSession& session, const Request& request, const std::string& importText,
-                                      nlohmann::json& sent);
+CommandFiles PrepareCommandFiles(const Request& request);
+
+// Runs the command on the connected board; `sent` collects what the JSON answer reports,
+// `err` receives notes (row sections an export took out).
+std::optional<Failure> RunFileCommand(BoardSession& session, const Request& request, const CommandFiles& files,
+                                      nlohmann::json& sent, std::ostream& err);
 
 }  // namespace quelvan::cli

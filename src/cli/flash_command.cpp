@@ -13,11 +13,14 @@
 #include <string>
 #include <thread>
 
+#include "backend/hidraw_sysfs.h"
 #include "cli/board_session.h"
+#include "cli/json_text.h"
 #include "device/board_protocol.h"
 #include "device/bootloader_protocol.h"
 #include "device/hid_device_controller.h"
 #include "device/identification.h"
+#include "files/file_access.h"
 #include "files/firmware_file.h"
 #include "files/firmware_flasher.h"
 
@@ -65,6 +68,7 @@ public:
         DeviceRole role = DeviceRole::Other;
         std::string path;
         std::string serial;
+        std::string usbPort;  // empty where the backend does not tell
     };
     const std::vector<Present>& Devices() const { return devices_; }
 
@@ -116,9 +120,11 @@ private:
         devices_.clear();
         controller_.OnEnumerate = [this](HidDevice& device, int) {
             const DeviceRole role = IdentifyDevice(device.ManufacturerString(), device.ProductString());
-            // A board's serial number tells several apart (--device).
-            const std::string serial = role == DeviceRole::Board ? ToUtf8(device.SerialNumberString()) : std::string();
-            devices_.push_back({device.DeviceInstance(), role, device.DevicePath(), serial});
+            // A serial number tells several boards or bootloaders apart (--device), and the
+            // board that comes back after its update from another one.
+            const std::string serial = role != DeviceRole::Other ? ToUtf8(device.SerialNumberString()) : std::string();
+            devices_.push_back(
+                {device.DeviceInstance(), role, device.DevicePath(), serial, UsbPortOf(device.DeviceInstance())});
             return true;
         };
         controller_.EnumerateDevices();
@@ -202,8 +208,24 @@ FlashConsole FlashConsole::FromProcess() {
     return console;
 }
 
+std::optional<Failure> LoadFirmware(const std::string& path, std::vector<std::uint8_t>& bytes) {
+    std::string problem;
+    int error = 0;
+    const files::StatusSink report = [&](const std::string& text) { problem = text; };
+    bool usable = files::LoadFirmwareFile(path, bytes, report, &error);
+    if (usable) {
+        const auto image = std::make_unique<files::FlashImage>();
+        std::int32_t start = 0, end = 0;
+        usable = files::ReadFirmwareData(bytes, *image, start, end, report);
+    }
+    if (usable) return std::nullopt;
+    if (error != 0 && error != ENOENT && error != ENOTDIR) problem += " (" + files::FileErrorText(error) + ")";
+    return Failure{kExitFileUnusable, problem, {}};
+}
+
 int RunFlashCommand(const Request& request, HidBackend& backend, const Clock& clock, TransferTraceFile* trace,
-                    std::ostream& out, std::ostream& err, const FlashConsole& console) {
+                    std::ostream& out, std::ostream& err, const FlashConsole& console,
+                    const std::vector<std::uint8_t>* preloaded) {
     nlohmann::json report = {{"command", "flash"}, {"file", request.firmwareFile}};
     auto finish = [&](int code, const std::string& error = {}) {
         if (!error.empty()) err << error << "\n";
@@ -213,24 +235,26 @@ int RunFlashCommand(const Request& request, HidBackend& backend, const Clock& cl
                 const std::string first = error.substr(0, error.find('\n'));
                 report["error"] = first.rfind("error: ", 0) == 0 ? first.substr(7) : first;
             }
-            out << report.dump() << "\n";
+            out << JsonText(report) << "\n";
         }
         return code;
     };
     FlashOutput output(err, console.errorIsTerminal);
 
-    // The file is checked before anything is sent, so that a wrong name does not leave the
-    // board waiting in its bootloader.
-    {
-        const auto image = std::make_unique<files::FlashImage>();
-        std::int32_t start = 0, end = 0;
-        std::string problem;
-        if (!files::ReadFirmwareFile(request.firmwareFile, *image, start, end,
-                                     [&](const std::string& text) { problem = text; }))
-            return finish(kExitTransferFailed, problem);
+    // The file is read and checked once, before anything is sent, and that image is flashed:
+    // a wrong name leaves no board waiting in its bootloader, and a file that cannot be read
+    // twice (a pipe) is flashed all the same.
+    std::vector<std::uint8_t> firmware;
+    if (preloaded) {
+        firmware = *preloaded;
+    } else if (auto failure = LoadFirmware(request.firmwareFile, firmware)) {
+        return finish(failure->exitCode, failure->message);
     }
 
     Bus bus(backend, trace);
+    std::set<std::string> boardsBefore;
+    for (const auto& p : bus.Devices())
+        if (p.role == DeviceRole::Board) boardsBefore.insert(p.identity);
     // The board to update, or else a bootloader already waiting: the one --device names,
     // or the only one.
     auto choose = [&](bool bootloaders) {
@@ -247,6 +271,7 @@ int RunFlashCommand(const Request& request, HidBackend& backend, const Clock& cl
     if (boardChoice.failure) return finish(boardChoice.failure->exitCode, boardChoice.failure->message);
     auto board = present(boardChoice.device);
     std::optional<Bus::Present> loader;
+    std::optional<Bus::Present> updated;  // the board sent into its bootloader here
     if (!board) {
         const DeviceChoice loaderChoice = choose(true);
         if (loaderChoice.failure) return finish(loaderChoice.failure->exitCode, loaderChoice.failure->message);
@@ -268,10 +293,12 @@ int RunFlashCommand(const Request& request, HidBackend& backend, const Clock& cl
             }
             if (!Confirmed(console, err)) return finish(kExitTransferFailed, "aborted; nothing was sent to the board");
         }
-        // A bootloader already on the bus is another board's; this board's arrives anew.
+        // A bootloader already on the bus is another board's; this board's arrives anew, on
+        // the board's USB port where the backend tells it.
         std::set<std::string> before;
         for (const auto& p : bus.Devices())
             if (IsBootloader(p.role)) before.insert(p.identity);
+        updated = *board;
 
         HidDevice* device = bus.Acquire(*board);
         BoardProtocol protocol(clock);
@@ -286,8 +313,12 @@ int RunFlashCommand(const Request& request, HidBackend& backend, const Clock& cl
         // A board may restart before it acknowledges the command, so a failed set is not
         // yet a failure: the bootloader's arrival decides.
         output.Line("waiting for the bootloader...");
-        loader = bus.WaitFor([&](const Bus::Present& p) { return IsBootloader(p.role) && !before.count(p.identity); },
-                             console.arrivalTimeout);
+        loader = bus.WaitFor(
+            [&](const Bus::Present& p) {
+                return IsBootloader(p.role) && !before.count(p.identity) &&
+                       (board->usbPort.empty() || p.usbPort == board->usbPort);
+            },
+            console.arrivalTimeout);
         bus.Release(device);
         if (!loader && !sent.ok) {
             return finish(kExitTransferFailed, "error: sending the board into its bootloader failed after " +
@@ -312,7 +343,12 @@ int RunFlashCommand(const Request& request, HidBackend& backend, const Clock& cl
     bootloader.SetDevice(device);
     files::FlashSeams seams = output.Seams(console);
     seams.BootloaderPresent = [&] { return device && bus.Controller().StillPresent(*device); };
-    const files::FlashResult result = files::FlashFirmware(bootloader, file, seams);
+    const files::FlashResult result = files::FlashFirmware(
+        bootloader,
+        [&](files::FlashImage& image, std::int32_t& start, std::int32_t& end, const files::StatusSink& report) {
+            return files::ReadFirmwareData(firmware, image, start, end, report);
+        },
+        seams);
     bootloader.SetDevice(nullptr);
     report["bytes"] = result.bytes;
     report["blocks"] = result.blockCount;
@@ -339,17 +375,39 @@ int RunFlashCommand(const Request& request, HidBackend& backend, const Clock& cl
                           "error: no permission to open the bootloader\nhint: install the udev rule "
                           "dist/linux/70-quelvan.rules (see docs/udev.md)");
         }
-        return finish(kExitTransferFailed,
+        const bool fileProblem =
+            result.outcome == files::FlashOutcome::FileTooLarge || result.outcome == files::FlashOutcome::FileUnusable;
+        return finish(fileProblem ? kExitFileUnusable : kExitTransferFailed,
                       "error: nothing was flashed; the board waits in its bootloader for another "
                       "'quelvanctl flash FILE'");
     }
 
+    // The same board comes back: by its serial number, else on the same USB port, else a
+    // board that was not on the bus before. Another board present all along is not it.
+    const Bus::Present origin = updated ? *updated : *loader;
     output.Line("waiting for the board to restart...");
-    const auto back =
-        bus.WaitFor([](const Bus::Present& p) { return p.role == DeviceRole::Board; }, console.arrivalTimeout);
-    if (!back)
+    const auto back = bus.WaitFor(
+        [&](const Bus::Present& p) {
+            if (p.role != DeviceRole::Board || boardsBefore.count(p.identity)) return false;
+            if (updated && !updated->serial.empty()) return p.serial == updated->serial;
+            return origin.usbPort.empty() || p.usbPort == origin.usbPort;
+        },
+        console.arrivalTimeout);
+    if (!back) {
+        const bool waiting =
+            bus.Find([&](const Bus::Present& p) { return p.identity == loader->identity; }).has_value();
+        if (waiting) {
+            const int written = result.blockCount - result.failedBlocks;
+            return finish(kExitTransferFailed,
+                          "error: the board did not restart: it waits in its bootloader with " +
+                              (result.failedBlocks == 0 ? std::string("every block written")
+                                                        : std::to_string(written) + " of " +
+                                                              std::to_string(result.blockCount) + " blocks written") +
+                              "\nhint: run 'quelvanctl flash FILE' again");
+        }
         return finish(kExitTransferFailed,
                       "error: the board did not come back within " + Seconds(console.arrivalTimeout));
+    }
     output.Line("the board is back");
     if (!result.Succeeded()) return finish(kExitTransferFailed, "error: some blocks could not be written");
     return finish(kExitOk);

@@ -5,10 +5,14 @@
 // it waits for the board to come back with its new firmware.
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <istream>
+#include <optional>
 #include <ostream>
+#include <vector>
 
+#include "cli/board_session.h"
 #include "cli/command_line.h"
 #include "device/clock.h"
 #include "device/hid_backend.h"
@@ -29,7 +33,12 @@ struct FlashConsole {
     static FlashConsole FromProcess();
 };
 
+// Reads the firmware file once and checks it; a failure (exit 5) carries the reader's message.
+std::optional<Failure> LoadFirmware(const std::string& path, std::vector<std::uint8_t>& bytes);
+
+// `preloaded`: the file's bytes as LoadFirmware read them; read here when null.
 int RunFlashCommand(const Request& request, HidBackend& backend, const Clock& clock, TransferTraceFile* trace,
-                    std::ostream& out, std::ostream& err, const FlashConsole& console);
+                    std::ostream& out, std::ostream& err, const FlashConsole& console,
+                    const std::vector<std::uint8_t>* preloaded = nullptr);
 
 }  // namespace quelvan::cli

@@ -1,11 +1,12 @@
-// quelvanctl-graph --output FILE: reads a graph request (JSON) on standard input and writes
-// the graph of the day as a PNG, drawn by the same function as the window's page "Grafik".
-// quelvanctl runs it for "quelvanctl graph", so that quelvanctl itself never loads Qt.
+// quelvanctl-graph: reads a graph request (JSON) on standard input and writes the graph of
+// the day as a PNG on standard output, drawn by the same function as the window's page
+// "Grafik". quelvanctl runs it for "quelvanctl graph", so that quelvanctl itself never loads
+// Qt, and writes the file itself.
 
+#include <QBuffer>
 #include <QGuiApplication>
 #include <QImage>
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <iterator>
 #include <string>
@@ -15,11 +16,8 @@
 
 int main(int argc, char* argv[]) {
     using namespace quelvan;
-    const char* output = nullptr;
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], "--output") == 0) output = argv[i + 1];
-    if (!output || argc != 3) {
-        std::fprintf(stderr, "usage: quelvanctl-graph --output FILE.png < request.json\n");
+    if (argc != 1) {
+        std::fprintf(stderr, "usage: quelvanctl-graph < request.json > picture.png\n");
         return 2;
     }
     const std::string input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
@@ -49,8 +47,15 @@ int main(int argc, char* argv[]) {
     in.font = DefaultGraphFont();
     std::vector<GraphPoint> points;
     const QImage image = DrawGraph(in, points);
-    if (image.isNull() || !image.save(QString::fromLocal8Bit(output), "PNG")) {
-        std::fprintf(stderr, "quelvanctl-graph: cannot write %s\n", output);
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (image.isNull() || !buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) {
+        std::fprintf(stderr, "quelvanctl-graph: cannot draw the picture\n");
+        return 1;
+    }
+    const auto size = static_cast<std::size_t>(png.size());
+    if (std::fwrite(png.constData(), 1, size, stdout) != size || std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "quelvanctl-graph: cannot hand the picture over\n");
         return 1;
     }
     return 0;

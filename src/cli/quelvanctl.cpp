@@ -9,6 +9,7 @@
 #include "cli/command_values.h"
 #include "cli/file_commands.h"
 #include "cli/flash_command.h"
+#include "cli/json_text.h"
 #include "cli/schedule_commands.h"
 #include "cli/service_commands.h"
 #include "cli/settings_commands.h"
@@ -25,7 +26,7 @@ int Fail(const Failure& failure, const Request& request, std::ostream& out, std:
     if (!failure.hint.empty()) err << failure.hint << "\n";
     if (request.json) {
         const std::string text = failure.message.rfind("error: ", 0) == 0 ? failure.message.substr(7) : failure.message;
-        out << nlohmann::json{{"ok", false}, {"error", text}}.dump() << "\n";
+        out << JsonText(nlohmann::json{{"ok", false}, {"error", text}}) << "\n";
     }
     return failure.exitCode;
 }
@@ -43,7 +44,7 @@ int ListDevices(BoardSession& session, const Request& request, std::ostream& out
                             {"serial", d.serial},
                             {"role", RoleName(d.role)}});
         }
-        out << list.dump(2) << "\n";
+        out << JsonText(list, 2) << "\n";
         return kExitOk;
     }
     for (const DeviceListing& d : devices) {
@@ -198,10 +199,16 @@ std::unique_ptr<TransferTraceFile> OpenTrace(const Request& request, std::ostrea
 }  // namespace
 
 int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, std::ostream& out, std::ostream& err,
-               TransferTraceFile* trace) {
+               TransferTraceFile* trace, const CommandFiles* prepared) {
+    // A file that cannot be used costs no transfer.
+    CommandFiles own;
+    if (!prepared) own = PrepareCommandFiles(request);
+    const CommandFiles& files = prepared ? *prepared : own;
+    if (files.failure) return Fail(*files.failure, request, out, err);
     // The update follows the bus through its restarts with a controller of its own.
     if (request.command == Command::Flash) {
-        const int code = RunFlashCommand(request, backend, clock, trace, out, err, FlashConsole::FromProcess());
+        const int code =
+            RunFlashCommand(request, backend, clock, trace, out, err, FlashConsole::FromProcess(), &files.firmware);
         if (auto failure = TraceFailure(request, trace); failure && code == kExitOk)
             return Fail(*failure, request, out, err);
         return code;
@@ -212,9 +219,6 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
     }
     if (request.command == Command::ServiceStatus) return RunServiceStatus(request, backend, out, err);
     if (request.command == Command::ServiceForget) return RunServiceForget(request, backend, out, err);
-    // A file to import is read first: one that cannot be read costs no transfer.
-    const FileText importFile = ReadImportFile(request);
-    if (importFile.failure) return Fail(*importFile.failure, request, out, err);
     BoardSession session(backend, clock, trace);
     if (request.command == Command::List) {
         std::ostringstream listing;
@@ -230,7 +234,7 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
 
     if (request.command == Command::Status) {
         if (request.json)
-            out << StatusJson(board.live, board.config).dump(2) << "\n";
+            out << JsonText(StatusJson(board.live, board.config), 2) << "\n";
         else
             PrintStatus(board.live, board.config, out);
         return kExitOk;
@@ -268,7 +272,7 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
         case Command::Export:
         case Command::ImportConfig:
         case Command::ImportTable:
-            failure = RunFileCommand(session, request, importFile.text, sent);
+            failure = RunFileCommand(session, request, files, sent, err);
             break;
         case Command::List:
         case Command::Status:
@@ -286,7 +290,7 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
     if (failure) return Fail(*failure, request, out, err);
     if (request.json) {
         sent["ok"] = true;
-        out << sent.dump() << "\n";
+        out << JsonText(sent) << "\n";
     }
     return kExitOk;
 }
@@ -308,6 +312,10 @@ int RunQuelvanctl(int argc, const char* const argv[], const Clock& clock, std::o
     int exitCode = kExitOk;
     const std::unique_ptr<TransferTraceFile> trace = OpenTrace(request, out, err, &exitCode);
     if (exitCode != kExitOk) return exitCode;
+    // The user's files before the board: a shared simulated board is not held while they are
+    // read, and a file that cannot be used leaves the board alone.
+    const CommandFiles files = PrepareCommandFiles(request);
+    if (files.failure) return Fail(*files.failure, request, out, err);
 
     std::string error;
     BackendOptions options{request.simulate, request.stateFile};
@@ -333,7 +341,7 @@ int RunQuelvanctl(int argc, const char* const argv[], const Clock& clock, std::o
             Failure{code, "error: " + (error.empty() ? std::string("cannot access the HID devices") : error), {}},
             request, out, err);
     }
-    return RunRequest(request, *backend, clock, out, err, trace.get());
+    return RunRequest(request, *backend, clock, out, err, trace.get(), &files);
 }
 
 }  // namespace quelvan::cli

@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "cli/command_line.h"
+#include "cli/file_commands.h"
 #include "device/clock.h"
 #include "device/hid_backend.h"
 #include "device/transfer_trace.h"
@@ -20,7 +21,8 @@ int RunQuelvanctl(int argc, const char* const argv[], HidBackend& backend, const
                   std::ostream& err);
 
 // Runs one parsed request on a backend; `trace` (may be null) receives every transfer.
+// `files`: the command's files as PrepareCommandFiles left them; prepared here when null.
 int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, std::ostream& out, std::ostream& err,
-               TransferTraceFile* trace = nullptr);
+               TransferTraceFile* trace = nullptr, const CommandFiles* files = nullptr);
 
 }  // namespace quelvan::cli

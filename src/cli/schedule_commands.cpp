@@ -1,5 +1,6 @@
 #include "cli/schedule_commands.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -13,7 +14,9 @@
 #include <iomanip>
 
 #include "cli/command_values.h"
+#include "cli/json_text.h"
 #include "device/channel_names.h"
+#include "files/file_access.h"
 #include "schedule/graph_request.h"
 #include "schedule/schedule_table.h"
 #include "schedule/schedule_transfer.h"
@@ -51,26 +54,33 @@ std::string RendererPath() {
     return (self.parent_path() / kGraphRendererName).string();
 }
 
-// Runs the renderer with `input` on its standard input; its messages go to our standard
-// error. Returns what went wrong, or nullopt.
-std::optional<std::string> RunRenderer(const std::string& path, const std::string& output, const std::string& input) {
+// The largest picture the renderer may hand back; an 8192 x 8192 PNG stays far below.
+constexpr std::size_t kMaxPictureBytes = 512u << 20;
+
+// Runs the renderer with `input` on its standard input and collects the PNG from its
+// standard output; its messages go to our standard error. Returns what went wrong, or nullopt.
+std::optional<std::string> RunRenderer(const std::string& path, const std::string& input, std::string& picture) {
     if (access(path.c_str(), X_OK) != 0) return "the renderer " + path + " is missing (it is built with the window)";
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) return std::string("cannot start the renderer: ") + std::strerror(errno);
+    int toRenderer[2], fromRenderer[2];
+    if (pipe2(toRenderer, O_CLOEXEC) != 0) return std::string("cannot start the renderer: ") + std::strerror(errno);
+    if (pipe2(fromRenderer, O_CLOEXEC) != 0) {
+        close(toRenderer[0]);
+        close(toRenderer[1]);
+        return std::string("cannot start the renderer: ") + std::strerror(errno);
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[0], STDIN_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
-    const std::string outputOption = "--output";
-    char* argv[] = {const_cast<char*>(path.c_str()), const_cast<char*>(outputOption.c_str()),
-                    const_cast<char*>(output.c_str()), nullptr};
+    posix_spawn_file_actions_adddup2(&actions, toRenderer[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fromRenderer[1], STDOUT_FILENO);
+    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
-    close(pipeFds[0]);
+    close(toRenderer[0]);
+    close(fromRenderer[1]);
     if (spawned != 0) {
-        close(pipeFds[1]);
+        close(toRenderer[1]);
+        close(fromRenderer[0]);
         return std::string("cannot start the renderer: ") + std::strerror(spawned);
     }
     // A renderer that ends early must not take quelvanctl down with SIGPIPE.
@@ -78,24 +88,39 @@ std::optional<std::string> RunRenderer(const std::string& path, const std::strin
     sigemptyset(&pipeSignal);
     sigaddset(&pipeSignal, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+    // The renderer reads its whole request before it writes, so one after the other is enough.
     std::size_t written = 0;
     while (written < input.size()) {
-        const ssize_t n = write(pipeFds[1], input.data() + written, input.size() - written);
+        const ssize_t n = write(toRenderer[1], input.data() + written, input.size() - written);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         written += static_cast<std::size_t>(n);
     }
-    close(pipeFds[1]);
+    close(toRenderer[1]);
     const timespec noWait{0, 0};
     while (sigtimedwait(&pipeSignal, nullptr, &noWait) > 0) {
     }
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 
+    picture.clear();
+    bool tooLarge = false;
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = read(fromRenderer[0], chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        if (picture.size() + static_cast<std::size_t>(n) > kMaxPictureBytes) {
+            tooLarge = true;
+            break;
+        }
+        picture.append(chunk, static_cast<std::size_t>(n));
+    }
+    close(fromRenderer[0]);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return std::nullopt;
-    return "the renderer could not write " + output;
+    if (!tooLarge && WIFEXITED(status) && WEXITSTATUS(status) == 0 && !picture.empty()) return std::nullopt;
+    return std::string("the renderer could not draw the picture");
 }
 
 }  // namespace
@@ -194,7 +219,7 @@ std::optional<Failure> RunScheduleCommand(BoardSession& session, const Request& 
 
     if (request.command == Command::Schedule) {
         if (request.json)
-            out << ScheduleJson(table.Entries()).dump(2) << "\n";
+            out << JsonText(ScheduleJson(table.Entries()), 2) << "\n";
         else
             PrintSchedule(table.Entries(), board.config, out);
         return std::nullopt;
@@ -208,16 +233,26 @@ std::optional<Failure> RunScheduleCommand(BoardSession& session, const Request& 
     graph.channel = request.graphChannel;
     graph.width = request.graphWidth;
     graph.height = request.graphHeight;
-    if (const auto problem = RunRenderer(RendererPath(), request.graphOutput, EncodeGraphRequest(graph)))
+    std::string picture;
+    if (const auto problem = RunRenderer(RendererPath(), EncodeGraphRequest(graph), picture))
         return Failure{kExitPictureFailed, "error: " + *problem, {}};
+    // Written as the export writes: a full disk leaves the old picture, and the name is
+    // the one given, whatever its encoding.
+    files::WriteTarget target;
+    int error = files::PrepareWriteTarget(request.graphOutput, target);
+    if (error == 0) error = files::WriteFileContents(target, picture);
+    if (error != 0) {
+        return Failure{kExitFileUnusable,
+                       "error: cannot write the picture " + request.graphOutput + ": " + files::FileErrorText(error),
+                       {}};
+    }
     if (request.json) {
-        out << nlohmann::json{{"ok", true},
-                              {"output", request.graphOutput},
-                              {"width", graph.width},
-                              {"height", graph.height},
-                              {"channel", std::string(1, ChannelLetter(graph.channel))},
-                              {"entries", graph.table.size()}}
-                   .dump()
+        out << JsonText(nlohmann::json{{"ok", true},
+                                       {"output", request.graphOutput},
+                                       {"width", graph.width},
+                                       {"height", graph.height},
+                                       {"channel", std::string(1, ChannelLetter(graph.channel))},
+                                       {"entries", graph.table.size()}})
             << "\n";
     }
     return std::nullopt;

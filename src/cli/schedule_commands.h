@@ -2,7 +2,8 @@
 // quelvanctl's day-program commands: "schedule" prints the table as the board holds it,
 // "graph" draws the picture of the window's page "Grafik" into a PNG file. The drawing
 // needs Qt, which quelvanctl does not load: a small renderer program beside it
-// (quelvanctl-graph) is handed the table and writes the file.
+// (quelvanctl-graph) is handed the table and returns the picture, which quelvanctl writes
+// under the name given, byte for byte, through a temporary file renamed over the old one.
 
 #include <nlohmann/json.hpp>
 #include <optional>

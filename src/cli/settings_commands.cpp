@@ -1,8 +1,7 @@
 #include "cli/settings_commands.h"
 
-#include <charconv>
-
 #include "cli/command_values.h"
+#include "cli/json_text.h"
 #include "device/config_keys.h"
 #include "device/numeric.h"
 #include "device/weather_conversions.h"
@@ -10,15 +9,6 @@
 namespace quelvan::cli {
 
 namespace {
-
-std::optional<long long> ParseWhole(std::string_view text) {
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    if (text.empty()) return std::nullopt;
-    long long value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
 
 // "Section.Key", or a key name that only one section has.
 const ConfigKey* ResolveKey(const std::string& text, std::string& error) {
@@ -45,7 +35,7 @@ std::optional<std::string> ReadConfigPairs(const std::vector<std::string>& pairs
         std::string error;
         const ConfigKey* key = ResolveKey(pairs[i], error);
         if (!key) return error;
-        const std::optional<long long> value = ParseWhole(pairs[i + 1]);
+        const std::optional<long long> value = ParseWholeNumber(pairs[i + 1]);
         // Unlike a configuration file, which keeps the low bits of any number, the command
         // refuses what the field cannot hold.
         if (!value || !key->InRange(*value)) {
@@ -57,14 +47,14 @@ std::optional<std::string> ReadConfigPairs(const std::vector<std::string>& pairs
     return std::nullopt;
 }
 
-std::optional<std::string> ReadWeatherOption(const CLI::Option* option, int value, WeatherRange range,
+std::optional<std::string> ReadWeatherOption(const CLI::Option* option, const std::string& text, WeatherRange range,
                                              std::optional<int>& target) {
     if (!option || option->count() == 0) return std::nullopt;
-    if (value < range.minimum || value > range.maximum) {
-        return option->get_name() + " must lie between " + std::to_string(range.minimum) + " and " +
-               std::to_string(range.maximum);
-    }
-    target = value;
+    const std::optional<long long> value = ParseWholeNumber(text);
+    const std::string bounds = std::to_string(range.minimum) + " and " + std::to_string(range.maximum);
+    if (!value) return option->get_name() + " takes a whole number between " + bounds + ", not '" + text + "'";
+    if (*value < range.minimum || *value > range.maximum) return option->get_name() + " must lie between " + bounds;
+    target = static_cast<int>(*value);
     return std::nullopt;
 }
 
@@ -152,7 +142,7 @@ void PrintConfig(const DeviceConfig& config, bool json, std::ostream& out) {
             for (const ConfigKey* key : ConfigKeysOf(section)) keys[key->name] = ReadConfigKey(config, *key);
             all[std::string(section)] = keys;
         }
-        out << all.dump(2) << "\n";
+        out << JsonText(all, 2) << "\n";
         return;
     }
     // The layout of a configuration file.
@@ -179,7 +169,7 @@ void PrintWeather(const DeviceConfig& config, bool json, std::ostream& out) {
         j["CloudD"] = config.CloudD;
         j["StormP"] = config.StormP;
         j["StormD"] = config.StormD;
-        out << j.dump(2) << "\n";
+        out << JsonText(j, 2) << "\n";
         return;
     }
     auto share = [](const std::optional<double>& value) {
@@ -232,7 +222,7 @@ void PrintConfigKeys(bool json, std::ostream& out) {
             out << key.QualifiedName() << ' ' << key.Minimum() << ".." << key.Maximum() << "\n";
         }
     }
-    if (json) out << list.dump(2) << "\n";
+    if (json) out << JsonText(list, 2) << "\n";
 }
 
 }  // namespace quelvan::cli

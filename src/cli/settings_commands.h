@@ -23,7 +23,8 @@ struct SettingsCommandLine {
     CLI::App* weather = nullptr;
     CLI::App* weatherSet = nullptr;
     std::vector<std::string> pairs;
-    int cloudsPerDay = 0, cloudSeconds = 0, stormsPerDay = 0, stormMinutes = 0;
+    // Taken as text and parsed like every number of the command line.
+    std::string cloudsPerDay, cloudSeconds, stormsPerDay, stormMinutes;
     CLI::Option* cloudsPerDayOption = nullptr;
     CLI::Option* cloudSecondsOption = nullptr;
     CLI::Option* stormsPerDayOption = nullptr;

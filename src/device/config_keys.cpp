@@ -1,5 +1,6 @@
 #include "device/config_keys.h"
 
+#include "device/channel_names.h"
 #include "device/numeric.h"
 
 namespace quelvan {
@@ -22,11 +23,12 @@ ConfigKey RC5Key(std::string name, std::uint16_t RC5Codes::*member) {
 
 // Stem0 .. Stem11 for the twelve elements of a per-channel array.
 void AddChannelKeys(std::vector<ConfigKey>& keys, std::string_view section, const std::string& stem,
-                    std::array<std::uint8_t, kChannelCount> DeviceConfig::*member) {
+                    std::array<std::uint8_t, kChannelCount> DeviceConfig::*member,
+                    std::optional<long long> largest = std::nullopt) {
     for (int n = 0; n < kChannelCount; ++n) {
-        keys.push_back(ConfigKey{section, stem + std::to_string(n), FieldType::Unsigned8, [member, n](DeviceConfig& c) {
-                                     return FieldRef(&(c.*member)[static_cast<std::size_t>(n)]);
-                                 }});
+        keys.push_back(ConfigKey{
+            section, stem + std::to_string(n), FieldType::Unsigned8,
+            [member, n](DeviceConfig& c) { return FieldRef(&(c.*member)[static_cast<std::size_t>(n)]); }, largest});
     }
 }
 
@@ -68,7 +70,8 @@ std::vector<ConfigKey> BuildKeys() {
     AddChannelKeys(keys, weather, "LightningColor", &C::LightningColor);
     AddChannelKeys(keys, weather, "MoonColor", &C::MoonColor);
 
-    AddChannelKeys(keys, kSectionNames, "ColorName", &C::ColorName);
+    // The window shows a name past the table's end as the first one.
+    AddChannelKeys(keys, kSectionNames, "ColorName", &C::ColorName, static_cast<long long>(ColorNames.size()) - 1);
 
     keys.push_back(RC5Key("Up", &RC5Codes::Up));
     keys.push_back(RC5Key("Down", &RC5Codes::Down));
@@ -101,6 +104,7 @@ long long ConfigKey::Minimum() const {
 }
 
 long long ConfigKey::Maximum() const {
+    if (largest) return *largest;
     switch (type) {
         case FieldType::Unsigned8:
             return 255;

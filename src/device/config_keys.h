@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -33,8 +34,12 @@ struct ConfigKey {
     std::string name;  // "LightningColor0" for element 0 of LightningColor
     FieldType type;
     std::function<FieldRef(DeviceConfig&)> field;
+    // A setting that indexes a table (a channel's colour name) takes no more than its last
+    // index, although the field could hold more.
+    std::optional<long long> largest = std::nullopt;
 
-    // The values the field can hold: 0..255, -128..127, 0..65535 or -32768..32767.
+    // The values a setting takes: what the field can hold (0..255, -128..127, 0..65535 or
+    // -32768..32767), for a colour name 0..11.
     long long Minimum() const;
     long long Maximum() const;
     bool InRange(long long value) const { return value >= Minimum() && value <= Maximum(); }

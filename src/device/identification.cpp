@@ -52,8 +52,9 @@ bool Unprintable(char32_t c) {
            (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
 }
 
-// A device string between double quotes: backslash and quote escaped, unprintable
-// characters as \xHH (below 0x100) or \uHHHH, everything else as it is.
+}  // namespace
+
+// Unprintable characters as \xHH (below 0x100) or \uHHHH, everything else as it is.
 std::string QuotedDeviceString(std::string_view utf8) {
     const std::u16string text = FromUtf8(utf8);
     std::string out = "\"";
@@ -80,8 +81,6 @@ std::string QuotedDeviceString(std::string_view utf8) {
     out += '"';
     return out;
 }
-
-}  // namespace
 
 std::string DeviceLine(int index, unsigned vendorId, unsigned productId, std::string_view manufacturer,
                        std::string_view product, std::string_view serial) {

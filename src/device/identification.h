@@ -34,10 +34,13 @@ const char* FirmwareExtension(DeviceRole role);
 // A USB ID as four upper-case hexadecimal digits ("0ABC").
 std::string HexId(unsigned id);
 
+// A device string between double quotes, as every line that shows one prints it: backslash
+// and quote escaped, control, line-separator and direction characters shown as \x1b or
+// \u202e, so that a device cannot break the line, forge another one or move the cursor.
+std::string QuotedDeviceString(std::string_view utf8);
+
 // How a listed device is shown: HID 2: 0ABC:0012 "manufacturer" "product" "serial"
-// (the strings in UTF-8). A device's strings cannot break the line or forge another one:
-// backslash and quote are escaped, control, line-separator and direction characters are
-// shown as \x1b or \u202e.
+// (the strings in UTF-8, each as QuotedDeviceString shows it).
 std::string DeviceLine(int index, unsigned vendorId, unsigned productId, std::string_view manufacturer,
                        std::string_view product, std::string_view serial);
 

@@ -1,11 +1,9 @@
 #include "files/firmware_file.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <memory>
+
+#include "files/file_access.h"
 
 namespace quelvan::files {
 
@@ -71,17 +69,23 @@ bool ReadFirmwareData(std::span<const std::uint8_t> data, FlashImage& Image, std
     return ParseFirmware(read, Image, StartAddress, EndAddress, ReportStatus);
 }
 
+bool LoadFirmwareFile(const std::string& FileName, std::vector<std::uint8_t>& bytes, const StatusSink& ReportStatus,
+                      int* error) {
+    std::string contents;
+    const int failure = ReadRegularFile(FileName, kMaxReadBytes, contents);
+    if (error) *error = failure;
+    if (failure == ENOENT || failure == ENOTDIR)
+        return Refuse(ReportStatus, "FEHLER: Datei " + FileName + " nicht gefunden!");
+    if (failure != 0) return Refuse(ReportStatus, "FEHLER beim Einlesen!");
+    bytes.assign(contents.begin(), contents.end());
+    return true;
+}
+
 bool ReadFirmwareFile(const std::string& FileName, FlashImage& Image, std::int32_t& StartAddress,
                       std::int32_t& EndAddress, const StatusSink& ReportStatus) {
-    struct stat st {};
-    if (::stat(FileName.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR))
-        return Refuse(ReportStatus, "FEHLER: Datei " + FileName + " nicht gefunden!");
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(FileName.c_str(), "rb"), &std::fclose);
-    if (!file) return Refuse(ReportStatus, "FEHLER beim Einlesen!");
-    const ReadExactly read = [&](std::uint8_t* to, std::size_t length) {
-        return std::fread(to, 1, length, file.get()) == length;
-    };
-    return ParseFirmware(read, Image, StartAddress, EndAddress, ReportStatus);
+    std::vector<std::uint8_t> bytes;
+    if (!LoadFirmwareFile(FileName, bytes, ReportStatus)) return false;
+    return ReadFirmwareData(bytes, Image, StartAddress, EndAddress, ReportStatus);
 }
 
 }  // namespace quelvan::files

@@ -9,6 +9,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace quelvan::files {
 
@@ -18,6 +19,12 @@ using FlashImage = std::array<std::uint8_t, kFlashImageSize>;
 
 // Receives the reader's and the flasher's status lines (UTF-8).
 using StatusSink = std::function<void(const std::string& text)>;
+
+// The file's bytes, read once: a regular file (never a device or FIFO) of at most
+// kMaxReadBytes. Otherwise false, with "FEHLER: Datei ... nicht gefunden!" or "FEHLER beim
+// Einlesen!" reported and the error code (see file_access.h) in `error`.
+bool LoadFirmwareFile(const std::string& FileName, std::vector<std::uint8_t>& bytes, const StatusSink& ReportStatus,
+                      int* error = nullptr);
 
 // True when the file is usable: it exists and can be read as far as its header says, its
 // range lies inside the image, its checksum matches and its start lies below its end.

@@ -1,17 +1,14 @@
 #include "service/service_config.h"
 
-// The same INI library as the settings files, without its character-set conversion.
-#define SI_NO_CONVERSION
-#define SI_IMPLEMENTATION
-#include <SimpleIni.h>
-#include <strings.h>
-
 #include <charconv>
-#include <fstream>
 #include <functional>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string_view>
+
+#include "files/file_access.h"
+#include "files/ini_text.h"
 
 namespace quelvan::service {
 
@@ -158,69 +155,67 @@ void CheckAcrossSections(ConfigOutcome& outcome) {
 
 ConfigOutcome ParseServiceConfig(const std::string& text) {
     ConfigOutcome outcome;
-    CSimpleIniA ini(false, true, false);  // names without regard to case, keys may repeat
-    if (ini.LoadData(text.data(), text.size()) < 0) {
-        outcome.errors.push_back("the file is not an INI file");
+    // Read as the settings files are: names without regard to case, the first of a repeated
+    // key counts.
+    const files::IniText ini(text);
+    if (auto problem = ini.NotTextProblem()) {
+        outcome.errors.push_back("not an INI file: " + *problem);
         return outcome;
     }
-    CSimpleIniA::TNamesDepend sections;
-    ini.GetAllSections(sections);
-    sections.sort(CSimpleIniA::Entry::LoadOrder());
-    for (const auto& section : sections) {
-        const std::string name = section.pItem;
-        const SectionReader* reader = nullptr;
-        for (const SectionReader& r : Sections())
-            if (::strcasecmp(r.name, section.pItem) == 0) reader = &r;
-        if (!reader) {
-            if (!name.empty()) outcome.warnings.push_back("unknown section [" + name + "] ignored");
+    const SectionReader* reader = nullptr;
+    std::string section;
+    std::set<std::string> seen;
+    for (const files::IniLine& line : ini.Lines()) {
+        if (line.kind == files::IniLineKind::Section) {
+            section = std::string(line.name);
+            reader = nullptr;
+            for (const SectionReader& r : Sections())
+                if (files::LowerName(r.name) == files::LowerName(section)) reader = &r;
+            if (!reader && !section.empty()) outcome.warnings.push_back("unknown section [" + section + "] ignored");
             continue;
         }
-        CSimpleIniA::TNamesDepend keys;
-        ini.GetAllKeys(section.pItem, keys);
-        keys.sort(CSimpleIniA::Entry::LoadOrder());
-        for (const auto& key : keys) {
-            const std::string keyName = key.pItem;
-            const KeyReader* keyReader = nullptr;
-            for (const KeyReader& k : reader->keys)
-                if (::strcasecmp(k.name, key.pItem) == 0) keyReader = &k;
-            if (!keyReader) {
-                outcome.warnings.push_back("[" + name + "] unknown key " + keyName + " ignored");
-                continue;
-            }
-            const std::string value = Trimmed(ini.GetValue(section.pItem, key.pItem, ""));
-            std::string why;
-            if (!keyReader->read(value, outcome.config, why))
-                outcome.errors.push_back("[" + name + "] " + keyName + " = " + value + ": expected " + why);
+        if (line.kind != files::IniLineKind::Entry || !reader) continue;
+        const std::string keyName(line.name);
+        if (!seen.insert(files::LowerName(section) + "\n" + files::LowerName(keyName)).second) {
+            outcome.warnings.push_back("[" + section + "] " + keyName + " given again; the first one counts");
+            continue;
         }
+        const KeyReader* keyReader = nullptr;
+        for (const KeyReader& k : reader->keys)
+            if (files::LowerName(k.name) == files::LowerName(keyName)) keyReader = &k;
+        if (!keyReader) {
+            outcome.warnings.push_back("[" + section + "] unknown key " + keyName + " ignored");
+            continue;
+        }
+        const std::string value = Trimmed(line.value);
+        std::string why;
+        if (!keyReader->read(value, outcome.config, why))
+            outcome.errors.push_back("[" + section + "] " + keyName + " = " + value + ": expected " + why);
     }
     CheckAcrossSections(outcome);
     return outcome;
 }
 
 ConfigOutcome LoadServiceConfig(const std::string& path, bool required) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::string text;
+    if (const int error = files::ReadRegularFile(path, 1u << 20, text); error != 0) {
         ConfigOutcome outcome;
-        if (required) outcome.errors.push_back("cannot read " + path);
+        if (required || error != ENOENT)
+            outcome.errors.push_back("cannot read " + path + ": " + files::FileErrorText(error));
         return outcome;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    ConfigOutcome outcome = ParseServiceConfig(text.str());
+    ConfigOutcome outcome = ParseServiceConfig(text);
     for (std::string& e : outcome.errors) e = path + ": " + e;
     for (std::string& w : outcome.warnings) w = path + ": " + w;
     return outcome;
 }
 
 bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot read the password file " + path;
+    // A regular file only, and small: a device or a FIFO named here must not stall the service.
+    if (const int failure = files::ReadRegularFile(path, 4096, password); failure != 0) {
+        error = "cannot read the password file " + path + ": " + files::FileErrorText(failure);
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    password = text.str();
     // The line break an editor or `echo` leaves is not part of the password.
     while (!password.empty() && (password.back() == '\n' || password.back() == '\r')) password.pop_back();
     return true;

@@ -32,6 +32,8 @@ constexpr int kTrackWidth = 622;
 constexpr int kTrackHeight = 45;
 constexpr int kRowTop = 16;
 constexpr int kRowPitch = 80;
+constexpr int kRowsPerPage = 6;
+constexpr int kBottomMargin = 4;
 constexpr int kLineBelowTrack = 40;
 constexpr int kLineHeight = 25;
 constexpr int kNameLabelRight = 140;
@@ -83,7 +85,8 @@ ChannelControl::ChannelControl(BoardProtocol& board, QTabWidget* pc, QWidget* ch
     showPage = [pc](QWidget* page) {
         if (pc) pc->setCurrentWidget(page);
     };
-    for (int n = 0; n < kChannelCount; ++n) CreateRow(n, n < 6 ? channelsAF : channelsGL);
+    for (int n = 0; n < kChannelCount; ++n) CreateRow(n, n < kRowsPerPage ? channelsAF : channelsGL);
+    CreateModeHints();
     CreateClockControls(configPage);
 
     for (QWidget* page : {channelsAF_, channelsGL_, configPage_}) page->installEventFilter(this);
@@ -134,6 +137,30 @@ void ChannelControl::CreateRow(int channel, QWidget* page) {
     connect(row.cmbName, &QComboBox::activated, this, &ChannelControl::cmbNameAChange);
 }
 
+void ChannelControl::CreateModeHints() {
+    const QString text = QStringLiteral("Nur im Modus „Manuell“ änderbar (Menü „Optionen“ › „Manuell“)");
+    const std::array<std::pair<QWidget*, const char*>, 2> pages = {
+        {{channelsAF_, "lblModeHintAF"}, {channelsGL_, "lblModeHintGL"}}};
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        auto* label = new QLabel(text, pages[i].first);
+        label->setObjectName(QLatin1String(pages[i].second));
+        QFont font = label->font();
+        font.setBold(true);
+        label->setFont(font);
+        // The page is disabled while the note shows; the note itself is meant to be read.
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::Disabled, QPalette::WindowText,
+                         palette.color(QPalette::Active, QPalette::WindowText));
+        label->setPalette(palette);
+        label->hide();
+        lblModeHint_[i] = label;
+    }
+}
+
+void ChannelControl::ShowModeHint(bool shown) {
+    for (QLabel* label : lblModeHint_) label->setVisible(shown);
+}
+
 void ChannelControl::CreateClockControls(QWidget* configPage) {
     trbTime_ = new TrackBar(configPage);
     trbTime_->setObjectName(QStringLiteral("trbTime"));
@@ -160,10 +187,19 @@ bool ChannelControl::eventFilter(QObject* watched, QEvent* event) {
 
 void ChannelControl::LayoutChannelPage(QWidget* page) {
     const int extra = std::max(0, page->width() - kDesignPageWidth);
+    // Rows keep their design distance; on a page shorter than the design (the tabs on two
+    // rows in the smallest window) they come a little closer, so that the last row stays
+    // whole, but never so close that a row's line touches the next track bar.
+    const int fitting =
+        (page->height() - kRowTop - kLineBelowTrack - kButtonHeight - kBottomMargin) / (kRowsPerPage - 1);
+    const int pitch = std::clamp(fitting, kLineBelowTrack + kLineHeight + kBottomMargin, kRowPitch);
+    // The note takes the strip above the first track bar.
+    for (QLabel* label : lblModeHint_)
+        if (label->parentWidget() == page) label->setGeometry(kTrackLeft, 0, kTrackWidth + extra, kRowTop);
     for (int n = 0; n < kChannelCount; ++n) {
         const ChannelRow& row = rows_[static_cast<std::size_t>(n)];
         if (row.trb->parentWidget() != page) continue;
-        const int top = kRowTop + kRowPitch * (n % 6);
+        const int top = kRowTop + pitch * (n % kRowsPerPage);
         const int line = top + kLineBelowTrack;
         row.trb->setGeometry(kTrackLeft, top, kTrackWidth + extra, kTrackHeight);
         const int labelWidth = std::min(row.lblName->sizeHint().width(), kNameLabelRight);
@@ -260,7 +296,9 @@ void ChannelControl::edtAChange(const QString& text) {
     if (!row.edt->hasFocus()) return;
     const std::optional<double> percent = ParseDecimal(text);
     if (!percent) return;
-    SetChannel(n, ChannelValueFromPercent(*percent));
+    // A percentage beyond 0..100 is sent as its nearest end, as the command-line tool
+    // refuses it: 150 % would otherwise reach the board as 6144.
+    SetChannel(n, ChannelValueFromPercent(std::clamp(*percent, 0.0, 100.0)));
     board_.WriteLiveState(false, false, true);
 }
 

@@ -39,6 +39,9 @@ public:
     void RefreshChannels();
     // ... and the clock edit (unless focused) and clock track bar.
     void RefreshClock();
+    // The note at the top of both channel pages that says why their controls are greyed out
+    // (the board is not in mode "Manuell") and how to change that.
+    void ShowModeHint(bool shown);
 
     // Later pages plug in here: the schedule grid's header cell for a channel column,
     // and the graph's channel choice with the graph's current channel. cmbVisualize is
@@ -80,6 +83,7 @@ private:
     };
 
     void CreateRow(int channel, QWidget* page);
+    void CreateModeHints();
     void CreateClockControls(QWidget* configPage);
     void LayoutChannelPage(QWidget* page);
     void LayoutClockControls();
@@ -93,6 +97,7 @@ private:
     QWidget* channelsGL_;
     QWidget* configPage_;
     std::array<ChannelRow, 12> rows_{};
+    std::array<QLabel*, 2> lblModeHint_{};  // on "Kanäle A-F" and "Kanäle G-L"
     TrackBar* trbTime_ = nullptr;
     LabeledEdit* edtTime_ = nullptr;
     QPushButton* btnNow_ = nullptr;

@@ -107,6 +107,21 @@ bool QtDialogService::AskYesNo(QWidget* parent, const QString& caption, const QS
     return box.exec() == QMessageBox::Yes;
 }
 
+std::optional<QString> FileChoiceWatcher::Watch(std::optional<QString> file) {
+    if (file && chosen) chosen(*file);
+    return file;
+}
+
+std::optional<QString> FileChoiceWatcher::GetOpenFileName(QWidget* parent, const QString& title, const QString& filter,
+                                                          const QString& defaultSuffix, const QString& directory) {
+    return Watch(dialogs_.GetOpenFileName(parent, title, filter, defaultSuffix, directory));
+}
+
+std::optional<QString> FileChoiceWatcher::GetSaveFileName(QWidget* parent, const QString& title, const QString& filter,
+                                                          const QString& defaultSuffix, const QString& directory) {
+    return Watch(dialogs_.GetSaveFileName(parent, title, filter, defaultSuffix, directory));
+}
+
 std::optional<QString> ScriptedDialogService::NextFileName() {
     if (fileNames_.empty()) return std::nullopt;
     const ScriptedFile next = fileNames_.front();

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -67,6 +68,34 @@ public:
     bool AskYesNo(QWidget* parent, const QString& caption, const QString& text) override;
     std::unique_ptr<ProgressReporter> StartProgress(QWidget* parent, const QString& title,
                                                     const QString& label) override;
+};
+
+// Another service's dialogs, telling `chosen` about every file the user picks: the window
+// starts its next dialog in that file's folder.
+class FileChoiceWatcher final : public DialogService {
+public:
+    explicit FileChoiceWatcher(DialogService& dialogs) : dialogs_(dialogs) {}
+
+    std::function<void(const QString& file)> chosen;
+
+    using DialogService::GetOpenFileName;
+    using DialogService::GetSaveFileName;
+    std::optional<QString> GetOpenFileName(QWidget* parent, const QString& title, const QString& filter,
+                                           const QString& defaultSuffix, const QString& directory) override;
+    std::optional<QString> GetSaveFileName(QWidget* parent, const QString& title, const QString& filter,
+                                           const QString& defaultSuffix, const QString& directory) override;
+    bool AskYesNo(QWidget* parent, const QString& caption, const QString& text) override {
+        return dialogs_.AskYesNo(parent, caption, text);
+    }
+    std::unique_ptr<ProgressReporter> StartProgress(QWidget* parent, const QString& title,
+                                                    const QString& label) override {
+        return dialogs_.StartProgress(parent, title, label);
+    }
+
+private:
+    std::optional<QString> Watch(std::optional<QString> file);
+
+    DialogService& dialogs_;
 };
 
 // Answers from a script instead of the user, and remembers every question. Without a

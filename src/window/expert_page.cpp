@@ -4,12 +4,14 @@
 #include <QLabel>
 #include <QLocale>
 #include <QRadioButton>
+#include <vector>
 
 #include "device/board_protocol.h"
 #include "device/numeric.h"
 #include "device/temperature_text.h"
 #include "schedule/time_text.h"
 #include "window/labeled_edit.h"
+#include "window/number_format.h"
 #include "window/page_geometry.h"
 
 namespace quelvan {
@@ -117,6 +119,18 @@ ExpertPage::ExpertPage(BoardProtocol& board, QWidget* page, QObject* parent)
     connect(edtTempWaterLow_, &QLineEdit::textChanged, this, &ExpertPage::edtTempWaterLowChange);
     connect(edtTempWaterHigh_, &QLineEdit::textChanged, this, &ExpertPage::edtTempWaterHighChange);
     connect(edtFullmoonTransit_, &QLineEdit::textChanged, this, &ExpertPage::edtFullmoonTransitChange);
+    // The poll does not refresh these edits: one the user leaves shows the board's value
+    // again, not a text that was never sent or that an import has replaced since.
+    std::vector<LabeledEdit*> unpolled = {edtCloudAlpha_, edtCloudStep_,  edtStormAlpha_, edtStormStep_,
+                                          edtLightningP_, edtLightningD_, edtTempOffset_, edtFullmoonTransit_};
+    unpolled.insert(unpolled.end(), edtLightning_.begin(), edtLightning_.end());
+    unpolled.insert(unpolled.end(), edtMoon_.begin(), edtMoon_.end());
+    for (LabeledEdit* edit : unpolled) {
+        connect(edit, &LabeledEdit::focusLeft, this, [this] {
+            ShowWeatherFields();
+            ShowOffsetAndTransit();
+        });
+    }
 
     Layout();
 }
@@ -227,7 +241,7 @@ void ExpertPage::StoreInteger(LabeledEdit* edit, const QString& text, const std:
 
 void ExpertPage::StoreTemperature(LabeledEdit* edit, const QString& text, const std::function<void(double)>& store) {
     if (!edit->hasFocus()) return;
-    const std::optional<double> degrees = ParseDecimalNumber(text.toStdString(), DecimalSeparator());
+    const std::optional<double> degrees = ParseDecimal(text);
     if (!degrees) return;
     store(*degrees);
     board_.WriteDeviceConfig();

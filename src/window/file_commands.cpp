@@ -1,6 +1,8 @@
 // The settings file from the "Datei" menu: exporting table and configuration to an INI file,
 // and importing either half back into the board. Part of TfrmQuelvan.
 
+#include <QFileInfo>
+
 #include "files/ini_file.h"
 #include "window/channel_control.h"
 #include "window/main_window.h"
@@ -13,6 +15,11 @@ namespace {
 const QString kFilter = QStringLiteral("Quelvan-Konfiguration (*.ini)");
 const QString kSuffix = QStringLiteral(".ini");
 
+// The status bar names the file without its folder.
+QString FileNameOnly(const QString& path) {
+    return QFileInfo(path).fileName();
+}
+
 void SetUp(FileDialogSettings& dialog, const QString& title) {
     dialog.title = title;
     dialog.filter = kFilter;
@@ -22,15 +29,34 @@ void SetUp(FileDialogSettings& dialog, const QString& title) {
 }  // namespace
 
 void TfrmQuelvan::mnuDataConfigExportClick() {
+    // Rows that never arrived from the board would go into the file as made-up ones.
+    if (!Schedule().LoadedCompletelyFrom(board_.DeviceGeneration())) {
+        ReportStatus(
+            QStringLiteral("Die Tabelle wurde nicht vollständig von der Platine gelesen und wird daher nicht "
+                           "exportiert. Bitte die Seite \"Tabelle\" neu öffnen."));
+        return;
+    }
     SetUp(sd, QStringLiteral("Tabelle und Konfiguration exportieren nach..."));
     const std::optional<QString> fileName = dialogs_.GetSaveFileName(this, sd);
     if (!fileName) return;
     // The grid's edits go into the table, sorted; nothing is uploaded.
     Table().SortSchedule();
-    // A file that cannot be written is said so; the old file stays as it was.
+    // A file that cannot be written is said so, and stays as it was; row sections of a
+    // longer table that the export took out are named.
     const files::FileResult result =
         files::ExportSettingsAndTable(fileName->toStdString(), board_.config, Schedule().Entries());
-    if (!result.ok) ReportStatus(QString::fromStdString(result.message));
+    if (!result.ok) {
+        ReportStatus(QString::fromStdString(result.message));
+        return;
+    }
+    const QString done = "Tabelle und Konfiguration exportiert nach " + FileNameOnly(*fileName);
+    if (result.message.empty()) {
+        ShowStatusMessage(done);
+        return;
+    }
+    // Row sections taken out of the file stay on record in the log.
+    LogMessage(QString::fromStdString(result.message));
+    ShowStatusMessage(done + ". " + QString::fromStdString(result.message));
 }
 
 void TfrmQuelvan::mnuConfigImportClick() {
@@ -46,9 +72,12 @@ void TfrmQuelvan::mnuConfigImportClick() {
         ReportStatus(QString::fromStdString(result.message));
         return;
     }
-    board_.WriteDeviceConfig();  // the whole record, the file's mode and step width included
+    const TransferResult sent = board_.WriteDeviceConfig();  // the whole record, mode and step width included
     channels_->ShowChannelNames();
     if (hooks.showDeviceConfig) hooks.showDeviceConfig();
+    ShowStatusMessage(sent.ok ? "Konfiguration importiert aus " + FileNameOnly(*fileName)
+                              : "Konfiguration aus " + FileNameOnly(*fileName) +
+                                    " gelesen, aber nicht an die Platine gesendet");
 }
 
 void TfrmQuelvan::mnuDataImportClick() {
@@ -62,7 +91,8 @@ void TfrmQuelvan::mnuDataImportClick() {
     }
     // Grid edits not yet taken into the table give way to the file's rows.
     Table().ShowSchedule();
-    Table().UploadSchedule();
+    // A refused or incomplete upload has said so already.
+    if (Table().UploadSchedule()) ShowStatusMessage("Tabelle importiert aus " + FileNameOnly(*fileName));
 }
 
 }  // namespace quelvan

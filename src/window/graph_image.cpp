@@ -21,11 +21,13 @@ void GraphImage::paintEvent(QPaintEvent*) {
         painter.fillRect(rect(), Qt::black);
         return;
     }
+    // At its own device-pixel ratio: a picture drawn for a high-density screen covers the
+    // same area as one of ratio 1.
     painter.drawImage(QPoint(0, 0), image_);
     // A bitmap from before the last resize leaves the rest of the control black.
-    if (image_.width() < width()) painter.fillRect(image_.width(), 0, width() - image_.width(), height(), Qt::black);
-    if (image_.height() < height())
-        painter.fillRect(0, image_.height(), width(), height() - image_.height(), Qt::black);
+    const QSize shown = image_.deviceIndependentSize().toSize();
+    if (shown.width() < width()) painter.fillRect(shown.width(), 0, width() - shown.width(), height(), Qt::black);
+    if (shown.height() < height()) painter.fillRect(0, shown.height(), width(), height() - shown.height(), Qt::black);
 }
 
 void GraphImage::mousePressEvent(QMouseEvent* event) {

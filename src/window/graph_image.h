@@ -1,6 +1,7 @@
 #pragma once
 // The image control `img` of the page "Grafik": shows a bitmap at its top-left corner at
-// scale 1 and reports the mouse (in bitmap pixels) and its own resizing.
+// the bitmap's own device-pixel ratio (1: one bitmap pixel per logical pixel) and reports
+// the mouse (in logical pixels, which are the bitmap's at ratio 1) and its own resizing.
 
 #include <QImage>
 #include <QWidget>

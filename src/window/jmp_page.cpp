@@ -11,6 +11,7 @@
 #include "device/board_protocol.h"
 #include "device/temperature_text.h"
 #include "window/labeled_edit.h"
+#include "window/number_format.h"
 #include "window/page_geometry.h"
 #include "window/wrap_radio_button.h"
 
@@ -99,6 +100,9 @@ JmpPage::JmpPage(BoardProtocol& board, QWidget* page, QObject* parent) : QObject
     }
     connect(edtTempJMPLow_, &QLineEdit::textChanged, this, &JmpPage::edtTempJMPLowChange);
     connect(edtTempJMPHigh_, &QLineEdit::textChanged, this, &JmpPage::edtTempJMPHighChange);
+    // Not refreshed by the poll: an edit the user leaves shows the board's value again.
+    for (LabeledEdit* edit : {edtTempJMPLow_, edtTempJMPHigh_})
+        connect(edit, &LabeledEdit::focusLeft, this, &JmpPage::ShowTemperatures);
 
     page->installEventFilter(this);
     Layout();
@@ -166,8 +170,7 @@ void JmpPage::rbtJMPHeaterClick() {
 
 void JmpPage::StoreTemperature(LabeledEdit* edit, const QString& text, std::int16_t& field) {
     if (!edit->hasFocus()) return;
-    const std::optional<double> degrees =
-        ParseDecimalNumber(text.toStdString(), QLocale().decimalPoint().toStdString());
+    const std::optional<double> degrees = ParseDecimal(text);
     if (!degrees) return;
     field = Tenths16FromDegrees(*degrees);
     board_.WriteDeviceConfig();

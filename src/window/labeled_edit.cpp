@@ -1,6 +1,7 @@
 #include "window/labeled_edit.h"
 
 #include <QEvent>
+#include <QFocusEvent>
 #include <QLabel>
 #include <algorithm>
 
@@ -71,6 +72,12 @@ void LabeledEdit::moveEvent(QMoveEvent* event) {
 void LabeledEdit::resizeEvent(QResizeEvent* event) {
     QLineEdit::resizeEvent(event);
     PlaceLabel();
+}
+
+void LabeledEdit::focusOutEvent(QFocusEvent* event) {
+    QLineEdit::focusOutEvent(event);
+    const Qt::FocusReason reason = event->reason();
+    if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason) emit focusLeft();
 }
 
 void LabeledEdit::changeEvent(QEvent* event) {

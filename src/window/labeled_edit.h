@@ -24,7 +24,13 @@ public:
     // The hint shown over the edit and over its label.
     void SetHint(const QString& text);
 
+signals:
+    // The keyboard focus went to another control (not to a menu, a dialog or another window,
+    // after which it comes back).
+    void focusLeft();
+
 protected:
+    void focusOutEvent(QFocusEvent* event) override;
     bool event(QEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;

@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QDate>
 #include <QDir>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QMenu>
 #include <QMenuBar>
@@ -22,6 +23,7 @@
 #include "device/identification.h"
 #include "window/channel_control.h"
 #include "window/page_tab_widget.h"
+#include "window/remembered_state.h"
 #include "window/settings_pages.h"
 #include "window/status_bar.h"
 
@@ -104,7 +106,9 @@ TfrmQuelvan::TfrmQuelvan(HidBackend& backend, const Clock& clock, DialogService&
                          QWidget* parent)
     : QMainWindow(parent),
       clock_(clock),
-      dialogs_(dialogs),
+      watchedDialogs_(std::make_unique<FileChoiceWatcher>(dialogs)),
+      dialogs_(*watchedDialogs_),
+      remembered_(std::make_unique<RememberedState>(options.settingsFile)),
       ppi_(options.ppi ? *options.ppi : (screen() ? screen()->logicalDotsPerInch() : 96.0)),
       board_(clock),
       hidCtl_(std::make_unique<HidDeviceController>(backend)),
@@ -138,11 +142,21 @@ TfrmQuelvan::TfrmQuelvan(HidBackend& backend, const Clock& clock, DialogService&
 
     // FormCreate, in its order.
     ScaleAndPlace();
+    // Where the user left the window last time; the start page still follows the board.
+    if (const QByteArray geometry = remembered_->WindowGeometry(); !geometry.isEmpty()) restoreGeometry(geometry);
     QString folder = QCoreApplication::applicationDirPath();
     if (!folder.endsWith('/')) folder += '/';
     QDir::setCurrent(folder);  // a failure leaves the current folder as it was
-    od.directory = folder;
-    sd.directory = folder;
+    // The dialogs start where a file was last chosen (also in an earlier run), else in the
+    // user's home: the program's own folder (/usr/bin) holds nothing of the user's.
+    od.directory = remembered_->DialogFolder();
+    sd.directory = od.directory;
+    watchedDialogs_->chosen = [this](const QString& file) {
+        const QString chosenFolder = QFileInfo(file).absolutePath();
+        od.directory = chosenFolder;
+        sd.directory = chosenFolder;
+        remembered_->SetDialogFolder(chosenFolder);
+    };
     const QString caption = QStringLiteral("Quelvan 2.x.") + QString::number(kSupportedFirmwareVersion);
     setWindowTitle(caption);
     QGuiApplication::setApplicationDisplayName(caption);
@@ -168,7 +182,6 @@ TfrmQuelvan::~TfrmQuelvan() {
 void TfrmQuelvan::CreatePages() {
     pc_ = new PageTabWidget(this);
     pc_->setObjectName("pc");
-    pc_->setUsesScrollButtons(true);
     for (const PageInfo& info : kPages) {
         auto* page = new QWidget;
         page->setObjectName(info.name);
@@ -291,6 +304,10 @@ void TfrmQuelvan::ReportStatus(const QString& text) {
     LogMessage(text);
 }
 
+void TfrmQuelvan::ShowStatusMessage(const QString& text) {
+    sb_->SetPanelText(0, text);
+}
+
 void TfrmQuelvan::SetControlsEnabled(bool enabled) {
     // One walk over the window's objects instead of one per name.
     QMultiHash<QString, QObject*> byName;
@@ -309,6 +326,8 @@ void TfrmQuelvan::SetControlsEnabled(bool enabled) {
         return button && button->isChecked();
     };
     for (const char* name : kBoundNames) set(name, enabled);
+    // Without a board the note about the mode would not hold.
+    if (!enabled && channels_) channels_->ShowModeHint(false);
     for (const char* prefix : kBoundChannelPrefixes)
         for (int n = 0; n < kChannelCount; ++n) set(prefix + QString::number(n), enabled);
 
@@ -331,6 +350,7 @@ void TfrmQuelvan::mnuExitClick() {
 }
 
 void TfrmQuelvan::closeEvent(QCloseEvent* event) {
+    remembered_->SetWindowGeometry(saveGeometry());
     FormClose();
     QMainWindow::closeEvent(event);
 }

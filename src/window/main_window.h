@@ -29,6 +29,7 @@ class ChannelControl;
 class GraphPage;
 class MenuCommands;
 class PanelStatusBar;
+class RememberedState;
 class SettingsPages;
 class TablePage;
 
@@ -37,6 +38,9 @@ struct MainWindowOptions {
     std::optional<double> ppi;
     // The blocking wait between a firmware block's attempts (tests record it instead).
     std::function<void(std::chrono::milliseconds)> sleep;
+    // Where the window keeps what it remembers between starts (the file dialogs' folder, its
+    // size and place); empty: nothing is remembered (RememberedState).
+    QString settingsFile;
 };
 
 // What later pages plug into the connection sequence and the poll. Empty hooks do nothing.
@@ -64,6 +68,9 @@ public:
     void ShowHeldLogLines();
     // Status panel 0 and the log.
     void ReportStatus(const QString& text);
+    // Status panel 0 only: confirmations and hints, which the log does not keep. Replaces
+    // whatever the panel showed, an older error included.
+    void ShowStatusMessage(const QString& text);
     // Every device-bound control and menu item that exists, found by name.
     void SetControlsEnabled(bool enabled);
 
@@ -144,7 +151,10 @@ private:
     void CorrectBoardClock();
 
     const Clock& clock_;
+    // The dialogs the window was given, watched for the folder of every file chosen.
+    std::unique_ptr<FileChoiceWatcher> watchedDialogs_;
     DialogService& dialogs_;
+    std::unique_ptr<RememberedState> remembered_;
     double ppi_;
     BoardProtocol board_;
     BootloaderProtocol bootloader_;

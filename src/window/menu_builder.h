@@ -1,5 +1,6 @@
 #pragma once
-// The main menu `mnuMain`: its tree, captions, object names, radio and check items.
+// The main menu `mnuMain`: its tree, captions (each with its keyboard letter), object
+// names, radio and check items, and the keys that reach it (Alt, F10).
 
 #include <QString>
 

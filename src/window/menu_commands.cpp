@@ -98,7 +98,12 @@ void MenuCommands::mnuShowJMPClick() {
 
 void MenuCommands::mnuSaveEEPROMClick() {
     if (pc_.currentWidget() == Page("tsData")) table_.UploadSchedule();
-    board_.SaveEEPROM();
+    const TransferResult saved = board_.SaveEEPROM();
+    // Nothing goes to the log; the status bar says what became of the command, so that an
+    // older message does not stand for it.
+    if (!board_.Device() || !showStatus) return;
+    showStatus(saved.ok ? QStringLiteral("Einstellungen im EEPROM gespeichert")
+                        : QStringLiteral("Einstellungen nicht im EEPROM gespeichert: keine Antwort der Platine"));
 }
 
 void MenuCommands::mnuDravikClick() {
@@ -110,7 +115,9 @@ void MenuCommands::OpenWebAddress(const QString& address) {
 }
 
 void MenuCommands::pcChanging(QWidget* left) {
-    if (left && left == Page("tsData")) table_.UploadSchedule();
+    // Only what the user changed in the grid is uploaded: an unchanged grid would write the
+    // program as it was loaded over one that another tool has written to the board since.
+    if (left && left == Page("tsData") && table_.HasUnsentEdits()) table_.UploadSchedule();
 }
 
 void MenuCommands::pcChange(QWidget* entered) {

@@ -1,7 +1,8 @@
 #pragma once
 // The commands of the menu "Optionen" (operating mode, large step width, the two hidden
 // pages, EEPROM), the maker's web address in "Hilfe", and what the user's page changes do
-// to the schedule: leaving "Tabelle" uploads it, entering "Tabelle" or "Grafik" reloads it.
+// to the schedule: leaving "Tabelle" uploads the grid's unsent edits, entering "Tabelle" or
+// "Grafik" reloads it.
 
 #include <QObject>
 #include <QUrl>
@@ -26,6 +27,8 @@ public:
     // replace the opener; the default is QDesktopServices.
     void OpenWebAddress(const QString& address);
     std::function<void(const QUrl&)> openUrl;
+    // Status panel 0 without the log, for the EEPROM command's outcome; set by the window.
+    std::function<void(const QString&)> showStatus;
 
 public slots:
     void mnuModeClick();

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "device/numeric.h"
+#include "device/temperature_text.h"
 
 namespace quelvan {
 
@@ -81,12 +82,10 @@ QString FormatNumber(double value, NumberPattern pattern, const QLocale& locale)
 }
 
 std::optional<double> ParseDecimal(const QString& text, const QLocale& locale) {
-    QLocale strict = locale;
-    strict.setNumberOptions(strict.numberOptions() | QLocale::RejectGroupSeparator);
-    bool ok = false;
-    const double value = strict.toDouble(text.trimmed(), &ok);
-    if (!ok || !std::isfinite(value)) return std::nullopt;
-    return value;
+    QString plain = text.trimmed();
+    plain.replace(locale.decimalPoint(), QStringLiteral("."));
+    plain.replace(QLatin1Char(','), QLatin1Char('.'));
+    return ParseDecimalNumber(plain.toStdString(), ".");
 }
 
 }  // namespace quelvan

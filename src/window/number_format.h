@@ -1,6 +1,6 @@
 #pragma once
 // Numbers as the user reads and types them: fixed display patterns with the locale's
-// decimal separator, and parsing that accepts the locale's decimal separator only.
+// decimal separator, and parsing that takes a comma or a point as the decimal separator.
 
 #include <QLocale>
 #include <QString>
@@ -20,9 +20,10 @@ enum class NumberPattern {
 // the sign of negative numbers ("-4,5"); a value that rounds to zero shows without sign.
 QString FormatNumber(double value, NumberPattern pattern, const QLocale& locale = QLocale());
 
-// A decimal number written with the locale's decimal separator, surrounding spaces allowed.
-// Group separators are rejected, so "1.000" in German is not a thousand; text that is not a
-// finite number gives nullopt.
+// A decimal number: an optional sign, digits, and at most one decimal separator, which may
+// be a comma, a point or the locale's own; surrounding spaces allowed. A typed "12,5" and
+// "12.5" are the same number on every system, so there are no group separators: "1.000" is
+// one. Anything else (letters, exponents, a second separator) gives nullopt.
 std::optional<double> ParseDecimal(const QString& text, const QLocale& locale = QLocale());
 
 }  // namespace quelvan

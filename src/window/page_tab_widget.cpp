@@ -1,7 +1,8 @@
 #include "window/page_tab_widget.h"
 
 #include <QEvent>
-#include <QTabBar>
+
+#include "window/wrapping_tab_bar.h"
 
 namespace quelvan {
 
@@ -37,15 +38,15 @@ private:
 }  // namespace
 
 // The tab bar marks every page change made while it handles the user's input.
-class PageTabBar : public QTabBar {
+class PageTabBar : public WrappingTabBar {
 public:
-    PageTabBar(PageTabWidget& owner) : QTabBar(&owner), owner_(owner) {}
+    PageTabBar(PageTabWidget& owner) : WrappingTabBar(&owner), owner_(owner) {}
 
 protected:
     bool event(QEvent* event) override {
-        if (!IsUserInput(event->type())) return QTabBar::event(event);
+        if (!IsUserInput(event->type())) return WrappingTabBar::event(event);
         const InputScope scope(owner_.userInput_);
-        return QTabBar::event(event);
+        return WrappingTabBar::event(event);
     }
 
 private:
@@ -55,6 +56,10 @@ private:
 PageTabWidget::PageTabWidget(QWidget* parent) : QTabWidget(parent) {
     setTabBar(new PageTabBar(*this));
     connect(this, &QTabWidget::currentChanged, this, &PageTabWidget::CurrentChanged);
+}
+
+WrappingTabBar& PageTabWidget::Tabs() const {
+    return *static_cast<WrappingTabBar*>(tabBar());
 }
 
 void PageTabWidget::keyPressEvent(QKeyEvent* event) {

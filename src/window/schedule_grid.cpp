@@ -6,6 +6,10 @@
 #include <QStyleOptionHeader>
 #include <QStylePainter>
 #include <algorithm>
+#include <numeric>
+#include <vector>
+
+#include "window/grid_header.h"
 
 namespace quelvan {
 
@@ -14,13 +18,27 @@ namespace {
 constexpr int kDefaultColumnWidth = 39;
 constexpr int kDefaultRowHeight = 18;
 constexpr int kCellPadding = 6;
+// The widest values a column usually holds.
+const QString kWidestTime = QStringLiteral("24:00");
+const QString kWidestPercent = QStringLiteral("100");
+
+// `total` shared out over `count` columns, the first ones taking a pixel more of what
+// does not divide evenly.
+void ShareOut(std::vector<int>& widths, int total) {
+    if (widths.empty() || total <= 0) return;
+    const int count = static_cast<int>(widths.size());
+    for (int i = 0; i < count; ++i) widths[static_cast<std::size_t>(i)] += total / count + (i < total % count ? 1 : 0);
+}
 
 }  // namespace
 
 ScheduleGrid::ScheduleGrid(QWidget* parent) : QTableWidget(1, kColumns - 1, parent), cornerText_("Pos.") {
+    header_ = new GridHeader(this);
+    setHorizontalHeader(header_);
     horizontalHeader()->setMinimumSectionSize(1);
     horizontalHeader()->setDefaultSectionSize(kDefaultColumnWidth);
-    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    // The widths follow the window (FitColumns), not the mouse.
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setMinimumSectionSize(1);
     verticalHeader()->setDefaultSectionSize(kDefaultRowHeight);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -28,7 +46,8 @@ ScheduleGrid::ScheduleGrid(QWidget* parent) : QTableWidget(1, kColumns - 1, pare
     verticalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // Rows are moved by dragging them in the fixed column.
     verticalHeader()->setSectionsMovable(true);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Only when even turned captions leave the columns too wide for the window.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setShowGrid(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
@@ -46,22 +65,79 @@ ScheduleGrid::ScheduleGrid(QWidget* parent) : QTableWidget(1, kColumns - 1, pare
     corner_ = findChild<QAbstractButton*>(QString(), Qt::FindDirectChildrenOnly);
     if (corner_) corner_->installEventFilter(this);
 
-    FitTimeColumn();
+    FitColumns();
 
     connect(verticalHeader(), &QHeaderView::sectionMoved, this,
             [this](int, int oldVisual, int newVisual) { emit rowMoved(oldVisual + 1, newVisual + 1); });
 }
 
-// The default width is too narrow for "24:00" in most fonts but Segoe UI; the time
-// column takes what its longest usual text needs.
-void ScheduleGrid::FitTimeColumn() {
-    const int needed = fontMetrics().horizontalAdvance(QStringLiteral("00:00")) + 2 * kCellPadding;
-    setColumnWidth(0, std::max(kDefaultColumnWidth, needed));
+int ScheduleGrid::TextPadding() const {
+    return kCellPadding;
+}
+
+bool ScheduleGrid::HeaderTextsTurned() const {
+    return header_->TextsTurned();
+}
+
+void ScheduleGrid::FitColumns() {
+    if (fitting_) return;
+    fitting_ = true;
+    const QFontMetrics values = fontMetrics();
+    const QFontMetrics captions = horizontalHeader()->fontMetrics();
+    const int padding = 2 * kCellPadding;
+    verticalHeader()->setFixedWidth(
+        std::max({kDefaultColumnWidth, captions.horizontalAdvance(cornerText_) + padding,
+                  values.horizontalAdvance(QString::number(std::max(rowCount() - 1, 0))) + padding}));
+
+    // Column 0 is "Zeit"; the others are the channels. Three ways to lay them out, the first
+    // that fits is taken: captions across with the channel columns all alike (as wide as the
+    // widest channel needs), captions across with each column as wide as its own, or the
+    // captions turned upwards, where a column needs only its values' width.
+    const int columns = columnCount();
+    std::vector<int> own(static_cast<std::size_t>(columns));
+    std::vector<int> turned(static_cast<std::size_t>(columns));
+    int widestChannel = 0;
+    int tallest = 0;
+    for (int c = 0; c < columns; ++c) {
+        const QTableWidgetItem* item = horizontalHeaderItem(c);
+        const int captionWidth = captions.horizontalAdvance(item ? item->text() : QString());
+        const int value = values.horizontalAdvance(c == 0 ? kWidestTime : kWidestPercent);
+        own[static_cast<std::size_t>(c)] = std::max(value, captionWidth) + padding;
+        turned[static_cast<std::size_t>(c)] = c == 0 ? own[0] : std::max(value, captions.height()) + padding;
+        if (c > 0) {
+            widestChannel = std::max(widestChannel, own[static_cast<std::size_t>(c)]);
+            tallest = std::max(tallest, captionWidth + padding);
+        }
+    }
+    std::vector<int> alike(static_cast<std::size_t>(columns), widestChannel);
+    if (columns > 0) alike[0] = own[0];
+    // The room can change with the widths (the scroll bars follow them, and the header's
+    // height): fitted again until it stays.
+    for (int pass = 0; pass < 3; ++pass) {
+        const int room = viewport()->width();
+        auto fits = [room](const std::vector<int>& widths) {
+            return std::accumulate(widths.begin(), widths.end(), 0) <= room;
+        };
+        const bool turn = !fits(own);
+        std::vector<int> widths = fits(alike) ? alike : turn ? turned : own;
+        ShareOut(widths, room - std::accumulate(widths.begin(), widths.end(), 0));
+        header_->SetTextsTurned(turn, std::max(tallest, captions.height() + padding));
+        for (int c = 0; c < columns; ++c) setColumnWidth(c, widths[static_cast<std::size_t>(c)]);
+        updateGeometries();
+        if (viewport()->width() == room) break;
+    }
+    fitting_ = false;
 }
 
 void ScheduleGrid::changeEvent(QEvent* event) {
     QTableWidget::changeEvent(event);
-    if (event->type() == QEvent::FontChange) FitTimeColumn();
+    if (event->type() == QEvent::FontChange) FitColumns();
+}
+
+bool ScheduleGrid::viewportEvent(QEvent* event) {
+    const bool handled = QTableWidget::viewportEvent(event);
+    if (event->type() == QEvent::Resize) FitColumns();
+    return handled;
 }
 
 bool ScheduleGrid::eventFilter(QObject* watched, QEvent* event) {
@@ -71,7 +147,7 @@ bool ScheduleGrid::eventFilter(QObject* watched, QEvent* event) {
         option.initFrom(corner_);
         option.rect = corner_->rect();
         option.text = cornerText_;
-        option.textAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+        option.textAlignment = Qt::AlignLeft | Qt::AlignBottom;  // as the captions beside it
         option.position = QStyleOptionHeader::OnlyOneSection;
         painter.drawControl(QStyle::CE_Header, option);
         return true;
@@ -96,10 +172,12 @@ void ScheduleGrid::SetCell(int column, int row, const QString& text) {
     if (column == 0 && row == 0) {
         cornerText_ = text;
         if (corner_) corner_->update();
+        FitColumns();
         return;
     }
     if (QTableWidgetItem* cell = ItemAt(column, row)) {
         cell->setText(text);
+        if (row == 0) FitColumns();  // a new caption may need another width
         return;
     }
     if (row < 1 || row > rowCount() || column < 0 || column >= kColumns) return;
@@ -114,6 +192,7 @@ void ScheduleGrid::ResetRows(int entries) {
     // Removing every row also forgets the order the user dragged them into.
     setRowCount(0);
     setRowCount(entries);
+    FitColumns();
 }
 
 void ScheduleGrid::CommitEditor() {

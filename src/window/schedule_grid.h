@@ -3,11 +3,18 @@
 // moved by dragging), a fixed header row, and one row per table entry whose cells are
 // edited in place. Rows the user moved are only moved on screen; everything here reads
 // and writes the grid in the order the user sees.
+//
+// The columns are as wide as their captions and values need in the grid's font, and share
+// out the rest of the width, so the grid fills its page at any size. Where the captions do
+// not fit side by side, they are turned to read upwards and the columns only need the
+// values' width.
 
 #include <QString>
 #include <QTableWidget>
 
 namespace quelvan {
+
+class GridHeader;
 
 class ScheduleGrid : public QTableWidget {
     Q_OBJECT
@@ -24,6 +31,10 @@ public:
     void ResetRows(int entries);
     // Takes the text of an open cell editor into its cell.
     void CommitEditor();
+    // Whether the channel captions are turned to read upwards.
+    bool HeaderTextsTurned() const;
+    // The room a caption or value needs beside its text, on either side.
+    int TextPadding() const;
 
 signals:
     // A row was dragged from row `fromIndex` to row `toIndex` (header row 0).
@@ -32,13 +43,16 @@ signals:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
 
 private:
-    void FitTimeColumn();
+    void FitColumns();
     QTableWidgetItem* ItemAt(int column, int row) const;
 
+    GridHeader* header_ = nullptr;
     QWidget* corner_ = nullptr;
     QString cornerText_;
+    bool fitting_ = false;
 };
 
 }  // namespace quelvan

@@ -18,8 +18,10 @@ void TfrmQuelvan::CreateSchedulePages() {
     graphPage_ = new GraphPage(board_, schedule_, pc_->findChild<QWidget*>("tsVisualize"), *tmrVisualize_, this);
     tablePage_->drawGraph = [this] { graphPage_->DrawGraph(); };
     graphPage_->showSchedule = [this] { tablePage_->ShowSchedule(); };
-    tablePage_->reportStatus = [this](const QString& text) { ReportStatus(text); };
-    graphPage_->reportStatus = [this](const QString& text) { ReportStatus(text); };
+    const StatusOutput status{[this](const QString& text) { ReportStatus(text); },
+                              [this](const QString& text) { ShowStatusMessage(text); }};
+    tablePage_->status = status;
+    graphPage_->status = status;
     hooks.loadFromDevice = [this] { tablePage_->LoadFromDevice(); };
     hooks.drawGraph = [this] { graphPage_->DrawGraph(); };
 
@@ -28,6 +30,7 @@ void TfrmQuelvan::CreateSchedulePages() {
     channels_->currentGraphChannel = [this] { return graphPage_->Channel(); };
 
     menuCommands_ = new MenuCommands(board_, menu_, *pc_, *tablePage_, this);
+    menuCommands_->showStatus = [this](const QString& text) { ShowStatusMessage(text); };
     connect(static_cast<PageTabWidget*>(pc_), &PageTabWidget::userPageChanged, menuCommands_,
             [this](QWidget* left, QWidget* entered) {
                 menuCommands_->pcChanging(left);

@@ -34,6 +34,7 @@ PanelStatusBar::PanelStatusBar(double ppi, QWidget* parent) : QStatusBar(parent)
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         label->setAlignment(kAlignments[static_cast<std::size_t>(i)]);
         label->setIndent(2);
+        label->setObjectName(QStringLiteral("sbPanel%1").arg(i));
         panels_[static_cast<std::size_t>(i)] = label;
         widths_[static_cast<std::size_t>(i)] = ScaleForPpi(kDesignWidths[static_cast<std::size_t>(i)], ppi_);
     }
@@ -42,12 +43,23 @@ PanelStatusBar::PanelStatusBar(double ppi, QWidget* parent) : QStatusBar(parent)
 
 QString PanelStatusBar::PanelText(int panel) const {
     if (panel < 0 || panel >= kPanelCount) return {};
-    return panels_[static_cast<std::size_t>(panel)]->text();
+    return texts_[static_cast<std::size_t>(panel)];
 }
 
 void PanelStatusBar::SetPanelText(int panel, const QString& text) {
     if (panel < 0 || panel >= kPanelCount) return;
-    panels_[static_cast<std::size_t>(panel)]->setText(text);
+    texts_[static_cast<std::size_t>(panel)] = text;
+    ShowText(static_cast<std::size_t>(panel));
+}
+
+void PanelStatusBar::ShowText(std::size_t panel) {
+    QLabel* label = panels_[panel];
+    const QString& text = texts_[panel];
+    // The room inside the frame and the indent on either side.
+    const int room = label->contentsRect().width() - 2 * label->indent();
+    const QString shown = label->fontMetrics().elidedText(text, Qt::ElideRight, std::max(0, room));
+    label->setText(shown);
+    label->setToolTip(shown == text ? QString() : text);
 }
 
 int PanelStatusBar::PanelWidth(int panel) const {
@@ -66,6 +78,7 @@ void PanelStatusBar::sbResize() {
     for (std::size_t i = 0; i < panels_.size(); ++i) {
         panels_[i]->setGeometry(x, 0, std::max(0, widths_[i]), height());
         x += std::max(0, widths_[i]);
+        ShowText(i);
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The window's status bar `sb`: four panels side by side. Panels 1 to 3 keep their scaled
-// widths at the right edge; panel 0 takes whatever is left (sbResize).
+// widths at the right edge; panel 0 takes whatever is left (sbResize). A text too long for
+// its panel is cut with "…" and shown whole as the panel's tool tip.
 
 #include <QStatusBar>
 #include <array>
@@ -17,6 +18,7 @@ public:
     // `ppi`: the screen's pixels per inch that every design size is scaled by.
     explicit PanelStatusBar(double ppi, QWidget* parent = nullptr);
 
+    // The whole text, also when the panel shows it shortened.
     QString PanelText(int panel) const;
     void SetPanelText(int panel, const QString& text);
     int PanelWidth(int panel) const;
@@ -26,9 +28,11 @@ protected:
 
 private:
     void sbResize();
+    void ShowText(std::size_t panel);
 
     double ppi_;
     std::array<QLabel*, kPanelCount> panels_{};
+    std::array<QString, kPanelCount> texts_{};
     std::array<int, kPanelCount> widths_{};
 };
 

@@ -33,6 +33,7 @@ void TfrmQuelvan::tmrQuelvanTimer() {
         const bool manual = board_.config.Mode == 0;
         tsChannelsAF_->setEnabled(manual);
         tsChannelsGL_->setEnabled(manual);
+        channels_->ShowModeHint(!manual);
         channels_->RefreshChannels();
         channels_->RefreshClock();
         RefreshSettings();

@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <array>
@@ -58,15 +59,27 @@ TablePage::TablePage(BoardProtocol& board, ScheduleTable& table, QWidget* page, 
 
     connect(btnUpload_, &QPushButton::clicked, this, &TablePage::btnUploadClick);
     connect(sg_, &ScheduleGrid::rowMoved, this, &TablePage::sgRowMoved);
+    connect(sg_, &QTableWidget::itemChanged, this, &TablePage::CellChanged);
 }
 
 void TablePage::LoadFromDevice() {
     board_.ReadDeviceConfig();
     LoadSchedule(board_, table_);
     ShowSchedule();
+    unsentEdits_ = false;
+}
+
+void TablePage::CellChanged() {
+    if (!showing_) unsentEdits_ = true;
+}
+
+bool TablePage::HasUnsentEdits() {
+    sg_->CommitEditor();
+    return unsentEdits_;
 }
 
 void TablePage::ShowSchedule() {
+    const QScopedValueRollback<bool> showing(showing_, true);
     const auto& entries = table_.Entries();
     sg_->ResetRows(static_cast<int>(entries.size()));
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -95,17 +108,32 @@ void TablePage::SortSchedule() {
     ShowSchedule();
 }
 
-void ReportRefusedUpload(const BoardProtocol& board, const ScheduleWriteResult& result,
-                         const std::function<void(const QString&)>& reportStatus) {
-    if (result.allowed || !board.Device() || !reportStatus) return;
-    reportStatus(
-        QStringLiteral("Die Tabelle wurde nicht vollständig von der Platine gelesen und wird daher nicht "
-                       "hochgeladen. Bitte die Seite \"Tabelle\" neu öffnen."));
+bool ReportUpload(const BoardProtocol& board, const ScheduleWriteResult& result, const StatusOutput& status) {
+    // Without a board nothing is sent, and there is nothing to say.
+    if (!board.Device()) return false;
+    if (!result.allowed) {
+        if (status.report)
+            status.report(
+                QStringLiteral("Die Tabelle wurde nicht vollständig von der Platine gelesen und wird daher nicht "
+                               "hochgeladen. Bitte die Seite \"Tabelle\" neu öffnen."));
+        return false;
+    }
+    if (result.failed > 0) {
+        if (status.show)
+            status.show(QStringLiteral("Tabelle nicht vollständig hochgeladen: %1 von %2 Zeilen nicht geschrieben")
+                            .arg(result.failed)
+                            .arg(result.written));
+        return false;
+    }
+    if (status.show) status.show(QStringLiteral("Tabelle hochgeladen"));
+    return true;
 }
 
-void TablePage::UploadSchedule() {
+bool TablePage::UploadSchedule() {
     SortSchedule();
-    ReportRefusedUpload(board_, WriteSchedule(board_, table_), reportStatus);
+    const bool complete = ReportUpload(board_, WriteSchedule(board_, table_), status);
+    if (complete) unsentEdits_ = false;
+    return complete;
 }
 
 void TablePage::SetHeader(int column, const QString& name) {
@@ -117,6 +145,8 @@ void TablePage::btnUploadClick() {
 }
 
 void TablePage::sgRowMoved(int fromIndex, int toIndex) {
+    unsentEdits_ = true;
+    const QScopedValueRollback<bool> showing(showing_, true);
     for (int row = std::min(fromIndex, toIndex); row <= std::max(fromIndex, toIndex); ++row)
         if (row >= 1) sg_->SetCell(0, row, QString::number(row - 1));
 }

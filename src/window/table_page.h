@@ -4,6 +4,7 @@
 // sorted, before every upload.
 
 #include <QObject>
+#include <QString>
 #include <functional>
 
 class QLabel;
@@ -15,12 +16,19 @@ namespace quelvan {
 class BoardProtocol;
 struct ScheduleWriteResult;
 
-// Rows are written over the board's program only after a complete load from it; when an
-// upload is refused for that reason the user is told, instead of the edit vanishing quietly.
-void ReportRefusedUpload(const BoardProtocol& board, const ScheduleWriteResult& result,
-                         const std::function<void(const QString&)>& reportStatus);
+// How the schedule pages speak to the user; set by the window. `report` puts a line into
+// the status bar and the log, `show` only into the status bar (confirmations, hints).
+struct StatusOutput {
+    std::function<void(const QString&)> report;
+    std::function<void(const QString&)> show;
+};
 
-class BoardProtocol;
+// What an upload came to. Rows are written over the board's program only after a complete
+// load from it; a refusal for that reason is reported, instead of the edit vanishing
+// quietly. Otherwise the status bar says whether every row reached the board, so that an
+// older message does not stand for this upload. True when every row did.
+bool ReportUpload(const BoardProtocol& board, const ScheduleWriteResult& result, const StatusOutput& status);
+
 class ScheduleGrid;
 class ScheduleTable;
 
@@ -36,7 +44,11 @@ public:
     // The grid's texts into the table, sorted by time, shown again.
     void SortSchedule();
     // SortSchedule, then every row to the board (only after a complete load from it).
-    void UploadSchedule();
+    // True when every row reached the board.
+    bool UploadSchedule();
+    // Whether the grid holds edits or moved rows that have not been uploaded since the table
+    // was loaded (an open cell editor's text counts once it differs from its cell).
+    bool HasUnsentEdits();
 
     // A channel column's header (columns 2..13), from the channel names.
     void SetHeader(int column, const QString& name);
@@ -45,21 +57,26 @@ public:
 
     // Redraws the graph; set by the window.
     std::function<void()> drawGraph;
-    // Says that an upload was refused because the table was not read completely; set by the
-    // window (status bar and log).
-    std::function<void(const QString&)> reportStatus;
+    StatusOutput status;
 
 public slots:
     void btnUploadClick();
     void sgRowMoved(int fromIndex, int toIndex);
 
 private:
+    void CellChanged();
+
     BoardProtocol& board_;
     ScheduleTable& table_;
     ScheduleGrid* sg_ = nullptr;
     QPushButton* btnUpload_ = nullptr;
     QLabel* lblDescription1_ = nullptr;
     QLabel* lblDescription2_ = nullptr;
+    // Set by the user's edits and row moves, cleared by a load and by a complete upload:
+    // leaving the page uploads only then, so that a program another tool wrote to the board
+    // meanwhile is not overwritten by an unchanged grid.
+    bool unsentEdits_ = false;
+    bool showing_ = false;  // the program fills the grid: its cell changes are not edits
 };
 
 }  // namespace quelvan

@@ -3,7 +3,9 @@
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionSlider>
+#include <QWheelEvent>
 #include <algorithm>
+#include <cstdlib>
 #include <utility>
 
 namespace quelvan {
@@ -33,6 +35,26 @@ void TrackBar::clearSelection() {
     if (!hasSelection_) return;
     hasSelection_ = false;
     update();
+}
+
+// One rule for every track bar. A wheel turned over a track bar the user only passes on the
+// way down the page leaves it alone (the event goes on to the page), and on the focused one
+// a notch is exactly an arrow key: the same step, and the same handler, which writes to the
+// board as for the keyboard.
+void TrackBar::wheelEvent(QWheelEvent* event) {
+    if (!hasFocus() || !isEnabled()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    const QPoint angle = event->angleDelta();
+    int delta = angle.y() != 0 ? angle.y() : angle.x();
+    if (event->inverted()) delta = -delta;
+    constexpr int kNotch = QWheelEvent::DefaultDeltasPerStep;
+    wheelRemainder_ += delta;
+    const int notches = wheelRemainder_ / kNotch;
+    wheelRemainder_ -= notches * kNotch;
+    for (int i = 0; i < std::abs(notches); ++i) triggerAction(notches > 0 ? SliderSingleStepAdd : SliderSingleStepSub);
 }
 
 int TrackBar::PixelOf(int value) const {

@@ -1,6 +1,7 @@
 #pragma once
 // A horizontal track bar: a slider with tick marks on both sides and an optional
-// selection band, a highlighted stretch of the groove between two values.
+// selection band, a highlighted stretch of the groove between two values. The mouse wheel
+// moves only a track bar that has the keyboard focus, one arrow-key step per notch.
 
 #include <QSlider>
 
@@ -25,10 +26,12 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     int PixelOf(int value) const;
 
+    int wheelRemainder_ = 0;  // eighths of a degree short of a whole notch
     bool hasSelection_ = false;
     int selectionStart_ = 0;
     int selectionEnd_ = 0;

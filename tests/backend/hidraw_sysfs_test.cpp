@@ -197,6 +197,17 @@ TEST(HidrawSysfs, IdentityHoldsWhilePluggedAndChangesWhenTheDeviceComesBack) {
     const std::string second = HidrawIdentity("hidraw0", sysfs.Root());
     ASSERT_FALSE(second.empty());
     EXPECT_NE(second, first);
+    // The USB port it came back on stays: that is how the same board is told from another.
+    EXPECT_EQ(UsbPortOf(first), "1-1");
+    EXPECT_EQ(UsbPortOf(second), "1-1");
+    const std::pair<const char*, const char*> ports[] = {
+        {"/sys/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2.4/1-2.4:1.0/0003:16C0:05DF.0007/hidraw/hidraw3#9", "1-2.4"},
+        {"/sys/devices/virtual/misc/uhid/0003:16C0:05DF.0001/hidraw/hidraw0#5", ""},
+        {"/sys/devices/platform/i2c-1/i2c-ELAN:00/0018:04F3:3057.0002/hidraw/hidraw1#4", ""},
+        {"board-1", ""},
+        {"", ""},
+    };
+    for (const auto& [identity, port] : ports) EXPECT_EQ(UsbPortOf(identity), port) << identity;
 
     for (const char* odd : {"", "hidraw", "mouse0", "/dev/hidraw9"})
         EXPECT_TRUE(HidrawIdentity(odd, sysfs.Root()).empty()) << odd;

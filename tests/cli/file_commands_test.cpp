@@ -2,6 +2,7 @@
 // the file written, the transfers (exactly the window's), and the failures.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
 
@@ -74,10 +75,13 @@ TEST_F(FileCommands, ExportWritesTheSortedTableAndSendsNothing) {
     const auto json = nlohmann::json::parse(out_);
     EXPECT_EQ(json["ok"], true);
     EXPECT_EQ(json["entries"], 4);
+    // Row 9 of an earlier, longer table goes, and the command says so.
+    EXPECT_EQ(json["removed_rows"], nlohmann::json::array({9}));
+    EXPECT_NE(err_.find("note: row 9 of an earlier, longer table was taken out of " + ini_), std::string::npos) << err_;
     const std::string text = files::testing::ReadText(ini_);
-    // Kept: the other section, the surplus row, the line ends.
+    // Kept: the other section, the line ends.
     EXPECT_NE(text.find("[Extra]\r\nKeep=1"), std::string::npos);
-    EXPECT_NE(text.find("[9]\r\nHour=3"), std::string::npos);
+    EXPECT_EQ(text.find("[9]"), std::string::npos);
     const std::size_t row0 = text.find("[0]\r\nHour=0\r\nMinute=0\r\nColor0=5");
     const std::size_t row3 = text.find("[3]\r\nHour=24\r\nMinute=0\r\nColor0=0");
     EXPECT_NE(row0, std::string::npos) << text;
@@ -118,42 +122,101 @@ TEST_F(FileCommands, ImportTableFillsTheBoardsRowsAndUploadsThemSorted) {
     }
 }
 
+// A file that cannot be used ends with exit 5 before the board is asked for anything; a
+// board that fails ends with exit 1. Neither claims success, and a file refused for export
+// stays byte for byte as it was.
 TEST_F(FileCommands, FailuresClaimNothing) {
     struct Case {
         const char* name;
         std::vector<std::string> args;
         nlohmann::json faults;
-        const char* message;
+        int exitCode;
+        std::string message;
         bool anyTransfer;
         bool anyWrite;
     };
     files::testing::WriteText(ini_, "[0]\nHour=1\n");
+    const std::string binary = dir_.File("data.bin");
+    const std::string binaryText("PNG\0\x01\x02[Config]\nFanLow=1\n", 23);
+    const std::string notes = dir_.File("notes.ini");
+    const std::string fifo = dir_.File("fifo.ini");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string laterRows = dir_.File("later.ini");
     const Case cases[] = {
-        {"missing file", {"import", "config", dir_.File("gone.ini")}, nullptr, "error: cannot read", false, false},
+        {"missing file", {"import", "config", dir_.File("gone.ini")}, nullptr, 5, "error: cannot read", false, false},
         {"unwritable export",
          {"export", dir_.File("no/such/folder.ini")},
          nullptr,
+         5,
          "error: cannot export to",
+         false,
+         false},
+        {"export into a binary file",
+         {"export", binary},
+         nullptr,
+         5,
+         "not a text INI file: it holds NUL bytes",
+         false,
+         false},
+        {"export into a FIFO", {"export", fifo}, nullptr, 5, "not a regular file", false, false},
+        {"import from a FIFO", {"import", "table", fifo}, nullptr, 5, "not a regular file", false, false},
+        {"import from an endless device",
+         {"import", "config", "/dev/zero"},
+         nullptr,
+         5,
+         "not a regular file",
+         false,
+         false},
+        {"a configuration without its sections",
+         {"import", "config", notes},
+         nullptr,
+         5,
+         "error: no settings found in " + notes + " (none of the sections Config, Weather, Names, RC5)",
+         false,
+         false},
+        {"a table without any row", {"import", "table", notes}, nullptr, 5, "error: no settings found", false, false},
+        // Which rows the board has is known once it is read; nothing is written then.
+        {"rows beyond the board's table",
+         {"import", "table", laterRows},
+         nullptr,
+         5,
+         "(none of the row sections 0 to 3)",
          true,
          false},
-        {"a row read fails", {"import", "table", ini_}, {{"failAttempts", {7}}}, "of 4 entries arrived", true, false},
-        {"a row write fails", {"import", "table", ini_}, {{"failAttempts", {10, 11, 12}}}, "1 of 4 rows", true, true},
+        {"a row read fails",
+         {"import", "table", ini_},
+         {{"failAttempts", {7}}},
+         1,
+         "of 4 entries arrived",
+         true,
+         false},
+        {"a row write fails",
+         {"import", "table", ini_},
+         {{"failAttempts", {10, 11, 12}}},
+         1,
+         "1 of 4 rows",
+         true,
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SetUp();
+        files::testing::WriteText(binary, binaryText);
+        files::testing::WriteText(notes, "[Notes]\nFanLow=1\n");
+        files::testing::WriteText(laterRows, "[4]\nHour=1\n[5]\nHour=2\n");
         if (!c.faults.is_null()) {
             nlohmann::json doc = nlohmann::json::parse(ReadFile(state_));
             doc["faults"] = c.faults;
             files::testing::WriteText(state_, doc.dump());
         }
-        EXPECT_EQ(Run(c.args), 1);
+        EXPECT_EQ(Run(c.args), c.exitCode);
         EXPECT_NE(err_.find(c.message), std::string::npos) << err_;
         EXPECT_EQ(nlohmann::json::parse(out_)["ok"], false);
         EXPECT_EQ(!trace_lines_.empty(), c.anyTransfer);
         bool wrote = false;
         for (const TraceLine& l : trace_lines_) wrote = wrote || l.isSet;
         EXPECT_EQ(wrote, c.anyWrite);
+        EXPECT_EQ(files::testing::ReadText(binary), binaryText);
     }
 }
 

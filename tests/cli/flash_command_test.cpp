@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -163,7 +164,7 @@ TEST_F(FlashBinary, UnusableFilesAreReportedWithTheirMessages) {
         std::remove(file.c_str());
         c.write(file);
         const ProcessResult r = Run({"flash", file, "--yes"});
-        EXPECT_EQ(r.exitCode, 1) << c.what;
+        EXPECT_EQ(r.exitCode, 5) << c.what << ": the file is what cannot be used";
         EXPECT_NE(r.err.find(c.message + "\n"), std::string::npos) << c.what << ": " << r.err;
         EXPECT_EQ(TraceSummary(lines_), c.trace) << c.what;
         EXPECT_EQ(Board()->Board().Mode(), c.after) << c.what;
@@ -213,11 +214,12 @@ protected:
         console_.arrivalTimeout = milliseconds(300);
     }
 
-    int Run(bool yes, HidBackend* backend = nullptr) {
+    int Run(bool yes, HidBackend* backend = nullptr, const std::string& device = {}) {
         cli::Request request;
         request.command = cli::Command::Flash;
         request.firmwareFile = firmware_;
         request.assumeYes = yes;
+        request.device = device;
         std::ostringstream out, err;
         backend_.ClearTransfers();
         const int code =
@@ -299,6 +301,109 @@ TEST_F(FlashInProcess, TimeLimitsForBootloaderAndBoard) {
     EXPECT_EQ(Run(true, &hiding_), 1);
     EXPECT_NE(err_.find("Fertig!\n"), std::string::npos);
     EXPECT_NE(err_.find("error: the board did not come back within 1 s"), std::string::npos) << err_;
+}
+
+// The image flashed is the one read and checked before anything was sent, and the update
+// ends when the same board is back: another board on the bus is not it, and a board left
+// in its bootloader is said to wait there.
+TEST_F(FlashInProcess, TheFileIsReadOnceAndTheSameBoardIsAwaited) {
+    sim::ForeignDevice twin;  // a second board, serial TWIN-7, that answers nothing
+    twin.vendorId = kBoardVendorId;
+    twin.productId = kBoardProductId;
+    twin.manufacturer = std::u16string(kMakerManufacturer);
+    twin.product = std::u16string(kBoardProduct);
+    twin.serialNumber = u"TWIN-7";
+    const std::vector<std::uint8_t> image = files::testing::FirmwareBytes(0, 1023);
+    bool bootloaderSeen = false;
+    struct Case {
+        const char* what;
+        std::function<void()> prepare;
+        int exitCode;
+        std::vector<std::string> said;
+        std::vector<std::string> notSaid;
+        sim::BoardMode after;
+    };
+    const Case cases[] = {
+        {"the file gone once the bootloader is there",
+         [&] {
+             hiding_.hide = [&](const HidInterfaceInfo& d) {
+                 if (backend_.ReadString(d, HidString::Product) == std::u16string(kBootloader2Product))
+                     std::remove(firmware_.c_str());
+                 return false;
+             };
+         },
+         0,
+         {"Fertig!\n", "the board is back\n"},
+         {},
+         sim::BoardMode::Application},
+        {"another board present all along",
+         [&] { backend_.AddForeignDevice(twin); },
+         0,
+         {"the board is back\n"},
+         {},
+         sim::BoardMode::Application},
+        {"the reset report failing, another board present",
+         [&] {
+             backend_.AddForeignDevice(twin);
+             backend_.FailNext(true, 1, 1);
+         },
+         1,
+         {"Fertig!\n",
+          "error: the board did not restart: it waits in its bootloader with every block written\nhint: run "
+          "'quelvanctl flash FILE' again\n"},
+         {"the board is back", "did not come back"},
+         sim::BoardMode::Bootloader},
+        {"the board not coming back, another board present",
+         [&] {
+             backend_.AddForeignDevice(twin);
+             hiding_.hide = [&](const HidInterfaceInfo& d) {
+                 bootloaderSeen = bootloaderSeen || d.path.find("sim:bootloader/") == 0;
+                 return bootloaderSeen && d.path.find("sim:board/") == 0;
+             };
+         },
+         1,
+         {"error: the board did not come back within 1 s"},
+         {"the board is back"},
+         sim::BoardMode::Application},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        backend_.Board().PowerCycle();
+        files::testing::WriteBytes(firmware_, image);
+        hiding_.hide = nullptr;
+        bootloaderSeen = false;
+        const int blocksBefore = backend_.Board().BlocksWritten();
+        c.prepare();
+        EXPECT_EQ(Run(true, &hiding_, "QV2-000123"), c.exitCode) << err_;
+        for (const std::string& text : c.said) EXPECT_NE(err_.find(text), std::string::npos) << text << "\n" << err_;
+        for (const std::string& text : c.notSaid) EXPECT_EQ(err_.find(text), std::string::npos) << text << "\n" << err_;
+        EXPECT_EQ(backend_.Board().Mode(), c.after);
+        EXPECT_EQ(backend_.Board().BlocksWritten() - blocksBefore, 8);
+        EXPECT_TRUE(std::equal(image.begin() + 8, image.begin() + 8 + 1024, backend_.Board().Flash().begin()));
+        for (int i = 0; i < 8; ++i) backend_.RemoveForeignDevice(i);
+    }
+}
+
+// Two bootloaders waiting: neither has a serial number, so the choice is by path.
+TEST_F(FlashInProcess, TwoBootloadersAreChosenByPath) {
+    SendEnterBootloader(backend_);
+    sim::ForeignDevice other;
+    other.vendorId = kBoardVendorId;
+    other.productId = kBoardProductId;
+    other.manufacturer = std::u16string(kMakerManufacturer);
+    other.product = std::u16string(kBootloader2Product);
+    backend_.AddForeignDevice(other);
+    EXPECT_EQ(Run(true), 2);
+    EXPECT_NE(
+        err_.find("error: 2 bootloaders found; choose one by its path with --device PATH:\n  (no serial number)  "),
+        std::string::npos)
+        << err_;
+    std::string path;
+    for (const HidInterfaceInfo& d : backend_.Enumerate())
+        if (d.path.find("sim:bootloader/") == 0) path = d.path;
+    EXPECT_NE(err_.find("\"" + path + "\""), std::string::npos) << err_;
+    EXPECT_EQ(Run(true, nullptr, path), 0) << err_;
+    EXPECT_EQ(backend_.Board().Mode(), sim::BoardMode::Application);
 }
 
 TEST_F(FlashInProcess, TheBootloaderCommandFailing) {

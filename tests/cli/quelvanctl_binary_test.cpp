@@ -194,8 +194,16 @@ TEST_F(QuelvanctlBinary, BoardsThatCannotBeUsedExitWithThree) {
     firmware3.firmwareVersion = 3;
     const Case cases[] = {
         {"unplugged", [](sim::SimulatedHidBackend& b) { b.Unplug(); }, {}, "no Quelvan 2.x board found"},
-        {"firmware 3", {}, firmware3, "firmware version 3"},
-        {"bootloader", [](sim::SimulatedHidBackend& b) { SendEnterBootloader(b); }, {}, "bootloader"},
+        // Both ways to update are named, this tool's own first.
+        {"firmware 3",
+         {},
+         firmware3,
+         "firmware version 3; quelvanctl needs version 4\nhint: update the firmware with 'quelvanctl flash FILE', "
+         "or with the window's menu"},
+        {"bootloader",
+         [](sim::SimulatedHidBackend& b) { SendEnterBootloader(b); },
+         {},
+         "waits for a firmware update\nhint: flash a firmware with 'quelvanctl flash FILE', or with the window's"},
         {"no permission", [](sim::SimulatedHidBackend& b) { b.SetOpenError(EACCES); }, {}, "70-quelvan.rules"},
     };
     for (const Case& c : cases) {
@@ -245,6 +253,7 @@ TEST_F(QuelvanctlBinary, UsageErrorsAndHelp) {
     EXPECT_NE(r.out.find("Exit codes"), std::string::npos);
     EXPECT_NE(r.out.find("refuses percentages outside 0..100"), std::string::npos);
     EXPECT_NE(r.out.find("70-quelvan.rules"), std::string::npos);
+    EXPECT_NE(r.out.find("  5  a file named on the command line cannot be used"), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -140,6 +141,50 @@ TEST_F(QuelvanctlInProcess, ListShowsDeviceStringsEscaped) {
     ASSERT_EQ(Run({"list"}), 0) << err_;
     EXPECT_NE(out_.find("\"\\x07ring\\x0d\\x0aHID 9: 16C0:05DF\" \"USB Keyboard\""), std::string::npos) << out_;
     EXPECT_EQ(std::count(out_.begin(), out_.end(), '\n'), 2) << out_;  // the board and the gadget
+
+    // The lists of boards that a refused choice prints escape a serial number the same way.
+    sim::ForeignDevice twin;
+    twin.manufacturer = u"www.dravik.info";
+    twin.product = u"Quelvan2";
+    twin.serialNumber = u"EVIL\x1b[2J\x07\r\nX";
+    backend_.AddForeignDevice(twin);
+    const std::string shown = "\"EVIL\\x1b[2J\\x07\\x0d\\x0aX\"";
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"status"}, {"--device", "NOPE", "status"}}) {
+        EXPECT_NE(Run(args), 0);
+        EXPECT_NE(err_.find(shown), std::string::npos) << err_;
+        EXPECT_EQ(err_.find('\x1b'), std::string::npos) << "no raw escape reaches the terminal";
+        EXPECT_EQ(err_.find('\x07'), std::string::npos);
+    }
+}
+
+// Bytes that are not UTF-8 in any argument: the command does what it does, JSON carries a
+// replacement character instead, and the exit code is the real result.
+TEST_F(QuelvanctlInProcess, ArgumentsThatAreNotUtf8StillGiveJson) {
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+    };
+    const std::string ini = dir_.File("caf\xe9.ini");
+    const Case cases[] = {
+        {{"export", ini}, 0},
+        {{"import", "config", ini}, 0},
+        {{"import", "table", dir_.File("t\xe9.ini")}, 5},
+        {{"--device", "\xff\xfe", "status"}, 3},
+        {{"set", "A", "caf\xe9"}, 2},
+        {{"config", "set", "Fan\xe9", "1"}, 2},
+        {{"flash", dir_.File("fw\xe9.vbf328p"), "--yes"}, 5},
+        {{"graph", "--output", dir_.File("x\xe9.png")}, 4},  // no renderer beside this test program
+        {{"\xe9"}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.front());
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "--json");
+        EXPECT_EQ(Run(args), c.exitCode) << err_;
+        const auto json = nlohmann::json::parse(out_);
+        EXPECT_EQ(json["ok"], c.exitCode == 0) << out_;
+    }
+    EXPECT_TRUE(std::filesystem::exists(ini)) << "written under the name given, byte for byte";
 }
 
 // A tank per board: with two boards a command needs --device (serial number or path) and

@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "board_fixture.h"
 #include "cli/quelvanctl.h"
+#include "files_test_support.h"
 #include "run_quelvanctl.h"
 
 namespace quelvan::testing {
@@ -168,10 +170,40 @@ TEST_F(ScheduleCommands, GraphUsageErrorsSendNothing) {
     EXPECT_TRUE(ReadFile(png).empty());
 }
 
-TEST_F(ScheduleCommands, GraphIntoAMissingFolderFails) {
-    const ProcessResult r = Run({"graph", "--output", dir_.File("no/such/folder/x.png")});
-    EXPECT_EQ(r.exitCode, 4);
-    EXPECT_NE(r.err.find("could not write"), std::string::npos) << r.err;
+// The picture is written as the export writes its file: only into a regular file or under
+// a new name, byte for byte the name given, through a temporary file renamed over the old
+// picture. A target that cannot be written is found before the board is asked.
+TEST_F(ScheduleCommands, GraphOutputIsWrittenWholeOrNotAtAll) {
+    const std::string old = dir_.File("old.png");
+    files::testing::WriteText(old, "the old picture");
+    struct Case {
+        const char* what;
+        std::string output;
+        int exitCode;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"a missing folder", dir_.File("no/such/folder/x.png"), 5, "cannot write the picture"},
+        {"a device", "/dev/null", 5, "not a regular file"},
+        {"a folder", dir_.File(""), 5, "is a folder"},
+        {"a name that is not UTF-8", dir_.File("x\xe9.png"), 0, ""},
+        {"over an old picture", old, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ProcessResult r = Run({"--json", "graph", "--output", c.output});
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(nlohmann::json::parse(r.out)["ok"], c.exitCode == 0) << r.out;
+        if (c.exitCode == 0) {
+            EXPECT_EQ(PngSize(ReadFile(c.output)), std::make_pair(1200, 600));
+        } else {
+            EXPECT_TRUE(lines_.empty()) << "nothing asked of the board";
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("x\xef\xbf\xbd.png")));
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(dir_.File(""))))
+        EXPECT_NE(entry.path().filename().string().front(), '.') << "a temporary file is left";
 }
 
 TEST(ScheduleCommandsInProcess, FailedReadAndMissingRendererAreReported) {

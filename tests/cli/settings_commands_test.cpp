@@ -11,6 +11,7 @@
 
 #include "board_fixture.h"
 #include "cli/quelvanctl.h"
+#include "device/weather_conversions.h"
 #include "run_quelvanctl.h"
 
 namespace quelvan::testing {
@@ -132,6 +133,12 @@ TEST_F(SettingsCommands, ConfigSetRefusesBadKeysAndValuesAndWritesNothing) {
         {{"CloudAlpha", "70000"}, "Weather.CloudAlpha takes a whole number between 0 and 65535"},
         {{"FanLow", "1.5"}, "not '1.5'"},
         {{"FanLow", "0x10"}, "not '0x10'"},
+        // One strict parser for every number: a sign, then digits; nothing else.
+        {{"FanLow", "", "FanHigh", "5"}, "Config.FanLow takes a whole number between 0 and 255, not ''"},
+        {{"FanLow", " 5"}, "not ' 5'"},
+        {{"TempOffset", "+-5"}, "not '+-5'"},
+        // The window shows a colour name past the twelfth as the first: refused here.
+        {{"ColorName3", "12"}, "Names.ColorName3 takes a whole number between 0 and 11, not '12'"},
         {{"Step", "1"}, "key 'Step' is in more than one section: write Config.Step or RC5.Step"},
         {{"Blitz", "1"}, "unknown key 'Blitz'"},
         {{"Config.Up", "1"}, "unknown key 'Config.Up'"},
@@ -189,6 +196,10 @@ TEST_F(SettingsCommands, WeatherSetStoresTheGivenValuesOnly) {
     EXPECT_EQ(Board().CloudD, 65535);
     EXPECT_EQ(Board().StormP, 39);
     EXPECT_EQ(nlohmann::json::parse(out_)["StormP"], 39);
+    // A leading zero is no octal number: 010 minutes are ten.
+    ASSERT_EQ(Run({"weather", "set", "--storm-minutes", "010", "--clouds-per-day", "+5"}), 0) << err_;
+    EXPECT_EQ(Board().StormD, *StormDFromMinutes(10));
+    EXPECT_EQ(Board().CloudP, ProbabilityFromCountPerDay(5));
 
     struct Refused {
         std::vector<std::string> args;
@@ -199,6 +210,10 @@ TEST_F(SettingsCommands, WeatherSetStoresTheGivenValuesOnly) {
         {{"--cloud-seconds", "0"}, "--cloud-seconds must lie between 1 and 900"},
         {{"--storms-per-day", "21"}, "--storms-per-day must lie between 0 and 20"},
         {{"--storm-minutes", "201", "--clouds-per-day", "5"}, "--storm-minutes must lie between 1 and 200"},
+        {{"--clouds-per-day", ""}, "--clouds-per-day takes a whole number between 0 and 1000, not ''"},
+        {{"--clouds-per-day", "0x10"}, "not '0x10'"},
+        {{"--storm-minutes", " 5"}, "--storm-minutes takes a whole number between 1 and 200, not ' 5'"},
+        {{"--storms-per-day", "1e1"}, "not '1e1'"},
         {{}, "needs at least one of"},
     };
     const DeviceConfig before = Board();

@@ -119,6 +119,8 @@ TEST(ConfigKeys, WidthsRangesAndLowBitStorage) {
         {"Weather", "CloudAlpha", 0, 65535, 70000, 4464},
         {"Weather", "MoonColor11", 0, 255, -1, 255},
         {"RC5", "Step", 0, 65535, 65536, 0},
+        // A colour name takes 0..11 (the window shows larger ones as 0), yet a file's 200 is stored.
+        {"Names", "ColorName3", 0, 11, 200, 200},
     };
     for (const Case& c : cases) {
         const ConfigKey* key = FindConfigKey(c.section, c.name);

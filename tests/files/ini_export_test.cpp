@@ -192,7 +192,12 @@ TEST(IniExport, ExistingFileKeepsWhatTheExportDoesNotWrite) {
               "Hour=24\n"
               "; end of file\n");
     const Records r = Sample(2);
-    ASSERT_TRUE(ExportSettingsAndTable(path, r.config, r.table).ok);
+    const FileResult result = ExportSettingsAndTable(path, r.config, r.table);
+    ASSERT_TRUE(result.ok) << result.message;
+    // The rows of the earlier, longer table go, and the export says so.
+    EXPECT_EQ(result.removedRows, (std::vector<int>{3, 4}));
+    EXPECT_EQ(result.message,
+              "Die Zeilen 3 und 4 einer früheren, längeren Tabelle wurden aus der Datei " + path + " entfernt.");
     const std::string text = ReadText(path);
 
     for (const char* comment : {"; settings of the big board\n", "; the fan\n", "; end of file\n"})
@@ -200,7 +205,7 @@ TEST(IniExport, ExistingFileKeepsWhatTheExportDoesNotWrite) {
     const std::vector<Section> sections = ReadSections(text);
     std::vector<std::string> names;
     for (const auto& s : sections) names.push_back(s.name);
-    EXPECT_EQ(names, (std::vector<std::string>{"Foreign", "config", "0", "3", "4", "Weather", "Names", "RC5", "1"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"Foreign", "config", "0", "Weather", "Names", "RC5", "1"}));
     EXPECT_EQ(sections[0].keys, (std::vector<std::pair<std::string, std::string>>{{"Key", "Value"}}));
     // The section keeps its spelling; the key is there once, at its old place.
     EXPECT_EQ(sections[1].keys.size(), 18u);
@@ -211,11 +216,9 @@ TEST(IniExport, ExistingFileKeepsWhatTheExportDoesNotWrite) {
     EXPECT_EQ(sections[1].Value("Extra"), "keep me");
     EXPECT_EQ(sections[1].Value("TempWaterLow"), "-50");
     EXPECT_EQ(sections[2].Value("Hour"), "6");
-    EXPECT_EQ(sections[3].keys,
-              (std::vector<std::pair<std::string, std::string>>{{"Hour", "23"}, {"Minute", "5"}, {"Color0", "7"}}));
-    EXPECT_EQ(sections[4].keys, (std::vector<std::pair<std::string, std::string>>{{"Hour", "24"}}));
+    EXPECT_NE(text.find("[0]\nHour=6\nMinute=0\nColor0=0\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\n; end of file\n\n[Weather]\n"), std::string::npos) << text;
 
-    // A table import into this board reads its two rows and ignores the surplus ones.
     std::vector<ScheduleEntry> table(2);
     ASSERT_TRUE(ImportTable(path, table).ok);
     EXPECT_EQ(table, r.table);
@@ -223,7 +226,7 @@ TEST(IniExport, ExistingFileKeepsWhatTheExportDoesNotWrite) {
 
 TEST(IniExport, LineEndsByteOrderMarkAndCommentOnlyFilesAreKept) {
     const Records r = Sample(1);
-    std::string text = WriteSettingsAndTable("\xEF\xBB\xBF[Config]\r\nFanLow=1\r\n; last\r\n", r.config, r.table);
+    std::string text = UpdateSettingsText("\xEF\xBB\xBF[Config]\r\nFanLow=1\r\n; last\r\n", r.config, r.table).text;
     ASSERT_EQ(text.rfind("\xEF\xBB\xBF[Config]\r\n", 0), 0u) << text;
     for (std::size_t i = 0; i < text.size(); ++i)
         if (text[i] == '\n') {
@@ -234,9 +237,86 @@ TEST(IniExport, LineEndsByteOrderMarkAndCommentOnlyFilesAreKept) {
     ReadConfiguration(text, config);
     EXPECT_EQ(config, r.config);
 
-    text = WriteSettingsAndTable("; just a note\n\n# and another\n", r.config, r.table);
+    text = UpdateSettingsText("; just a note\n\n# and another\n", r.config, r.table).text;
     EXPECT_EQ(text.rfind("; just a note\n\n# and another\n", 0), 0u) << text;
     EXPECT_EQ(ReadSections(text).size(), 5u);
+}
+
+// What the export does not own stays byte for byte where it was; a text that is not a
+// readable text INI file is not written over at all.
+TEST(IniExport, LinesNotOwnedStayInPlaceAndOtherTextsAreRefused) {
+    const Records r = Sample(1);
+    struct Case {
+        const char* what;
+        std::string existing;
+        std::vector<std::string> kept;  // each must stand in the new text as it is, or
+        const char* refused;            // the reason names this
+    };
+    const Case cases[] = {
+        {"odd but readable lines",
+         "top=1\n[Other]\n=novalue\nlong=first\n  continued\n[Config]\n; fan\n  FanLow = 3 \nExtra = keep\n"
+         "  more of extra\n\n[Tail]\nB=2",
+         {"top=1\n[Other]\n=novalue\nlong=first\n  continued\n[Config]\n; fan\nFanLow=10\nExtra = keep\n"
+          "  more of extra\nMode=1\n",
+          "\n\n[Tail]\nB=2\n\n[Weather]\n"},
+         nullptr},
+        {"a comment that is not UTF-8",
+         "; caf\xe9\n[Config]\nFanLow=3\n",
+         {"; caf\xe9\n[Config]\nFanLow=10\nMode=1\n"},
+         nullptr},
+        {"line ends kept, a last line without one",
+         "[Other]\r\nA=1",
+         {"[Other]\r\nA=1\r\n\r\n[Config]\r\nMode=1\r\n"},
+         nullptr},
+        {"the same section twice, an owned value folded",
+         "[Config]\nFanLow=3\n[X]\n[config]\nFANLOW=4\n  folded\nMode=9\nY=1\n",
+         {"[Config]\nFanLow=10\nStep=1\n", "[X]\n[config]\nMode=1\nY=1\n"},
+         nullptr},
+        {"a line of no kind", "[Config]\nFanLow=3\njustaword\n", {}, "line 3 is neither"},
+        {"a value that is not UTF-8", "[Names]\nLabel=caf\xe9\n", {}, "line 2 is not UTF-8"},
+        {"a zero byte", std::string("[Config]\nFanLow=3\0tail\n", 22), {}, "NUL bytes"},
+        {"UTF-16", std::string("\xFF\xFE[\0C\0]\0", 8), {}, "UTF-16"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const SettingsUpdate update = UpdateSettingsText(c.existing, r.config, r.table);
+        if (c.refused) {
+            ASSERT_TRUE(update.problem.has_value());
+            EXPECT_NE(update.problem->find(c.refused), std::string::npos) << *update.problem;
+            continue;
+        }
+        ASSERT_FALSE(update.problem.has_value()) << *update.problem;
+        for (const std::string& part : c.kept) EXPECT_NE(update.text.find(part), std::string::npos) << update.text;
+        DeviceConfig back;
+        ReadConfiguration(update.text, back);
+        EXPECT_EQ(back, r.config);
+        // Exporting the same values again changes nothing.
+        EXPECT_EQ(UpdateSettingsText(update.text, r.config, r.table).text, update.text);
+    }
+}
+
+// A table exported over the file of a longer one: that table's rows go (they would mix two
+// programs on the next import), everything else stays.
+TEST(IniExport, RowsOfALongerTableAreTakenOut) {
+    const Records eight = Sample(8);
+    std::string text = UpdateSettingsText("", eight.config, eight.table).text;
+    text += "; after the last row\n[Notes]\nN=1\n[04]\nHour=1\n[300]\nHour=2\n";
+    const Records four = Sample(4);
+    const SettingsUpdate update = UpdateSettingsText(text, four.config, four.table);
+    ASSERT_FALSE(update.problem.has_value());
+    EXPECT_EQ(update.removedRows, (std::vector<int>{4, 5, 6, 7}));
+    std::vector<std::string> names;
+    for (const Section& s : ReadSections(update.text)) names.push_back(s.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Config", "Weather", "Names", "RC5", "0", "1", "2", "3", "Notes", "04",
+                                               "300"}));
+    EXPECT_NE(update.text.find("Color11=91\n\n; after the last row\n[Notes]"), std::string::npos) << update.text;
+    std::vector<ScheduleEntry> rows(8);
+    ReadTable(update.text, rows);
+    EXPECT_EQ(std::vector<ScheduleEntry>(rows.begin(), rows.begin() + 4), four.table);
+    EXPECT_EQ(rows[4], ScheduleEntry{}) << "no row of the old program is left to import";
+    EXPECT_EQ(RowNumbersText(update.removedRows, "to", "and"), "4 to 7");
+    EXPECT_EQ(RowNumbersText({4, 6}, "to", "and"), "4 and 6");
+    EXPECT_EQ(RowNumbersText({4, 6, 9}, "bis", "und"), "4, 6 und 9");
 }
 
 TEST(IniExport, PermissionsAndLinksOfTheOldFileStay) {
@@ -277,6 +357,20 @@ TEST(IniExport, FailedWritesAreReportedAndLeaveTheOldFile) {
     EXPECT_FALSE(result.reason.empty());
     EXPECT_EQ(ReadText(path), old);
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"a.ini"}) << "the temporary file is removed";
+
+    // The same with a second hard link, which is written in place: its new size is reserved
+    // before any old byte is overwritten.
+    const std::string second = dir.File("b.ini");
+    ASSERT_EQ(::link(path.c_str(), second.c_str()), 0);
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    std::signal(SIGXFSZ, SIG_IGN);
+    const FileResult inPlace = ExportSettingsAndTable(second, r.config, r.table);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_FALSE(inPlace.ok);
+    EXPECT_EQ(ReadText(path), old);
+    EXPECT_EQ(ReadText(second), old);
+    ::unlink(second.c_str());
 
     const std::string missingFolder = dir.File("no/such/folder.ini");
     FileResult r2 = ExportSettingsAndTable(missingFolder, r.config, r.table);

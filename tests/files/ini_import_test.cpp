@@ -217,6 +217,19 @@ TEST(IniImport, UnreadableFilesChangeNothing) {
     EXPECT_EQ(r.message, "FEHLER: Datei " + dir.Path().string() + " konnte nicht gelesen werden!");
     EXPECT_EQ(table, tableBefore);
 
+    // A file without any section the import reads is no success: nothing is taken from it.
+    WriteText(dir.File("rows.ini"), "[Notes]\nFanLow=1\n[4]\nHour=3\n[5]\nHour=4\n");
+    r = ImportConfiguration(dir.File("rows.ini"), config);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.message, "FEHLER: Keine Einstellungen in der Datei " + dir.File("rows.ini") + " gefunden!");
+    EXPECT_EQ(r.error,
+              "no settings found in " + dir.File("rows.ini") + " (none of the sections Config, Weather, Names, RC5)");
+    EXPECT_EQ(config, before);
+    r = ImportTable(dir.File("rows.ini"), table);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, "no settings found in " + dir.File("rows.ini") + " (none of the row sections 0 to 1)");
+    EXPECT_EQ(table, tableBefore);
+
     WriteText(dir.File("a.ini"), "[Config]\r\nFanLow=10\r\n");
     r = ImportConfiguration(dir.File("a.ini"), config);
     EXPECT_TRUE(r.ok);

@@ -37,7 +37,7 @@ struct Drawn {
 
 // Channel A is "Rot" and chosen, B "Grün"; the board's clock stands at 10:00.
 Drawn Draw(const std::vector<ScheduleEntry>& table, int channel = 0, int width = kW, int height = kH,
-           std::array<std::uint8_t, kChannelCount> names = {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 1, 0}) {
+           std::array<std::uint8_t, kChannelCount> names = {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 1, 0}, double scale = 1.0) {
     GraphInput in;
     in.table = table;
     in.clockHour = 10;
@@ -46,6 +46,7 @@ Drawn Draw(const std::vector<ScheduleEntry>& table, int channel = 0, int width =
     in.channel = channel;
     in.width = width;
     in.height = height;
+    in.scale = scale;
     in.font = DefaultGraphFont();
     Drawn d;
     d.image = DrawGraph(in, d.points);
@@ -231,6 +232,46 @@ TEST(GraphPicture, ChosenChannelIsDrawnLastAndUnknownNamesInWhite) {
     std::array<std::uint8_t, kChannelCount> names{};
     names[1] = 200;
     EXPECT_EQ(PixelArgb(Draw(table, 1, kW, kH, names).image, 737, 267), 0xFFFFFFFFu);
+}
+
+// For a screen of device-pixel ratio 2 the same graph has twice the pixels each way: lines,
+// squares and labels twice as large, the points still where the graph's geometry puts them.
+TEST(GraphPicture, HighDensityPictureIsTheSameGraphAtTwiceThePixels) {
+    const std::vector<ScheduleEntry> table = {At(0, 0, {0}), At(12, 0, {100}), At(24, 0, {0})};
+    const Drawn one = Draw(table);
+    const Drawn two = Draw(table, 0, kW, kH, {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 1, 0}, 2.0);
+    ASSERT_EQ(two.image.size(), QSize(2 * kW, 2 * kH));
+    EXPECT_EQ(two.image.devicePixelRatio(), 2.0);
+    EXPECT_EQ(two.image.deviceIndependentSize(), QSizeF(kW, kH));
+    ASSERT_EQ(two.points.size(), one.points.size());
+    for (std::size_t j = 0; j < one.points.size(); ++j) {
+        EXPECT_FLOAT_EQ(two.points[j].X, one.points[j].X);
+        EXPECT_FLOAT_EQ(two.points[j].Y[0], one.points[j].Y[0]);
+    }
+    // An hour line (logical x = 80) is two pixels wide, from the plot area's top down.
+    EXPECT_EQ(PixelArgb(two.image, 160, 90), kGrid);
+    EXPECT_EQ(PixelArgb(two.image, 161, 90), kGrid);
+    EXPECT_EQ(PixelArgb(two.image, 159, 90), kBlack);
+    EXPECT_EQ(PixelArgb(two.image, 162, 90), kBlack);
+    EXPECT_EQ(PixelArgb(two.image, 160, 39), kBlack) << "lines end at the plot area";
+    // The board's time (logical x = 620) is two opaque pixels wide over the whole height
+    // (above the curves).
+    for (int y : {0, 20, 2 * kH - 1}) {
+        EXPECT_EQ(PixelArgb(two.image, 1240, y), 0xFFC0C0C0u) << y;
+        EXPECT_EQ(PixelArgb(two.image, 1241, y), 0xFFC0C0C0u) << y;
+        EXPECT_EQ(PixelArgb(two.image, 1239, y), kBlack) << y;
+        EXPECT_EQ(PixelArgb(two.image, 1242, y), kBlack) << y;
+    }
+    // The middle point's square is 20 × 20 pixels: its part above the curve is solid red.
+    EXPECT_EQ(CountColor(two.image, QRect(1470, 30, 20, 8), kRed), 160);
+    EXPECT_EQ(PixelArgb(two.image, 1469, 32), kBlack);
+    EXPECT_EQ(PixelArgb(two.image, 1490, 32), kBlack);
+    // The label "12" in a font of twice the size: about four times the grey pixels.
+    const int textHeight = QFontMetrics(DefaultGraphFont()).height();
+    const int greyOne = CountColor(one.image, QRect(735, 1, 16, textHeight), kGrey);
+    const int greyTwo = CountColor(two.image, QRect(1470, 2, 32, 2 * textHeight), kGrey);
+    EXPECT_GT(greyTwo, 3 * greyOne);
+    EXPECT_LT(greyTwo, 5 * greyOne);
 }
 
 TEST(GraphPicture, PointsArePlacedEvenWithoutAPicture) {

@@ -54,6 +54,8 @@ TEST(ServiceRules, ConfigurationKeysDefaultsAndBadValues) {
         {"[service]\nboards =\n", 1000, {}, "", 1, 0},
         {"[service]\nsocket = relative.sock\n", 1000, {}, "", 1, 0},
         {"[service]\ncolour = blue\n[garden]\nhost = x\n", 1000, {}, "", 0, 2},
+        {"[service]\npoll_ms = 200\npoll_ms = 300\n", 200, {}, "", 0, 1},
+        {"[service]\npoll_ms 200\n", 1000, {}, "", 1, 0},
     };
     for (const Case& c : cases) {
         const ConfigOutcome outcome = ParseServiceConfig(c.text);

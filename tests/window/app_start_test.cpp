@@ -1,8 +1,10 @@
-// The program's start: its options, and that a second start ends at once while the first
-// runs on undisturbed.
+// The program's start: its options, that a second start brings the first to the front and
+// ends while the first runs on, and Qt's texts in German.
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -10,8 +12,12 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTranslator>
+#include <cstring>
+#include <memory>
 
 #include "app/app_options.h"
+#include "app/qt_texts.h"
 #include "app/single_instance.h"
 #include "window_test_main.h"
 
@@ -36,6 +42,20 @@ bool LockHeld(const QString& path) {
     if (!held) ::flock(fd, LOCK_UN);
     ::close(fd);
     return held;
+}
+
+// True when a program listens on the local socket at `path` (a connection counts as a
+// request to come to the front, which does no harm here).
+bool Listening(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    sockaddr_un address{};
+    if (static_cast<std::size_t>(native.size()) >= sizeof(address.sun_path)) return false;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, native.constData(), static_cast<std::size_t>(native.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool connected = fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    if (fd >= 0) ::close(fd);
+    return connected;
 }
 
 }  // namespace
@@ -105,44 +125,74 @@ private slots:
         QCOMPARE(again.state(), SingleInstanceLock::State::Acquired);
     }
 
-    void secondStartEndsAtOnce() {
+    // A second start brings the running window to the front and says so; the first runs on.
+    void secondStartBringsTheFirstToTheFront() {
         QTemporaryDir runtime;
         QVERIFY(runtime.isValid());
         QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         const QString lockPath = QDir(runtime.path()).filePath("Quelvan2");
+        const QByteArray raised = "quelvan: already running; its window was brought to the front\n";
+        auto start = [&](QProcess& process) {
+            process.setProcessEnvironment(Environment(runtime.path()));
+            process.start(QUELVAN_APP_PATH, {"--simulate"});
+            return process.waitForStarted();
+        };
 
         QProcess first;
-        first.setProcessEnvironment(Environment(runtime.path()));
-        first.start(QUELVAN_APP_PATH, {"--simulate"});
-        QVERIFY(first.waitForStarted());
+        QVERIFY(start(first));
         QTRY_VERIFY_WITH_TIMEOUT(KeepsLockFileOpen(first.processId(), lockPath), 20000);
         QVERIFY(LockHeld(lockPath));
+        QTRY_VERIFY_WITH_TIMEOUT(Listening(lockPath + ".raise"), 20000);
 
         QProcess second;
-        second.setProcessEnvironment(Environment(runtime.path()));
-        second.start(QUELVAN_APP_PATH, {"--simulate"});
+        QVERIFY(start(second));
         QVERIFY(second.waitForFinished(10000));
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);
         QVERIFY(second.readAllStandardOutput().isEmpty());
-        QVERIFY(second.readAllStandardError().isEmpty());
+        QCOMPARE(second.readAllStandardError(), raised);
 
         // The first runs on, still the one instance.
         QVERIFY(!first.waitForFinished(300));
         QCOMPARE(first.state(), QProcess::Running);
         QVERIFY(LockHeld(lockPath));
-        first.terminate();
+        first.kill();  // ends without tidying up: its socket stays behind
         QVERIFY(first.waitForFinished(10000));
 
-        // Once it has ended, a new start runs.
+        // Once it has ended, a new start runs, and answers later starts on a socket of its own.
         QProcess third;
-        third.setProcessEnvironment(Environment(runtime.path()));
-        third.start(QUELVAN_APP_PATH, {"--simulate"});
-        QVERIFY(third.waitForStarted());
+        QVERIFY(start(third));
         QTRY_VERIFY_WITH_TIMEOUT(KeepsLockFileOpen(third.processId(), lockPath), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(Listening(lockPath + ".raise"), 20000);
+        QProcess fourth;
+        QVERIFY(start(fourth));
+        QVERIFY(fourth.waitForFinished(10000));
+        QCOMPARE(fourth.readAllStandardError(), raised);
         QCOMPARE(third.state(), QProcess::Running);
         third.terminate();
         QVERIFY(third.waitForFinished(10000));
+    }
+
+    // One language: Qt's own texts (file dialogs, buttons) in German where Qt's translations
+    // are installed; without them the program runs on in English.
+    void germanQtTextsWhereInstalled_data() {
+        QTest::addColumn<bool>("qtFolder");
+        QTest::addColumn<QString>("cancel");
+        QTest::addColumn<QString>("lookIn");
+        QTest::newRow("Qt's translations") << true << "Abbrechen"
+                                           << "Suchen in:";
+        QTest::newRow("none there") << false << "Cancel"
+                                    << "Look in:";
+    }
+    void germanQtTextsWhereInstalled() {
+        QFETCH(bool, qtFolder);
+        QTemporaryDir empty;
+        const std::unique_ptr<QTranslator> texts = LoadGermanQtTexts(qtFolder ? QString() : empty.path());
+        QCOMPARE(texts != nullptr, qtFolder);
+        if (texts) QCoreApplication::installTranslator(texts.get());
+        QTEST(QCoreApplication::translate("QPlatformTheme", "Cancel"), "cancel");
+        QTEST(QCoreApplication::translate("QFileDialog", "Look in:"), "lookIn");
+        if (texts) QCoreApplication::removeTranslator(texts.get());
     }
 
     // A relative trace file is taken from where the program was started, although the

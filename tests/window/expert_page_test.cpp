@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QRadioButton>
+#include <QTemporaryDir>
 
 #include "settings_fixture.h"
 #include "window/labeled_edit.h"
@@ -126,17 +127,70 @@ private slots:
         QCOMPARE(f.Sets("board", 2).size(), sets.size());
         QCOMPARE(f.Sets("board", 4).size(), sets.size());
 
-        // Letters write nothing and stay until the focus leaves; a polled edit then shows
-        // the board's value, an edit of ShowDeviceConfig keeps the text.
+        // Letters write nothing and stay until the focus leaves; then the edit shows the
+        // board's value again: one the poll refreshes at the next tick, the others at once.
         f.backend.ClearTransfers();
         f.Type(edit, "abc");
         QVERIFY(f.SetTransfers().isEmpty());
         f.FocusElsewhere();
-        f.Tick();
         const bool polled = edit == "edtPWMPrescaler" || edit == "edtTWIBitrate" || edit == "edtPoweronPosition";
-        QCOMPARE(f.Edit(edit)->text(), polled ? QString::number(stored) : QStringLiteral("abc"));
+        QCOMPARE(f.Edit(edit)->text(), polled ? QStringLiteral("abc") : QString::number(stored));
+        f.Tick();
+        QCOMPARE(f.Edit(edit)->text(), QString::number(stored));
         f.window->hooks.showDeviceConfig();
         QCOMPARE(f.Edit(edit)->text(), QString::number(stored));
+    }
+
+    // An edit the poll does not refresh holds what was typed while the board got another
+    // value (here from a file imported meanwhile): once the user leaves it, it shows the
+    // board's value, and no poll brings back the old text.
+    void aLeftEditShowsTheBoardsValue_data() {
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("cloud cover") << "edtCloudAlpha"
+                                     << "123"
+                                     << "[Weather]\nCloudAlpha=26000\n"
+                                     << "26000";
+        QTest::newRow("moon C") << "edtMoon2"
+                                << "7"
+                                << "[Weather]\nMoonColor2=200\n"
+                                << "200";
+        QTest::newRow("sensor offset") << "edtTempOffset"
+                                       << "1,5"
+                                       << "[Config]\nTempOffset=-25\n"
+                                       << "-2,5";
+        QTest::newRow("full moon, not sent") << "edtFullmoonTransit"
+                                             << "12:"
+                                             << "[Weather]\nFullmoonTransitHour=3\n"
+                                             << "03:00";
+        QTest::newRow("JMP low, not sent") << "edtTempJMPLow"
+                                           << "abc"
+                                           << "[Config]\nTempJMPLow=100\n"
+                                           << "10";
+    }
+    void aLeftEditShowsTheBoardsValue() {
+        QFETCH(QString, edit);
+        QFETCH(QString, typed);
+        QFETCH(QString, file);
+        QFETCH(QString, shown);
+        SettingsFixture f([](sim::SimulatedBoard& b) {
+            b.Config().JMPMode = 2;
+            b.Config().FullmoonTransitMinute = 0;
+        });
+        f.Type(edit, typed);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("import.ini");
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(file.toUtf8());
+        out.close();
+        f.dialogs.SetNextFileName(path);
+        f.Action("mnuConfigImport")->trigger();
+        f.FocusElsewhere();
+        for (int tick = 0; tick < 3; ++tick) f.Tick();
+        QCOMPARE(f.Edit(edit)->text(), shown);
     }
 
     void temperaturesAreTenthsOfADegree() {
@@ -165,11 +219,10 @@ private slots:
             f.Type(t.edit, t.text);
             QCOMPARE(int(f.backend.Board().Config().*t.field16), t.stored);
         }
-        // A point is no decimal separator in German: the last write is the "21" typed before it.
+        // A point is a decimal separator in German too, and the edit shows the comma again.
         f.backend.ClearTransfers();
         f.Type("edtTempWaterLow", "21.5");
-        QCOMPARE(f.ConfigWrites().size(), std::size_t{2});
-        QCOMPARE(int(f.ConfigWrites().back().config.TempWaterLow), 210);
+        QCOMPARE(int(f.ConfigWrites().back().config.TempWaterLow), 215);
 
         // 13 degrees of offset is 130 tenths, kept as -126 in the signed byte.
         f.backend.ClearTransfers();
@@ -182,7 +235,7 @@ private slots:
         f.Tick();
         f.window->hooks.showDeviceConfig();
         QCOMPARE(f.Edit("edtTempOffset")->text(), QStringLiteral("-12,6"));
-        QCOMPARE(f.Edit("edtTempWaterLow")->text(), QStringLiteral("21"));
+        QCOMPARE(f.Edit("edtTempWaterLow")->text(), QStringLiteral("21,5"));
     }
 
     void fullmoonTransitNeedsHourAndMinute() {

@@ -11,6 +11,7 @@
 #include "files/firmware_flasher.h"
 #include "files_test_support.h"
 #include "schedule/schedule_table.h"
+#include "window/wrapping_tab_bar.h"
 #include "window_consistency.h"
 #include "window_fixture.h"
 #include "window_test_main.h"
@@ -64,7 +65,8 @@ public:
 
     void ClickTab(const char* page) const {
         QTabWidget& pc = f.window->PageControl();
-        QTest::mouseClick(pc.tabBar(), Qt::LeftButton, {}, pc.tabBar()->tabRect(pc.indexOf(f.Page(page))).center());
+        auto* bar = static_cast<WrappingTabBar*>(pc.tabBar());
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->WrappedTabRect(pc.indexOf(f.Page(page))).center());
     }
 
     QString File(const QString& name, const QString& text) const {

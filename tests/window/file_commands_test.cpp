@@ -1,6 +1,7 @@
 // The settings file from the "Datei" menu on the simulated board: the dialogs, what an
 // export writes and keeps, what the two imports change and send, and their failures.
 
+#include <QDir>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -58,7 +59,10 @@ private slots:
         QVERIFY2(f.TransferSummary().isEmpty(), "an export sends nothing to the board");
 
         const QString text = ReadText(path);
-        QCOMPARE(Sections(text), (QStringList{"Extra", "7", "Config", "Weather", "Names", "RC5", "0", "1", "2", "3"}));
+        // Row 7 of an earlier, longer table goes, and the window says so.
+        QCOMPARE(Sections(text), (QStringList{"Extra", "Config", "Weather", "Names", "RC5", "0", "1", "2", "3"}));
+        QCOMPARE(f.Panel(0), "Tabelle und Konfiguration exportiert nach tank.ini. Die Zeile 7 einer früheren, "
+                             "längeren Tabelle wurde aus der Datei " + path + " entfernt.");
         QVERIFY(text.contains("; my notes"));
         QSettings ini(path, QSettings::IniFormat);  // an independent reading
         const QStringList times = {"0:0", "6:30", "12:0", "24:0"};
@@ -67,12 +71,37 @@ private slots:
             QCOMPARE(ini.value("Hour").toString() + ':' + ini.value("Minute").toString(), times[row]);
             ini.endGroup();
         }
-        QCOMPARE(ini.value("7/Hour").toInt(), 3);
+        QVERIFY(!ini.contains("7/Hour"));
         QCOMPARE(ini.value("Extra/Keep").toInt(), 1);
         QCOMPARE(ini.value("Config/Mode").toInt(), int(f.window->Board().config.Mode));
         // The grid shows the table sorted.
         QCOMPARE(f.Grid().Cell(1, 1), QStringLiteral("00:00"));
         QCOMPARE(f.Grid().Cell(1, 4), QStringLiteral("24:00"));
+    }
+
+    // Rows that never arrived would go into the file as made-up ones: the export is refused
+    // like the upload, until the table has been read completely again.
+    void exportOfATableNotReadCompletelyIsRefused() {
+        ScheduleWindow f(kUnsorted);
+        f.backend.FailNext(false, report::kSchedule, 1);
+        f.ClickTab("tsData");
+        f.ClickTab("tsMessages");
+        QTemporaryDir dir;
+        const QString path = dir.filePath("tank.ini");
+        f.dialogs.SetNextFileName(path);
+        const auto dialogs = f.dialogs.Calls().size();
+        f.Action("mnuDataConfigExport")->trigger();
+        QVERIFY(!QFile::exists(path));
+        QCOMPARE(f.dialogs.Calls().size(), dialogs);
+        const QString refused = QStringLiteral(
+            "Die Tabelle wurde nicht vollständig von der Platine gelesen und wird daher nicht exportiert. Bitte die "
+            "Seite \"Tabelle\" neu öffnen.");
+        QCOMPARE(f.Panel(0), refused);
+        QCOMPARE(f.LogTexts().last(), refused);
+
+        f.ClickTab("tsData");
+        f.Action("mnuDataConfigExport")->trigger();
+        QCOMPARE(Sections(ReadText(path)), (QStringList{"Config", "Weather", "Names", "RC5", "0", "1", "2", "3"}));
     }
 
     void exportThatCannotBeWrittenIsReported() {
@@ -134,6 +163,78 @@ private slots:
         QCOMPARE(f.Grid().Cell(1, 1), QStringLiteral("08:15"));
     }
 
+    // Feedback: an export or import that succeeds says so in the status bar, in place of an
+    // older error, without a line in the log.
+    void successesReplaceAnOlderError_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("export") << "mnuDataConfigExport"
+                                << "Tabelle und Konfiguration exportiert nach tank.ini";
+        QTest::newRow("config import") << "mnuConfigImport"
+                                       << "Konfiguration importiert aus tank.ini";
+        QTest::newRow("table import") << "mnuDataImport"
+                                      << "Tabelle importiert aus tank.ini";
+    }
+    void successesReplaceAnOlderError() {
+        QFETCH(QString, action);
+        QFETCH(QString, status);
+        ScheduleWindow f(kUnsorted);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("tank.ini");
+        f.dialogs.SetNextFileName(path);
+        f.Action("mnuDataConfigExport")->trigger();  // the file the imports read
+        // An export that fails leaves its error in the status bar.
+        f.dialogs.SetNextFileName(dir.filePath("no/such/folder/x.ini"));
+        f.Action("mnuDataConfigExport")->trigger();
+        QVERIFY(f.Panel(0).startsWith("FEHLER"));
+        const QStringList log = f.LogLines();
+        f.dialogs.SetNextFileName(path);
+        f.Action(action.toLatin1())->trigger();
+        QCOMPARE(f.Panel(0), status);
+        QCOMPARE(f.LogLines(), log);
+    }
+
+    // One language, remembered: the file dialogs start in the folder a file was last chosen
+    // in, also after a restart, and in the user's home when there is none (or it is gone).
+    void dialogsStartInTheFolderUsedLast_data() {
+        QTest::addColumn<QString>("chosen");  // "file", "cancel" or "gone" (chosen, then removed)
+        QTest::addColumn<bool>("inChosenFolder");
+        QTest::newRow("nothing chosen yet") << "" << false;
+        QTest::newRow("a file chosen") << "file" << true;
+        QTest::newRow("the dialog cancelled") << "cancel" << false;
+        QTest::newRow("the folder removed since") << "gone" << false;
+    }
+    void dialogsStartInTheFolderUsedLast() {
+        QFETCH(QString, chosen);
+        QFETCH(bool, inChosenFolder);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("tank");
+        QVERIFY(QDir().mkpath(folder));
+        MainWindowOptions options;
+        options.settingsFile = dir.filePath("quelvan.conf");
+        {
+            WindowFixture f({}, options);
+            f.Discover();
+            QCOMPARE(f.window->od.directory, QDir::homePath());
+            if (!chosen.isEmpty()) {
+                f.dialogs.SetNextFileName(chosen == "cancel" ? std::nullopt
+                                                             : std::optional<QString>(folder + "/a.ini"));
+                f.Action("mnuDataConfigExport")->trigger();
+                // The next dialog of this run starts there too.
+                f.dialogs.SetNextFileName(std::nullopt);
+                f.Action("mnuConfigImport")->trigger();
+                QCOMPARE(f.dialogs.Calls().back().directory, chosen == "cancel" ? QDir::homePath() : folder);
+            }
+        }
+        if (chosen == "gone") QVERIFY(QDir(folder).removeRecursively());
+        WindowFixture again({}, options);
+        again.Discover();
+        again.dialogs.SetNextFileName(std::nullopt);
+        again.Action("mnuDataImport")->trigger();
+        QCOMPARE(again.dialogs.Calls().back().directory, inChosenFolder ? folder : QDir::homePath());
+        QCOMPARE(again.window->sd.directory, inChosenFolder ? folder : QDir::homePath());
+    }
+
     void cancelledOrUnreadableImportsSendNothing_data() {
         QTest::addColumn<QString>("action");
         QTest::addColumn<bool>("cancel");
@@ -141,18 +242,28 @@ private slots:
         QTest::newRow("table cancelled") << "mnuDataImport" << true;
         QTest::newRow("config missing") << "mnuConfigImport" << false;
         QTest::newRow("table missing") << "mnuDataImport" << false;
+        QTest::newRow("config, no settings in the file") << "mnuConfigImport" << false;
+        QTest::newRow("table, no settings in the file") << "mnuDataImport" << false;
     }
     void cancelledOrUnreadableImportsSendNothing() {
         QFETCH(QString, action);
         QFETCH(bool, cancel);
         ScheduleWindow f(kUnsorted);
         QTemporaryDir dir;
-        const QString path = dir.filePath("gone.ini");
+        QString path = dir.filePath("gone.ini");
+        // A file that holds none of the sections the import reads is no success either.
+        const bool empty = QString(QTest::currentDataTag()).contains("no settings");
+        if (empty) {
+            path = dir.filePath("notes.ini");
+            WriteText(path, "[Notes]\nFanLow=1\n[4]\nHour=2\n");
+        }
         f.dialogs.SetNextFileName(cancel ? std::nullopt : std::optional<QString>(path));
         const QString before = f.Panel(0);
         f.Action(action.toLatin1())->trigger();
         QVERIFY(f.TransferSummary().isEmpty());
-        QCOMPARE(f.Panel(0), cancel ? before : "FEHLER: Datei " + path + " nicht gefunden!");
+        const QString message = empty ? "FEHLER: Keine Einstellungen in der Datei " + path + " gefunden!"
+                                      : "FEHLER: Datei " + path + " nicht gefunden!";
+        QCOMPARE(f.Panel(0), cancel ? before : message);
     }
 };
 

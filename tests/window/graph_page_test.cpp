@@ -2,6 +2,7 @@
 // poll, the channel choice, and editing by dragging points with the mouse.
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLocale>
 
 #include "schedule/graph_geometry.h"
@@ -97,21 +98,48 @@ private slots:
         QCOMPARE(f.Grid().Cell(1, 1), QStringLiteral("06:00"));
     }
 
+    // Also on a high-density screen (ratio 2): the picture has twice the pixels each way,
+    // while the points and the mouse stay in the image's own pixels. While dragging, the
+    // point's time and percentage stand beside the cursor (not in the picture) and the status
+    // bar says that the time is every channel's.
+    void dragMovesAPointAndTheReleaseWritesTheSortedTable_data() {
+        QTest::addColumn<double>("ratio");
+        QTest::newRow("ratio 1") << 1.0;
+        QTest::newRow("ratio 2") << 2.0;
+    }
     void dragMovesAPointAndTheReleaseWritesTheSortedTable() {
+        QFETCH(double, ratio);
         ScheduleWindow f(kDay);
+        f.Graph().pixelRatio = [ratio] { return ratio; };
         f.ClickTab("tsVisualize");
         GraphImage& img = f.Img();
         const int w = img.width();
         const int h = img.height();
+        QCOMPARE(img.Image().size(), img.size() * ratio);
+        QCOMPARE(img.Image().devicePixelRatio(), ratio);
+        const QStringList log = f.LogLines();
         // Grab the 12:00 point of channel A and drag it past the 18:00 point, to 30 %.
         const QPoint start = PointOf(f.Graph(), 1, 0) + QPoint(3, -3);
         QTest::mousePress(&img, Qt::LeftButton, {}, start);
         QCOMPARE(f.Graph().DraggedEntry(), 1);
+        QLabel& info = f.Graph().DragInfo();
+        QVERIFY(info.isVisible());
+        QCOMPARE(info.parentWidget(), &img);
+        QCOMPARE(info.text(), QStringLiteral("12:00 Uhr, 100 %"));
+        QCOMPARE(f.Panel(0), QStringLiteral("Ziehen ändert die Uhrzeit des Punktes für alle Kanäle, die Helligkeit nur "
+                                            "für „") +
+                                 f.Graph().ChannelChoice()->itemText(0) + QStringLiteral("“"));
         const QPoint target(qRound(GraphX(20 * 60 + 30, w)), qRound(GraphY(30, h)));
         QTest::mouseMove(&img, (start + target) / 2);
         QTest::mouseMove(&img, target);
         const auto expected = DragTo(target.x(), target.y(), w, h);
         QVERIFY(expected);
+        QCOMPARE(info.text(),
+                 QString::asprintf("%02d:%02d Uhr, %d %%", expected->hour, expected->minute, expected->percent));
+        QVERIFY(img.rect().contains(info.geometry()));
+        const QPoint offset = info.geometry().center() - target;
+        QVERIFY2(offset.manhattanLength() < 120, "beside the cursor");
+        QVERIFY2(!info.geometry().contains(target), "not under it");
         // Not sorted while dragging: the entry keeps its index; the timer shows it.
         const ScheduleEntry& moved = f.window->Schedule().Entries()[1];
         QCOMPARE(int(moved.Hour), expected->hour);
@@ -125,6 +153,9 @@ private slots:
 
         QTest::mouseRelease(&img, Qt::LeftButton, {}, target);
         QCOMPARE(f.Graph().DraggedEntry(), -1);
+        QVERIFY(!info.isVisible());
+        QCOMPARE(f.Panel(0), QStringLiteral("Tabelle hochgeladen"));
+        QCOMPARE(f.LogLines(), log);
         const ScheduleEntry dragged =
             Entry(expected->hour, expected->minute, {static_cast<std::uint8_t>(expected->percent), 50});
         const std::vector<Bytes> writes = {RowWrite(0, kDay[0]), RowWrite(1, kDay[2]), RowWrite(2, dragged)};

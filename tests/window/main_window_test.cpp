@@ -3,11 +3,14 @@
 
 #include <QAbstractButton>
 #include <QActionGroup>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenuBar>
 #include <QRadioButton>
+#include <QTemporaryDir>
 
+#include "window/wrapping_tab_bar.h"
 #include "window_fixture.h"
 #include "window_test_main.h"
 
@@ -101,13 +104,65 @@ private slots:
         }
     }
 
+    // Readable: the tabs wrap onto rows instead of scrolling. Every tab lies inside the
+    // window with its whole caption, no two overlap, the page starts below them, and a tab
+    // of any row is clicked like any other.
+    void tabsWrapInsideTheWindow_data() {
+        QTest::addColumn<int>("width");  // 0: the smallest window
+        QTest::addColumn<bool>("allPages");
+        QTest::addColumn<int>("rows");  // 0: as many as needed
+        QTest::newRow("smallest, every page") << 0 << true << 2;
+        QTest::newRow("smallest, usual pages") << 0 << false << 1;
+        QTest::newRow("800 px, every page") << 800 << true << 0;
+        QTest::newRow("1920 px, every page") << 1920 << true << 1;
+    }
+    void tabsWrapInsideTheWindow() {
+        QFETCH(int, width);
+        QFETCH(bool, allPages);
+        QFETCH(int, rows);
+        WindowFixture f;
+        f.window->show();
+        f.window->resize(width > 0 ? QSize(width, 700) : f.window->minimumSize());
+        if (allPages)
+            for (const char* item : {"mnuShowExpert", "mnuShowJMP"}) f.Action(item)->trigger();
+        QCoreApplication::processEvents();
+        QTabWidget& pc = f.window->PageControl();
+        auto* bar = static_cast<WrappingTabBar*>(pc.tabBar());
+        if (rows > 0) QCOMPARE(bar->RowCount(), rows);
+        QList<QRect> taken;
+        int last = -1;
+        for (int i = 0; i < pc.count(); ++i) {
+            if (!pc.isTabVisible(i)) continue;
+            const QRect tab = bar->WrappedTabRect(i);
+            const QRect inWindow(bar->mapTo(f.window.get(), tab.topLeft()), tab.size());
+            QVERIFY2(f.window->rect().contains(inWindow), qPrintable(pc.tabText(i)));
+            QVERIFY2(bar->rect().contains(tab), qPrintable(pc.tabText(i)));
+            QVERIFY2(tab.width() >= bar->fontMetrics().horizontalAdvance(pc.tabText(i)), qPrintable(pc.tabText(i)));
+            for (const QRect& other : taken) QVERIFY2(!other.intersects(tab), qPrintable(pc.tabText(i)));
+            taken << tab;
+            last = i;
+        }
+        QCOMPARE(taken.size(), allPages ? 9 : 7);
+        QVERIFY(pc.currentWidget()->mapTo(f.window.get(), QPoint(0, 0)).y() >=
+                bar->mapTo(f.window.get(), QPoint(0, bar->height())).y());
+        // The pages lose the room of the extra rows; the last channel row stays whole.
+        for (const char* button : {"btnOn5", "btnOn11"}) {
+            auto* on = f.window->findChild<QWidget*>(button);
+            pc.setCurrentWidget(on->parentWidget());
+            QVERIFY2(on->geometry().bottom() < on->parentWidget()->height(), button);
+        }
+        // The last tab, on the last row: a click on it shows its page.
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->WrappedTabRect(last).center());
+        QCOMPARE(pc.currentIndex(), last);
+    }
+
     void menuTreeHasItsItemsInOrder() {
         WindowFixture f;
         QMenuBar* bar = f.window->menuBar();
         QCOMPARE(bar->objectName(), QStringLiteral("mnuMain"));
         QStringList top;
         for (QAction* a : bar->actions()) top << a->text();
-        QCOMPARE(top, (QStringList{"Datei", "Optionen", "ALLES AUS", "ALLES EIN", "Hilfe"}));
+        QCOMPARE(top, (QStringList{"&Datei", "&Optionen", "ALLES &AUS", "ALLES &EIN", "&Hilfe"}));
         QCOMPARE(bar->actions()[2], f.Action("mnuAllOff"));
         QCOMPARE(bar->actions()[3], f.Action("mnuAllOn"));
 
@@ -125,29 +180,31 @@ private slots:
                               "mnuStep", "-", "mnuShowExpert", "mnuShowJMP", "-", "mnuSaveEEPROM"}));
         QCOMPARE(items("mnuHelp"), QStringList{"mnuDravik"});
 
+        // The captions as they read, each with the letter that Alt or the open menu takes
+        // (written before it with "&").
         struct Item {
             const char* name;
             const char* caption;
             bool checkable;
         };
         const Item table[] = {
-            {"mnuDataImport", "Tabelle importieren von...", false},
-            {"mnuConfigImport", "Konfiguration importieren von...", false},
-            {"mnuDataConfigExport", "Tabelle und Konfiguration exportieren nach...", false},
-            {"mnuFlash", "Firmware aktualisieren...", false},
-            {"mnuExit", "Beenden", false},
-            {"mnuModeManual", "Manuell", true},
-            {"mnuModeAuto", "Auto", true},
-            {"mnuModeDemo", "Demo", true},
-            {"mnuModeFlash", "Flash", true},
-            {"mnuModeSlave", "Slave", true},
-            {"mnuStep", "Große Schrittweite", true},
-            {"mnuShowExpert", "Seite \"Expertenoptionen\" einblenden", true},
-            {"mnuShowJMP", "Seite \"JMP-Pin\" einblenden", true},
-            {"mnuSaveEEPROM", "Einstellungen im EEPROM speichern", false},
-            {"mnuAllOff", "ALLES AUS", false},
-            {"mnuAllOn", "ALLES EIN", false},
-            {"mnuDravik", "www.dravik.info", false},
+            {"mnuDataImport", "Tabelle &importieren von...", false},
+            {"mnuConfigImport", "&Konfiguration importieren von...", false},
+            {"mnuDataConfigExport", "Tabelle und Konfiguration &exportieren nach...", false},
+            {"mnuFlash", "&Firmware aktualisieren...", false},
+            {"mnuExit", "&Beenden", false},
+            {"mnuModeManual", "&Manuell", true},
+            {"mnuModeAuto", "&Auto", true},
+            {"mnuModeDemo", "&Demo", true},
+            {"mnuModeFlash", "&Flash", true},
+            {"mnuModeSlave", "&Slave", true},
+            {"mnuStep", "&Große Schrittweite", true},
+            {"mnuShowExpert", "Seite \"&Expertenoptionen\" einblenden", true},
+            {"mnuShowJMP", "Seite \"&JMP-Pin\" einblenden", true},
+            {"mnuSaveEEPROM", "Einstellungen im EE&PROM speichern", false},
+            {"mnuAllOff", "ALLES &AUS", false},
+            {"mnuAllOn", "ALLES &EIN", false},
+            {"mnuDravik", "&www.dravik.info", false},
         };
         for (const Item& item : table) {
             QAction* action = f.Action(item.name);
@@ -155,6 +212,20 @@ private slots:
             QCOMPARE(action->text(), QString::fromUtf8(item.caption));
             QCOMPARE(action->isCheckable(), item.checkable);
             QVERIFY(!action->isChecked());
+        }
+        // Every title and item has a letter, and no two in one menu share it.
+        QList<QList<QAction*>> menus = {bar->actions()};
+        for (const char* menu : {"mnuFile", "mnuMode", "mnuHelp"})
+            menus << f.window->findChild<QMenu*>(menu)->actions();
+        for (const QList<QAction*>& actions : menus) {
+            QSet<QKeySequence> letters;
+            for (QAction* a : actions) {
+                if (a->isSeparator()) continue;
+                const QKeySequence letter = QKeySequence::mnemonic(a->text());
+                QVERIFY2(!letter.isEmpty(), qPrintable(a->text()));
+                QVERIFY2(!letters.contains(letter), qPrintable(a->text()));
+                letters.insert(letter);
+            }
         }
         // The five modes are radio items: one group, exclusive.
         QActionGroup* group = f.Action("mnuModeManual")->actionGroup();
@@ -235,7 +306,7 @@ private slots:
         QFETCH(double, ppi);
         QFETCH(QList<int>, right);
         QFETCH(int, rightTotal);
-        WindowFixture f({}, MainWindowOptions{ppi, {}});
+        WindowFixture f({}, MainWindowOptions{ppi, {}, {}});
         f.window->show();
         for (int width : {900, 1200}) {
             f.window->resize(width, 700);
@@ -248,15 +319,88 @@ private slots:
         QCOMPARE(f.window->width(), 1200);
     }
 
+    // Readable: a status text too long for its panel ends in "…" and is shown whole as the
+    // panel's tool tip; the window's own copy of it stays whole.
+    void longStatusTextIsShortenedWithItsWholeTextAsToolTip_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<bool>("shortened");
+        const QString permission = QStringLiteral(
+            "Quelvan 2.x erkannt, aber der Zugriff auf die Platine ist nicht erlaubt. Bitte die udev-Regel "
+            "dist/linux/70-quelvan.rules installieren (siehe docs/udev.md) und die Platine neu anstecken.");
+        QTest::newRow("long, smallest window") << permission << 0 << true;
+        QTest::newRow("long, wide window") << permission << 1920 << false;
+        QTest::newRow("short") << QStringLiteral("Quelvan 2.x.4 erkannt") << 0 << false;
+    }
+    void longStatusTextIsShortenedWithItsWholeTextAsToolTip() {
+        QFETCH(QString, text);
+        QFETCH(int, width);
+        QFETCH(bool, shortened);
+        WindowFixture f;
+        f.window->show();
+        f.window->resize(width > 0 ? QSize(width, 700) : f.window->minimumSize());
+        f.window->ReportStatus(text);
+        auto* panel = f.window->findChild<QLabel*>("sbPanel0");
+        QVERIFY(panel);
+        QCOMPARE(f.Panel(0), text);
+        QCOMPARE(f.LogTexts().last(), text);
+        const int room = panel->contentsRect().width() - 2 * panel->indent();
+        QVERIFY(panel->fontMetrics().horizontalAdvance(panel->text()) <= room);
+        QCOMPARE(panel->text().endsWith(QChar(0x2026)), shortened);
+        QCOMPARE(panel->text() == text, !shortened);
+        QCOMPARE(panel->toolTip(), shortened ? text : QString());
+    }
+
     void windowSizeScalesWithPixelDensity() {
-        WindowFixture f({}, MainWindowOptions{144.0, {}});
+        WindowFixture f({}, MainWindowOptions{144.0, {}, {}});
         const int menuHeight = f.window->menuBar()->sizeHint().height();
         QCOMPARE(f.window->width(), 1023);  // 682 × 1.5
         QCOMPARE(f.window->height(), 840 + menuHeight);
         QCOMPARE(f.window->StatusPanels().height(), 36);
         // The minimum is not scaled.
-        WindowFixture g({}, MainWindowOptions{96.0, {}});
+        WindowFixture g({}, MainWindowOptions{96.0, {}, {}});
         QCOMPARE(g.window->minimumSize(), f.window->minimumSize());
+    }
+
+    // Remembered: size and place of the window from the last run; the start page still
+    // follows the board's mode. Tests and the screenshot tool, without a settings file,
+    // always start at the design size.
+    void sizeAndPlaceAreRemembered_data() {
+        QTest::addColumn<bool>("settingsFile");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("startPage");
+        QTest::newRow("remembered, mode Auto") << true << 1 << "tsData";
+        QTest::newRow("remembered, mode Manuell") << true << 0 << "tsChannelsAF";
+        QTest::newRow("not remembered without a file") << false << 0 << "tsChannelsAF";
+    }
+    void sizeAndPlaceAreRemembered() {
+        QFETCH(bool, settingsFile);
+        QFETCH(int, mode);
+        QTemporaryDir dir;
+        MainWindowOptions options{96.0, {}, settingsFile ? dir.filePath("quelvan.conf") : QString()};
+        const QRect placed(38, 10, 760, 590);  // within the offscreen screen of 800 × 600
+        QSize designSize;
+        {
+            WindowFixture f({}, options);
+            designSize = f.window->size();
+            f.window->show();
+            f.window->setGeometry(placed);
+            QTRY_COMPARE(f.window->geometry(), placed);
+            f.window->close();
+        }
+        WindowFixture again({}, options);
+        again.backend.Board().Config().Mode = static_cast<std::uint8_t>(mode);
+        again.window->show();
+        again.Discover();
+        // The size as it was; the place as it was up to the frame, which the platform adds
+        // (centred, the window would stand at x = 20).
+        if (settingsFile) {
+            QCOMPARE(again.window->size(), placed.size());
+            QVERIFY2(std::abs(again.window->x() - placed.x()) <= 4, qPrintable(QString::number(again.window->x())));
+        } else {
+            QCOMPARE(again.window->size(), designSize);
+        }
+        QTEST(again.CurrentPage()->objectName(), "startPage");
     }
 
     void exitClosesAndReleasesBothSlots() {

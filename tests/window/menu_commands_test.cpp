@@ -6,6 +6,8 @@
 
 #include <QLocale>
 #include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
 
 #include "schedule_window.h"
 #include "window_test_main.h"
@@ -165,7 +167,8 @@ private slots:
         f.ClickTab("tsData");
         QCOMPARE(f.TransferSummary(), kReload);
         QCOMPARE(f.CurrentPage(), f.Page("tsData"));
-        // "Tabelle" to "Grafik": the upload first, then the reload.
+        // "Tabelle" with an edit to "Grafik": the upload first, then the reload.
+        f.TypeIntoCell(2, 1, "11");
         f.backend.ClearTransfers();
         f.ClickTab("tsVisualize");
         QCOMPARE(f.TransferSummary(), kUpload + kReload);
@@ -173,19 +176,76 @@ private slots:
         f.backend.ClearTransfers();
         f.ClickTab("tsMessages");
         QVERIFY(f.backend.Transfers().empty());
-        // "Tabelle" left even without an edit uploads.
-        f.ClickTab("tsData");
-        f.backend.ClearTransfers();
-        f.ClickTab("tsConfig");
-        QCOMPARE(f.TransferSummary(), kUpload);
         // The keyboard on the tabs is the user too.
         f.ClickTab("tsData");
+        f.TypeIntoCell(2, 1, "12");
         f.backend.ClearTransfers();
         QTabBar* bar = f.window->PageControl().tabBar();
         bar->setFocus();
         QTest::keyClick(bar, Qt::Key_Right);
         QCOMPARE(f.CurrentPage(), f.Page("tsVisualize"));
         QCOMPARE(f.TransferSummary(), kUpload + kReload);
+    }
+
+    // Never overwrite what another program wrote: leaving "Tabelle" uploads only what the
+    // user changed in the grid since it was loaded. Meanwhile another program has written a
+    // program of its own to the board.
+    void leavingTabelleUploadsOnlyTheUsersEdits_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<bool>("uploads");
+        QTest::newRow("nothing changed") << "none" << false;
+        QTest::newRow("a cell typed") << "type" << true;
+        QTest::newRow("the same text typed again") << "retype" << false;
+        QTest::newRow("a row moved") << "move" << true;
+        QTest::newRow("edit uploaded with Hochladen") << "upload" << false;
+        QTest::newRow("edit uploaded with the EEPROM command") << "eeprom" << false;
+    }
+    void leavingTabelleUploadsOnlyTheUsersEdits() {
+        QFETCH(QString, action);
+        QFETCH(bool, uploads);
+        ScheduleWindow f(kThree);
+        f.ClickTab("tsData");
+        if (action == "type" || action == "upload" || action == "eeprom") f.TypeIntoCell(2, 2, "55");
+        if (action == "retype") f.TypeIntoCell(2, 2, "90");
+        if (action == "move") f.Grid().verticalHeader()->moveSection(0, 2);
+        if (action == "upload") QTest::mouseClick(f.window->findChild<QPushButton*>("btnUpload"), Qt::LeftButton);
+        if (action == "eeprom") f.Action("mnuSaveEEPROM")->trigger();
+        const std::vector<ScheduleEntry> other = {Entry(5, 0, {1}), Entry(13, 0, {2}), Entry(21, 0, {3})};
+        f.backend.Board().Schedule() = other;
+        f.backend.ClearTransfers();
+        f.ClickTab("tsConfig");
+        QCOMPARE(f.TransferSummary(), uploads ? kUpload : QStringList());
+        if (!uploads) QVERIFY(f.backend.Board().Schedule() == other);
+    }
+
+    // Feedback: a success puts a short confirmation into the status bar in place of an older
+    // error, a failure says so there instead; the log keeps only its own lines.
+    void outcomesStandInTheStatusBar_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("failing");  // attempts of report-3 writes that fail
+        QTest::addColumn<QString>("status");
+        QTest::newRow("Hochladen") << "upload" << 0 << "Tabelle hochgeladen";
+        QTest::newRow("Hochladen, a row failing")
+            << "upload" << 3 << "Tabelle nicht vollständig hochgeladen: 1 von 3 Zeilen nicht geschrieben";
+        QTest::newRow("EEPROM") << "eeprom" << 0 << "Einstellungen im EEPROM gespeichert";
+        QTest::newRow("EEPROM failing") << "eeprom" << 3
+                                        << "Einstellungen nicht im EEPROM gespeichert: keine Antwort der Platine";
+        QTest::newRow("graph released") << "graph" << 0 << "Tabelle hochgeladen";
+    }
+    void outcomesStandInTheStatusBar() {
+        QFETCH(QString, command);
+        QFETCH(int, failing);
+        QFETCH(QString, status);
+        ScheduleWindow f(kThree);
+        f.ClickTab(command == "upload" ? "tsData" : "tsVisualize");
+        f.window->ReportStatus("FEHLER: Datei x.ini konnte nicht geschrieben werden!");
+        const QStringList log = f.LogLines();
+        f.backend.FailNext(true, report::kSchedule, failing);
+        if (command == "upload") QTest::mouseClick(f.window->findChild<QPushButton*>("btnUpload"), Qt::LeftButton);
+        if (command == "eeprom") f.Action("mnuSaveEEPROM")->trigger();
+        if (command == "graph") QTest::mouseClick(&f.Img(), Qt::LeftButton, {}, QPoint(3, 3));
+        QCOMPARE(f.Panel(0), status);
+        QCOMPARE(f.LogLines(), log);
     }
 
     void textInAnOpenCellEditorIsUploadedBeforeTheEEPROMCommand() {
@@ -216,6 +276,45 @@ private slots:
             QVERIFY2(!f.Enabled(name), name);
         for (const char* name : {"mnuExit", "mnuShowExpert", "mnuShowJMP", "mnuDravik"})
             QVERIFY2(f.Enabled(name), name);
+    }
+
+    // Input: the menus are reached by keyboard. F10 opens "Datei", Alt with a title's letter
+    // opens that menu, Alt alone enters the menu bar without opening a menu.
+    void menusAreReachedByKeyboard_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<bool>("withAlt");
+        QTest::addColumn<QString>("menu");
+        QTest::addColumn<bool>("opened");
+        QTest::newRow("F10") << int(Qt::Key_F10) << false << "mnuFile" << true;
+        QTest::newRow("Alt+O") << int(Qt::Key_O) << true << "mnuMode" << true;
+        QTest::newRow("Alt+H") << int(Qt::Key_H) << true << "mnuHelp" << true;
+        QTest::newRow("Alt alone") << int(Qt::Key_Alt) << true << "mnuFile" << false;
+    }
+    void menusAreReachedByKeyboard() {
+        QFETCH(int, key);
+        QFETCH(bool, withAlt);
+        QFETCH(QString, menu);
+        QFETCH(bool, opened);
+        ScheduleWindow f(kThree);
+        QVERIFY(f.active);
+        QMenuBar* bar = f.window->menuBar();
+        auto* target = f.window->findChild<QMenu*>(menu);
+        QWidget* focus = QApplication::focusWidget() ? QApplication::focusWidget() : f.window.get();
+        if (key == Qt::Key_Alt) {
+            // Pressed and released alone, as the keyboard sends it.
+            QKeyEvent press(QEvent::ShortcutOverride, Qt::Key_Alt, Qt::AltModifier);
+            QApplication::sendEvent(focus, &press);
+            QKeyEvent down(QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier);
+            QApplication::sendEvent(focus, &down);
+            QKeyEvent up(QEvent::KeyRelease, Qt::Key_Alt, Qt::NoModifier);
+            QApplication::sendEvent(focus, &up);
+        } else {
+            QTest::keyClick(focus, Qt::Key(key), withAlt ? Qt::AltModifier : Qt::NoModifier);
+        }
+        QTRY_COMPARE(bar->activeAction(), target->menuAction());
+        QCOMPARE(target->isVisible(), opened);
+        if (target->isVisible()) target->close();
+        QVERIFY2(f.backend.Transfers().empty(), "reaching a menu sends nothing");
     }
 
     void makersAddressOpensInTheBrowser() {

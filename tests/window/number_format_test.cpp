@@ -83,7 +83,8 @@ private slots:
         QCOMPARE(FormatNumber(24.4140625, NumberPattern::UpToTwoDecimals), QStringLiteral("24.41"));
     }
 
-    void parsesLocaleDecimalsOnly_data() {
+    // A comma and a point are both the decimal separator, whatever the locale.
+    void parsesCommaOrPoint_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("german");  // parse with the German locale, else English
         QTest::addColumn<bool>("ok");
@@ -92,8 +93,11 @@ private slots:
         QTest::newRow("german integer") << "50" << true << true << 50.0;
         QTest::newRow("spaces around") << " 50 " << true << true << 50.0;
         QTest::newRow("negative") << "-12,5" << true << true << -12.5;
-        QTest::newRow("german rejects point") << "33.3" << true << false << 0.0;
-        QTest::newRow("german rejects group") << "1.000" << true << false << 0.0;
+        QTest::newRow("german takes a point") << "26.5" << true << true << 26.5;
+        QTest::newRow("point is no group separator") << "1.000" << true << true << 1.0;
+        QTest::newRow("two separators") << "1.000,5" << true << false << 0.0;
+        QTest::newRow("separator only") << "," << true << false << 0.0;
+        QTest::newRow("exponent") << "1e2" << true << false << 0.0;
         QTest::newRow("letters") << "abc" << true << false << 0.0;
         QTest::newRow("trailing letters") << "50x" << true << false << 0.0;
         QTest::newRow("empty") << "" << true << false << 0.0;
@@ -101,9 +105,11 @@ private slots:
         QTest::newRow("infinity") << "inf" << true << false << 0.0;
         QTest::newRow("not a number") << "nan" << true << false << 0.0;
         QTest::newRow("english decimal point") << "33.3" << false << true << 33.3;
-        QTest::newRow("english rejects group") << "1,000" << false << false << 0.0;
+        QTest::newRow("english takes a comma") << "12,5" << false << true << 12.5;
+        QTest::newRow("comma is no group separator") << "1,000" << false << true << 1.0;
+        QTest::newRow("english negative comma") << "-0,25" << false << true << -0.25;
     }
-    void parsesLocaleDecimalsOnly() {
+    void parsesCommaOrPoint() {
         QFETCH(QString, text);
         QFETCH(bool, german);
         QFETCH(bool, ok);

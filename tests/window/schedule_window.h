@@ -12,6 +12,7 @@
 #include "window/graph_page.h"
 #include "window/schedule_grid.h"
 #include "window/table_page.h"
+#include "window/wrapping_tab_bar.h"
 #include "window_fixture.h"
 
 namespace quelvan::test {
@@ -58,8 +59,8 @@ public:
     // The user clicks the tab of a page.
     void ClickTab(const char* page) const {
         QTabWidget& pc = window->PageControl();
-        QTabBar* bar = pc.tabBar();
-        const QPoint at = bar->tabRect(pc.indexOf(Page(page))).center();
+        auto* bar = static_cast<WrappingTabBar*>(pc.tabBar());
+        const QPoint at = bar->WrappedTabRect(pc.indexOf(Page(page))).center();
         QTest::mouseClick(bar, Qt::LeftButton, {}, at);
     }
 

@@ -1,6 +1,7 @@
 // The status poll on the simulated board: status panels, the channel pages by mode, the
 // correction of the board's clock, and a tick without a board.
 
+#include <QLabel>
 #include <QLocale>
 #include <stdexcept>
 
@@ -66,6 +67,16 @@ private slots:
         for (int panel = 1; panel <= 3; ++panel) QCOMPARE(f.Panel(panel), panels[panel - 1]);
         QCOMPARE(f.Page("tsChannelsAF")->isEnabled(), mode == 0);
         QCOMPARE(f.Page("tsChannelsGL")->isEnabled(), mode == 0);
+        // Feedback: greyed-out channel pages say why and how to change it, in text that is
+        // not greyed out itself.
+        for (const char* name : {"lblModeHintAF", "lblModeHintGL"}) {
+            auto* note = f.window->findChild<QLabel*>(name);
+            QVERIFY2(note, name);
+            QCOMPARE(!note->isHidden(), mode != 0);
+            QCOMPARE(note->text(), QStringLiteral("Nur im Modus „Manuell“ änderbar (Menü „Optionen“ › „Manuell“)"));
+            QCOMPARE(note->palette().color(QPalette::Disabled, QPalette::WindowText),
+                     note->palette().color(QPalette::Active, QPalette::WindowText));
+        }
     }
 
     void unknownModeKeepsPanelAndLocksChannelPages() {
@@ -83,10 +94,21 @@ private slots:
         // The rows keep their own state: usable again as soon as the mode is 0 again.
         QWidget* trb0 = f.window->findChild<QWidget*>("trb0");
         QVERIFY(!trb0->isEnabled());
+        auto* note = f.window->findChild<QLabel*>("lblModeHintAF");
+        QVERIFY(!note->isHidden());
         f.backend.Board().Config().Mode = 0;
         f.window->tmrQuelvanTimer();
         QVERIFY(trb0->isEnabled());
         QCOMPARE(f.Panel(2), QStringLiteral("Manuell"));
+        QVERIFY(note->isHidden());
+        // Without a board the note would not hold.
+        f.backend.Board().Config().Mode = 1;
+        f.window->tmrQuelvanTimer();
+        QVERIFY(!note->isHidden());
+        f.backend.Unplug();
+        f.Discover();
+        QVERIFY(!f.window->BoardDevice());
+        QVERIFY(note->isHidden());
     }
 
     // The board's clock against the computer's 12:00:00 (plus the given milliseconds).

@@ -1,11 +1,13 @@
 // The page "Tabelle" on the simulated board: the grid as loaded, typing into cells, moving
 // rows, "Hochladen" with its sorted writes, and the upload refused after a broken load.
 
+#include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
 
 #include "schedule_window.h"
+#include "window/channel_control.h"
 #include "window_test_main.h"
 
 using namespace quelvan;
@@ -62,14 +64,74 @@ private slots:
                  QStringLiteral("\"Hochladen\" kopiert die Tabelle lediglich in den RAM des Chips. Um die komplette "
                                 "Konfiguation endgültig zu speichern, muss diese ins EEPROM (siehe Menü "
                                 "\"Optionen\")."));
-        // The grid's make-up: default sizes, rows moved in the fixed column, Tab between
-        // cells, the editor opened by moving to a cell, no horizontal scroll bar.
-        QCOMPARE(sg.columnWidth(5), 39);
+        // The grid's make-up: default row height, rows moved in the fixed column, Tab between
+        // cells, the editor opened by moving to a cell, no horizontal scroll bar while the
+        // columns fit (they are sized in readableAtTheSmallestAndALargeSize).
         QCOMPARE(sg.rowHeight(3), 18);
         QVERIFY(sg.verticalHeader()->sectionsMovable());
         QVERIFY(sg.tabKeyNavigation());
         QVERIFY(sg.editTriggers() & QAbstractItemView::CurrentChanged);
-        QCOMPARE(sg.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+        QVERIFY(!sg.horizontalScrollBar()->isVisible());
+    }
+
+    // Readable: every caption and the widest values fit their columns, in the smallest window
+    // and at 1920 × 1080, with the longest channel names too. Where the captions cannot
+    // stand side by side they are turned upwards. The grid fills its page beside the notes,
+    // and its columns fill the grid.
+    void captionsAndValuesFitTheirColumns_data() {
+        QTest::addColumn<QSize>("size");  // empty: the smallest window
+        QTest::addColumn<QList<int>>("names");
+        QTest::addColumn<bool>("turned");
+        const QList<int> warm(12, 8);  // "Warmweiß", the widest name, on every channel
+        const QList<int> mixed = {8, 7, 4, 11, 2, 6, 1, 3, 5, 9, 10, 0};
+        QTest::newRow("smallest, Warmweiß") << QSize() << warm << true;
+        QTest::newRow("smallest, mixed names") << QSize() << mixed << true;
+        QTest::newRow("smallest, letters") << QSize() << QList<int>(12, 0) << true;
+        QTest::newRow("1920 x 1080, Warmweiß") << QSize(1920, 1080) << warm << false;
+        QTest::newRow("1920 x 1080, mixed names") << QSize(1920, 1080) << mixed << false;
+    }
+    void captionsAndValuesFitTheirColumns() {
+        QFETCH(QSize, size);
+        QFETCH(QList<int>, names);
+        QFETCH(bool, turned);
+        ScheduleWindow f(kUnsorted);
+        for (int n = 0; n < kChannelCount; ++n)
+            f.window->Board().config.ColorName[static_cast<std::size_t>(n)] = static_cast<std::uint8_t>(names[n]);
+        f.window->Channels().ShowChannelNames();
+        f.window->resize(size.isEmpty() ? f.window->minimumSize() : size);
+        QCoreApplication::processEvents();
+        f.ClickTab("tsData");
+        QCoreApplication::processEvents();
+        ScheduleGrid& sg = f.Grid();
+        QCOMPARE(sg.HeaderTextsTurned(), turned);
+
+        QHeaderView* header = sg.horizontalHeader();
+        const QFontMetrics captions = header->fontMetrics();
+        const QFontMetrics values = sg.fontMetrics();
+        const int captionMargin = sg.style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+        const int valueMargin = sg.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &sg) + 1;
+        QVERIFY(captions.horizontalAdvance(sg.Cell(0, 0)) + 2 * captionMargin <= sg.verticalHeader()->width());
+        int total = 0;
+        for (int c = 1; c < ScheduleGrid::kColumns; ++c) {
+            const QString caption = sg.Cell(c, 0);
+            const int section = sg.columnWidth(c - 1);
+            total += section;
+            const QString widest = c == 1 ? QStringLiteral("24:00") : QStringLiteral("100");
+            QVERIFY2(values.horizontalAdvance(widest) + 2 * valueMargin <= section, qPrintable(caption));
+            const int captionLength = captions.horizontalAdvance(caption) + 2 * captionMargin;
+            if (turned && c > 1) {
+                QVERIFY2(captions.height() <= section, qPrintable(caption));
+                QVERIFY2(captionLength <= header->height(), qPrintable(caption));
+            } else {
+                QVERIFY2(captionLength <= section, qPrintable(caption));
+            }
+        }
+        QCOMPARE(total, sg.viewport()->width());
+        // The grid reaches to the notes and down to the page's bottom edge.
+        const QWidget* page = f.Page("tsData");
+        const QWidget* notes = f.window->findChild<QLabel*>("lblDescription1");
+        QVERIFY(sg.geometry().right() >= notes->geometry().left() - 16);
+        QVERIFY(sg.geometry().bottom() >= page->height() - 16);
     }
 
     void beforeABoardTheGridShowsItsDesignLayout() {

@@ -1,6 +1,7 @@
 #include "window_test_main.h"
 
 #include <QApplication>
+#include <QTemporaryDir>
 #include <QTest>
 #include <cstdio>
 #include <vector>
@@ -16,6 +17,10 @@ std::map<std::string, WindowTestFactory>& WindowTestRegistry() {
 
 // window_tests CLASS [Qt Test arguments...]; without a class, every class in turn.
 int main(int argc, char** argv) {
+    // What the programs remember between starts goes to a folder of this run, never to the
+    // user's own configuration (the program started by the start-up tests inherits it).
+    QTemporaryDir config;
+    if (config.isValid()) qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
     QApplication app(argc, argv);
     QTEST_SET_MAIN_SOURCE_PATH
     auto& registry = quelvan::test::WindowTestRegistry();

@@ -25,8 +25,12 @@ struct GraphInput {
     int clockMinute = 0;
     std::array<std::uint8_t, kChannelCount> colorNames{};
     int channel = 0;  // the chosen channel, 0..11
-    int width = 0;
+    int width = 0;    // the graph's size in logical pixels, where its geometry and points lie
     int height = 0;
+    // Picture pixels per logical pixel, the screen's device-pixel ratio: the picture is drawn
+    // with width × scale by height × scale pixels, every size (lines, squares, text) scaled
+    // with it, and marked with that ratio. At 1 it is the picture the geometry describes.
+    double scale = 1.0;
     QFont font;
 };
 

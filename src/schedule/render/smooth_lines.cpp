@@ -54,6 +54,25 @@ bool Finite(QPointF p) {
     return std::isfinite(p.x()) && std::isfinite(p.y());
 }
 
+// How many rows beyond the one-pixel line's a line of `width` can reach on either side.
+int ExtraReach(double width) {
+    return width == 1.0 ? 0 : static_cast<int>(std::ceil(width / 2)) + 1;
+}
+
+// A wider line at one step: every pixel across the line takes the share of it that the
+// line's band [centre - width/2, centre + width/2] covers (pixel p spans p - 0.5 to p + 0.5).
+template <typename Plot>
+void WideStep(double centre, double width, Plot plot) {
+    const double low = centre - width / 2;
+    const double high = centre + width / 2;
+    const int first = static_cast<int>(std::floor(low + 0.5));
+    const int last = static_cast<int>(std::floor(high + 0.5));
+    for (int p = first; p <= last; ++p) {
+        const double covered = std::min(high, p + 0.5) - std::max(low, p - 0.5);
+        if (covered > 0) plot(p, static_cast<std::uint32_t>(std::lround(std::min(covered, 1.0) * 256)));
+    }
+}
+
 // Steps along the line's longer axis, one pixel pair per step, from the pixel of `from`
 // to that of `to`; `skipFirst` leaves out the first step (a polyline's shared point).
 // Only the steps that can reach the plotter's rows and columns are taken.
@@ -82,7 +101,7 @@ bool ClipToBox(QPointF& from, QPointF& to, double left, double top, double right
     return true;
 }
 
-void Segment(const Plotter& plot, QPointF from, QPointF to, bool skipFirst) {
+void Segment(const Plotter& plot, QPointF from, QPointF to, bool skipFirst, double width) {
     if (plot.Top() >= plot.Bottom()) return;
     // Far-away ends are brought to a few pixels outside the picture, which changes no pixel
     // inside it and keeps the fixed-point steps below in range.
@@ -92,7 +111,9 @@ void Segment(const Plotter& plot, QPointF from, QPointF to, bool skipFirst) {
     if (from != start) skipFirst = false;  // the shared point lies outside anyway
     // Each step touches the pixel rows around the line: rows outside [top - 1, bottom]
     // cannot be reached.
-    if (std::max(from.y(), to.y()) < plot.Top() - 1 || std::min(from.y(), to.y()) > plot.Bottom()) return;
+    const int extra = ExtraReach(width);
+    if (std::max(from.y(), to.y()) < plot.Top() - 1 - extra || std::min(from.y(), to.y()) > plot.Bottom() + extra)
+        return;
     double x0 = from.x(), y0 = from.y(), x1 = to.x(), y1 = to.y();
     const bool steep = std::abs(y1 - y0) > std::abs(x1 - x0);
     if (steep) {
@@ -108,8 +129,8 @@ void Segment(const Plotter& plot, QPointF from, QPointF to, bool skipFirst) {
     int high = steep ? plot.Bottom() - 1 : plot.Width() - 1;
     if (!steep && gradient != 0.0) {
         // Steps whose rows lie in the band: y between top - 1 and bottom.
-        const double a = x0 + (plot.Top() - 1 - y0) / gradient;
-        const double b = x0 + (plot.Bottom() - y0) / gradient;
+        const double a = x0 + (plot.Top() - 1 - extra - y0) / gradient;
+        const double b = x0 + (plot.Bottom() + extra - y0) / gradient;
         low = std::max(low, static_cast<int>(std::max(std::floor(std::min(a, b)) - 1, -1e9)));
         high = std::min(high, static_cast<int>(std::min(std::ceil(std::max(a, b)) + 1, 1e9)));
     }
@@ -129,6 +150,16 @@ void Segment(const Plotter& plot, QPointF from, QPointF to, bool skipFirst) {
     const auto atFirst = static_cast<std::int64_t>(std::llround((y0 + gradient * (first - x0)) * kOne));
     std::int64_t minor = atFirst + slope * (begin - first);
     const std::int64_t minorStep = slope * step;
+    if (width != 1.0) {
+        for (int major = begin; step > 0 ? major <= end : major >= end; major += step, minor += minorStep) {
+            const double centre = static_cast<double>(minor) / kOne;
+            if (steep)
+                WideStep(centre, width, [&](int p, std::uint32_t coverage) { plot.Blend(p, major, coverage); });
+            else
+                WideStep(centre, width, [&](int p, std::uint32_t coverage) { plot.Blend(major, p, coverage); });
+        }
+        return;
+    }
     for (int major = begin; step > 0 ? major <= end : major >= end; major += step, minor += minorStep) {
         const auto m = static_cast<int>(minor >> 32);
         // The share of the line in the second of the two pixels, in 256ths.
@@ -143,33 +174,44 @@ void Segment(const Plotter& plot, QPointF from, QPointF to, bool skipFirst) {
     }
 }
 
+// A width that is not a usable number of pixels is drawn as one pixel.
+double UsableWidth(double width) {
+    return std::isfinite(width) && width > 0 && width < 1e4 ? width : 1.0;
+}
+
 }  // namespace
 
-void DrawSmoothLine(QImage& image, QPointF from, QPointF to, std::uint32_t argb, RowBand band) {
+void DrawSmoothLine(QImage& image, QPointF from, QPointF to, std::uint32_t argb, RowBand band, double width) {
     if (image.format() != QImage::Format_ARGB32_Premultiplied || !Finite(from) || !Finite(to)) return;
-    Segment(Plotter(image, argb, band), from, to, false);
+    Segment(Plotter(image, argb, band), from, to, false, UsableWidth(width));
 }
 
-void DrawSmoothPolyline(QImage& image, std::span<const QPointF> points, std::uint32_t argb, RowBand band) {
+void DrawSmoothPolyline(QImage& image, std::span<const QPointF> points, std::uint32_t argb, RowBand band,
+                        double width) {
     if (image.format() != QImage::Format_ARGB32_Premultiplied) return;
     const Plotter plot(image, argb, band);
+    width = UsableWidth(width);
     for (std::size_t i = 1; i < points.size(); ++i) {
         if (!Finite(points[i - 1]) || !Finite(points[i])) continue;
-        Segment(plot, points[i - 1], points[i], i > 1);
+        Segment(plot, points[i - 1], points[i], i > 1, width);
     }
-    if (points.size() == 1 && Finite(points[0])) Segment(plot, points[0], points[0], false);
+    if (points.size() == 1 && Finite(points[0])) Segment(plot, points[0], points[0], false, width);
 }
 
-BandedPolyline::BandedPolyline(std::span<const QPointF> points, int bandRows, int height)
-    : points_(points.begin(), points.end()), bandRows_(std::max(bandRows, 1)), height_(std::max(height, 0)) {
+BandedPolyline::BandedPolyline(std::span<const QPointF> points, int bandRows, int height, double width)
+    : points_(points.begin(), points.end()),
+      bandRows_(std::max(bandRows, 1)),
+      height_(std::max(height, 0)),
+      width_(UsableWidth(width)) {
     const int bands = (height_ + bandRows_ - 1) / bandRows_;
     // The bands a segment can reach: its rows, and one more on either side.
     auto reach = [&](std::size_t i, int& first, int& last) {
         const QPointF& a = points_[i == 0 ? 0 : i - 1];
         const QPointF& b = points_[i];
         if (!Finite(a) || !Finite(b)) return false;
-        const double top = std::max(std::floor(std::min(a.y(), b.y())) - 1, 0.0);
-        const double bottom = std::min(std::ceil(std::max(a.y(), b.y())) + 1, height_ - 1.0);
+        const int extra = ExtraReach(width_);
+        const double top = std::max(std::floor(std::min(a.y(), b.y())) - 1 - extra, 0.0);
+        const double bottom = std::min(std::ceil(std::max(a.y(), b.y())) + 1 + extra, height_ - 1.0);
         if (top > bottom) return false;
         first = static_cast<int>(top) / bandRows_;
         last = static_cast<int>(bottom) / bandRows_;
@@ -202,7 +244,7 @@ void BandedPolyline::DrawBand(QImage& image, std::uint32_t argb, int band) const
     const auto b = static_cast<std::size_t>(band);
     for (int k = firstOfBand_[b]; k < firstOfBand_[b + 1]; ++k) {
         const auto i = static_cast<std::size_t>(segments_[static_cast<std::size_t>(k)]);
-        Segment(plot, points_[i == 0 ? 0 : i - 1], points_[i], i > 1);
+        Segment(plot, points_[i == 0 ? 0 : i - 1], points_[i], i > 1, width_);
     }
 }
 
