@@ -478,4 +478,10 @@ std::optional<std::string> ServiceBackend::StatusJson() {
     return reply->dump();
 }
 
+std::optional<std::string> ServiceBackend::ForgetJson(const std::string& serial) {
+    const auto reply = connection_->Request({{"op", wire::kForget}, {"serial", serial}});
+    if (!reply) return std::nullopt;
+    return reply->dump();
+}
+
 }  // namespace quelvan

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <functional>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string_view>
@@ -31,16 +32,31 @@ struct SectionReader {
     std::vector<KeyReader> keys;
 };
 
-bool ReadPollMs(const std::string& value, ServiceConfig& config, std::string& why) {
-    int ms = 0;
-    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), ms);
-    if (error != std::errc() || end != value.data() + value.size() || ms < 0 || (ms > 0 && ms < 100) ||
-        ms > 3'600'000) {
-        why = "a number of milliseconds: 0 (no polling) or 100..3600000";
+std::optional<int> WholeNumber(const std::string& value, int minimum, int maximum) {
+    int number = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+    if (error != std::errc() || end != value.data() + value.size() || number < minimum || number > maximum)
+        return std::nullopt;
+    return number;
+}
+
+// Milliseconds: 0 (never) or 100..3600000.
+bool ReadPeriod(const std::string& value, int& target, std::string& why) {
+    const std::optional<int> ms = WholeNumber(value, 0, 3'600'000);
+    if (!ms || (*ms > 0 && *ms < 100)) {
+        why = "a number of milliseconds: 0 (never) or 100..3600000";
         return false;
     }
-    config.service.pollMs = ms;
+    target = *ms;
     return true;
+}
+
+bool ReadPollMs(const std::string& value, ServiceConfig& config, std::string& why) {
+    return ReadPeriod(value, config.service.pollMs, why);
+}
+
+bool ReadConfigPollMs(const std::string& value, ServiceConfig& config, std::string& why) {
+    return ReadPeriod(value, config.service.configPollMs, why);
 }
 
 bool ReadBoards(const std::string& value, ServiceConfig& config, std::string& why) {
@@ -69,12 +85,70 @@ bool ReadSocket(const std::string& value, ServiceConfig& config, std::string& wh
     return true;
 }
 
+// A key whose value is taken as it stands (a host name, a user name, a path).
+KeyReader Text(const char* name, std::string MqttSection::*field, bool absolutePath = false) {
+    return {name, [field, absolutePath](const std::string& value, ServiceConfig& config, std::string& why) {
+                if (absolutePath && !value.empty() && value.front() != '/') {
+                    why = "an absolute path";
+                    return false;
+                }
+                config.mqtt.*field = value;
+                return true;
+            }};
+}
+
+KeyReader Number(const char* name, int MqttSection::*field, int minimum, int maximum) {
+    return {name, [=](const std::string& value, ServiceConfig& config, std::string& why) {
+                const std::optional<int> number = WholeNumber(value, minimum, maximum);
+                if (!number) {
+                    why = "a whole number " + std::to_string(minimum) + ".." + std::to_string(maximum);
+                    return false;
+                }
+                config.mqtt.*field = *number;
+                return true;
+            }};
+}
+
+// A topic's first levels: no wildcards, no empty level, no leading or trailing '/'.
+KeyReader TopicPrefix(const char* name, std::string MqttSection::*field) {
+    return {name, [field](const std::string& value, ServiceConfig& config, std::string& why) {
+                const bool usable = !value.empty() && value.find_first_of("+#") == std::string::npos &&
+                                    value.front() != '/' && value.back() != '/' &&
+                                    value.find("//") == std::string::npos;
+                if (!usable) {
+                    why = "topic levels without + or #, not starting or ending with /";
+                    return false;
+                }
+                config.mqtt.*field = value;
+                return true;
+            }};
+}
+
 // Later bridges add their sections here.
 const std::vector<SectionReader>& Sections() {
     static const std::vector<SectionReader> sections = {
-        {"service", {{"poll_ms", ReadPollMs}, {"boards", ReadBoards}, {"socket", ReadSocket}}},
+        {"service",
+         {{"poll_ms", ReadPollMs},
+          {"config_poll_ms", ReadConfigPollMs},
+          {"boards", ReadBoards},
+          {"socket", ReadSocket}}},
+        {"mqtt",
+         {Text("host", &MqttSection::host), Number("port", &MqttSection::port, 0, 65535),
+          Text("username", &MqttSection::username), Text("password_file", &MqttSection::passwordFile, true),
+          Text("ca_file", &MqttSection::caFile, true), Number("keepalive", &MqttSection::keepalive, 5, 65535),
+          Text("client_id", &MqttSection::clientId), TopicPrefix("discovery_prefix", &MqttSection::discoveryPrefix),
+          TopicPrefix("base_topic", &MqttSection::baseTopic)}},
     };
     return sections;
+}
+
+// What only the sections together can tell.
+void CheckAcrossSections(ConfigOutcome& outcome) {
+    const ServiceConfig& c = outcome.config;
+    if (c.mqtt.Enabled() && c.service.pollMs == 0)
+        outcome.errors.push_back("[mqtt] publishes what the poll reads: [service] poll_ms must not be 0");
+    if (!c.mqtt.Enabled() && (!c.mqtt.username.empty() || !c.mqtt.passwordFile.empty() || !c.mqtt.caFile.empty()))
+        outcome.warnings.push_back("[mqtt] has no host: MQTT stays off");
 }
 
 }  // namespace
@@ -118,6 +192,7 @@ ConfigOutcome ParseServiceConfig(const std::string& text) {
         if (!keyReader->read(value, outcome.config, why))
             outcome.errors.push_back("[" + section + "] " + keyName + " = " + value + ": expected " + why);
     }
+    CheckAcrossSections(outcome);
     return outcome;
 }
 
@@ -133,6 +208,17 @@ ConfigOutcome LoadServiceConfig(const std::string& path, bool required) {
     for (std::string& e : outcome.errors) e = path + ": " + e;
     for (std::string& w : outcome.warnings) w = path + ": " + w;
     return outcome;
+}
+
+bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
+    // A regular file only, and small: a device or a FIFO named here must not stall the service.
+    if (const int failure = files::ReadRegularFile(path, 4096, password); failure != 0) {
+        error = "cannot read the password file " + path + ": " + files::FileErrorText(failure);
+        return false;
+    }
+    // The line break an editor or `echo` leaves is not part of the password.
+    while (!password.empty() && (password.back() == '\n' || password.back() == '\r')) password.pop_back();
+    return true;
 }
 
 }  // namespace quelvan::service
