@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -17,8 +17,6 @@
 #include <optional>
 #include <sstream>
 #include <stdexcept>
-
-extern char** environ;
 
 namespace quelvan::testing {
 
@@ -47,6 +45,31 @@ std::vector<std::string> ReadLines(const std::string& path) {
     return lines;
 }
 
+pid_t SpawnTied(const std::vector<std::string>& args, const SpawnOutput& output) {
+    std::vector<std::string> copy = args;
+    std::vector<char*> argv;
+    for (auto& a : copy) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const int mode = O_WRONLY | O_CREAT | O_CLOEXEC | (output.append ? O_APPEND : O_TRUNC);
+    const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int out = ::open(output.out.c_str(), mode, 0600);
+    const int err =
+        output.err == output.out ? ::fcntl(out, F_DUPFD_CLOEXEC, 0) : ::open(output.err.c_str(), mode, 0600);
+    const pid_t parent = ::getpid();
+    const pid_t pid = in >= 0 && out >= 0 && err >= 0 ? ::fork() : -1;
+    if (pid == 0) {
+        // Only async-signal-safe calls between fork and exec.
+        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) ::_exit(127);
+        if (::dup2(in, STDIN_FILENO) < 0 || ::dup2(out, STDOUT_FILENO) < 0 || ::dup2(err, STDERR_FILENO) < 0)
+            ::_exit(127);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    for (const int fd : {in, out, err})
+        if (fd >= 0) ::close(fd);
+    return pid;
+}
+
 namespace {
 
 struct Started {
@@ -56,19 +79,8 @@ struct Started {
 
 Started Spawn(std::vector<std::string> all) {
     Started started{0, std::make_unique<ScratchDir>()};
-    const std::string outPath = started.io->File("stdout"), errPath = started.io->File("stderr");
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int spawned = posix_spawn(&started.pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) throw std::runtime_error("cannot start " + all[0]);
+    started.pid = SpawnTied(all, {started.io->File("stdout"), started.io->File("stderr")});
+    if (started.pid < 0) throw std::runtime_error("cannot start " + all[0]);
     return started;
 }
 

@@ -2,6 +2,8 @@
 // Runs the built quelvanctl binary with arguments and collects its output and exit code,
 // and gives each test a scratch folder for state and trace files.
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -35,6 +37,17 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// Starts a program (looked up on PATH when the name has no '/') with standard input from
+// /dev/null and its output into files (appended, or the file made empty first). The child is
+// killed when the test process ends, even by a crash: a service or broker left behind would
+// hold the test runner's files and ports. Returns the pid, or -1.
+struct SpawnOutput {
+    std::string out;
+    std::string err;
+    bool append = false;
+};
+pid_t SpawnTied(const std::vector<std::string>& args, const SpawnOutput& output);
 
 std::string ReadFile(const std::string& path);
 std::vector<std::string> ReadLines(const std::string& path);

@@ -6,7 +6,6 @@
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,8 +14,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <thread>
-
-extern char** environ;
 
 namespace quelvan::testing {
 
@@ -49,18 +46,9 @@ bool Answers(int port) {
     return connected;
 }
 
-int Run(std::vector<std::string> args, const std::string& log) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return -1;
+int Run(const std::vector<std::string>& args, const std::string& log) {
+    const pid_t pid = SpawnTied(args, {log, log, true});
+    if (pid < 0) return -1;
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
@@ -89,18 +77,8 @@ bool MqttBroker::Launch(int port) {
                           << "listener " << port << " 127.0.0.1\n"
                           << (moreConfig_.empty() ? "allow_anonymous true\n" : moreConfig_);
     std::vector<std::string> args = {kBrokerPath, "-c", config};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const std::string log = dir_.File("mosquitto.log");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return false;
+    const pid_t pid = SpawnTied(args, {dir_.File("mosquitto.log"), dir_.File("mosquitto.log"), true});
+    if (pid < 0) return false;
     for (int i = 0; i < 400; ++i) {
         if (Answers(port)) {
             pid_ = pid;

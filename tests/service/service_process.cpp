@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -15,8 +14,6 @@
 #include <fstream>
 #include <stdexcept>
 #include <vector>
-
-extern char** environ;
 
 namespace quelvan::testing {
 
@@ -47,16 +44,8 @@ ServiceProcess::ServiceProcess(const Options& options) {
     std::vector<std::string> args = {QUELVAND_PATH, "--config", config};
     for (const std::string& file : options.stateFiles) args.push_back("--simulate=" + file);
     if (!options.traceFile.empty()) args.insert(args.end(), {"--trace", options.traceFile});
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) throw std::runtime_error("cannot start quelvand");
+    pid_ = SpawnTied(args, {log_, log_});
+    if (pid_ < 0) throw std::runtime_error("cannot start quelvand");
     for (int i = 0; i < 2000; ++i) {
         if (const int fd = ConnectTo(socket_); fd >= 0) {
             ::close(fd);
