@@ -172,12 +172,7 @@ std::optional<Failure> SetConfigKeys(BoardSession& session, const Request& reque
 std::optional<Failure> SetWeather(BoardSession& session, const Request& request, nlohmann::json& sent) {
     DeviceConfig& config = session.Protocol().config;
     const SettingsRequest& s = request.settings;
-    // Only the fields of the values given change; the window's pages recompute a whole pair
-    // from both track bars, which would turn an unchanged duration into its rounded form.
-    if (s.cloudsPerDay) config.CloudP = ProbabilityFromCountPerDay(*s.cloudsPerDay);
-    if (s.cloudSeconds) config.CloudD = *CloudDFromSeconds(*s.cloudSeconds);
-    if (s.stormsPerDay) config.StormP = ProbabilityFromCountPerDay(*s.stormsPerDay);
-    if (s.stormMinutes) config.StormD = *StormDFromMinutes(*s.stormMinutes);
+    ApplyWeatherChange(config, {s.cloudsPerDay, s.cloudSeconds, s.stormsPerDay, s.stormMinutes});
     sent["CloudP"] = config.CloudP;
     sent["CloudD"] = config.CloudD;
     sent["StormP"] = config.StormP;

@@ -32,6 +32,8 @@ struct KeyReader {
 struct SectionReader {
     const char* name;
     std::vector<KeyReader> keys;
+    // For a section whose presence alone means something.
+    void (*present)(ServiceConfig& config) = nullptr;
 };
 
 bool ReadPollMs(const std::string& value, ServiceConfig& config, std::string& why) {
@@ -63,6 +65,13 @@ bool ReadBoards(const std::string& value, ServiceConfig& config, std::string& wh
     return true;
 }
 
+// [web] (service/web_settings.h): the page is on once the section is there.
+KeyReader WebKey(const char* name, bool (*read)(const std::string&, WebSection&, std::string&)) {
+    return {name, [read](const std::string& value, ServiceConfig& config, std::string& why) {
+                return read(value, config.web, why);
+            }};
+}
+
 bool ReadSocket(const std::string& value, ServiceConfig& config, std::string& why) {
     if (!value.empty() && value.front() != '/') {
         why = "an absolute path";
@@ -76,6 +85,10 @@ bool ReadSocket(const std::string& value, ServiceConfig& config, std::string& wh
 const std::vector<SectionReader>& Sections() {
     static const std::vector<SectionReader> sections = {
         {"service", {{"poll_ms", ReadPollMs}, {"boards", ReadBoards}, {"socket", ReadSocket}}},
+        {"web",
+         {WebKey("listen", ReadWebListen), WebKey("port", ReadWebPort), WebKey("token_file", ReadWebTokenFile),
+          WebKey("url", ReadWebUrl)},
+         [](ServiceConfig& config) { config.web.enabled = true; }},
     };
     return sections;
 }
@@ -101,6 +114,7 @@ ConfigOutcome ParseServiceConfig(const std::string& text) {
             if (!name.empty()) outcome.warnings.push_back("unknown section [" + name + "] ignored");
             continue;
         }
+        if (reader->present) reader->present(outcome.config);
         CSimpleIniA::TNamesDepend keys;
         ini.GetAllKeys(section.pItem, keys);
         keys.sort(CSimpleIniA::Entry::LoadOrder());

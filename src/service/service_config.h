@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "service/web_settings.h"
+
 namespace quelvan::service {
 
 struct ServiceSection {
@@ -22,6 +24,7 @@ struct ServiceSection {
 
 struct ServiceConfig {
     ServiceSection service;
+    WebSection web;
 };
 
 struct ConfigOutcome {
