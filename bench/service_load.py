@@ -3,13 +3,16 @@
 
   idle       quelvand holding one board, polling it once a second, no client: the share of
              one core it uses over SECONDS (its time on a CPU, from /proc/PID/schedstat), and its resident
-             memory at the end (VmRSS) and at most (VmHWM).
+             memory at the end (VmRSS) and at most (VmHWM), with its proportional share (Pss) and
+             its own written pages (Private_Dirty); then the same with MQTT connected to a
+             mosquitto on a loopback port (Home Assistant discovery published, the state once a
+             second).
   status     `quelvanctl status` through the service against `quelvanctl --direct
              --simulate=STATE status` on the board's state file, whole processes, started
              alternately; median, min and max of RUNS each, and the median CPU time spent
              (through the service: quelvanctl's and the service's together).
 
-  bench/service_load.py QUELVAND QUELVANCTL [--seconds N] [--runs N]
+  bench/service_load.py QUELVAND QUELVANCTL [--seconds N] [--runs N] [--mosquitto PATH]
 Prints one line per figure, tab-separated.
 """
 
@@ -23,11 +26,13 @@ import tempfile
 import time
 
 
-def start_service(quelvand, folder, state=None):
+def start_service(quelvand, folder, state=None, mqtt_port=None):
     sock = os.path.join(folder, "quelvand.sock")
     conf = os.path.join(folder, "quelvand.conf")
     with open(conf, "w") as f:
         f.write("[service]\npoll_ms = 1000\nsocket = %s\n" % sock)
+        if mqtt_port:
+            f.write("[mqtt]\nhost = 127.0.0.1\nport = %d\nclient_id = quelvand-bench\n" % mqtt_port)
     simulate = "--simulate=" + state if state else "--simulate"
     process = subprocess.Popen([quelvand, "--config", conf, simulate], stdin=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
@@ -48,6 +53,32 @@ def cpu_seconds(pid):
     # too coarse for a process that wakes once a second.
     with open("/proc/%d/schedstat" % pid) as f:
         return int(f.read().split()[0]) / 1e9
+
+
+def start_broker(mosquitto, folder):
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+    conf = os.path.join(folder, "mosquitto.conf")
+    with open(conf, "w") as f:
+        f.write("persistence false\nuser root\nlistener %d 127.0.0.1\nallow_anonymous true\n" % port)
+    process = subprocess.Popen([mosquitto, "-c", conf], stdin=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(500):
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            return process, port
+        except OSError:
+            time.sleep(0.01)
+    process.kill()
+    raise RuntimeError("mosquitto did not answer")
+
+
+def rollup_kib(pid, key):
+    with open("/proc/%d/smaps_rollup" % pid) as f:
+        for line in f:
+            if line.startswith(key + ":"):
+                return int(line.split()[1])
+    return 0
 
 
 def memory_kib(pid, key):
@@ -78,22 +109,30 @@ def main():
     parser.add_argument("quelvanctl")
     parser.add_argument("--seconds", type=int, default=60)
     parser.add_argument("--runs", type=int, default=30)
+    parser.add_argument("--mosquitto", default="/usr/sbin/mosquitto")
     args = parser.parse_args()
 
-    with tempfile.TemporaryDirectory() as folder:
-        process, _ = start_service(args.quelvand, folder)
-        try:
-            time.sleep(2)
-            before = cpu_seconds(process.pid)
-            time.sleep(args.seconds)
-            used = cpu_seconds(process.pid) - before
-            print("idle CPU, one board polled once a second\t%.3f %% of a core\t(%d s)"
-                  % (100.0 * used / args.seconds, args.seconds))
-            print("resident memory\t%.1f MB\t(peak %.1f MB)"
-                  % (memory_kib(process.pid, "VmRSS") / 1024.0, memory_kib(process.pid, "VmHWM") / 1024.0))
-        finally:
-            process.terminate()
-            process.wait()
+    for with_mqtt in (False, True):
+        with tempfile.TemporaryDirectory() as folder:
+            broker, port = start_broker(args.mosquitto, folder) if with_mqtt else (None, None)
+            process, _ = start_service(args.quelvand, folder, mqtt_port=port)
+            suffix = " with MQTT connected" if with_mqtt else ""
+            try:
+                time.sleep(2)
+                before = cpu_seconds(process.pid)
+                time.sleep(args.seconds)
+                used = cpu_seconds(process.pid) - before
+                print("idle CPU, one board polled once a second%s\t%.3f %% of a core\t(%d s)"
+                      % (suffix, 100.0 * used / args.seconds, args.seconds))
+                print("resident memory%s\t%.1f MB\t(peak %.1f MB; Pss %.1f MB, own written pages %.1f MB)"
+                      % (suffix, memory_kib(process.pid, "VmRSS") / 1024.0, memory_kib(process.pid, "VmHWM") / 1024.0,
+                         rollup_kib(process.pid, "Pss") / 1024.0, rollup_kib(process.pid, "Private_Dirty") / 1024.0))
+            finally:
+                process.terminate()
+                process.wait()
+                if broker:
+                    broker.terminate()
+                    broker.wait()
 
     with tempfile.TemporaryDirectory() as folder:
         state = os.path.join(folder, "board.json")

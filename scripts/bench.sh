@@ -35,7 +35,7 @@ fi
 
 QUELVAN_JOBS="${QUELVAN_JOBS:-2}" "$here/scripts/build.sh" "$build" -DQUELVAN_WERROR=ON >/dev/null
 cmake --build "$build" --target graph_bench poll_tick_bench flash_bench quelvan_soak status_umockdev_bench \
-  service_transfer_bench quelvan quelvanctl quelvand >/dev/null
+  service_transfer_bench mqtt_bench quelvan quelvanctl quelvand >/dev/null
 
 out="$(mktemp -d)"
 trap 'rm -rf "$out"' EXIT
@@ -58,6 +58,8 @@ echo "the service: a forwarded transfer, idle cost, quelvanctl status through it
 "$build/bench/service_transfer_bench" "$build/src/service/quelvand" "${gbench[@]}" >"$out/service.json" 2>/dev/null
 python3 "$here/bench/service_load.py" "$build/src/service/quelvand" "$build/src/cli/quelvanctl" --runs "$runs" \
   >"$out/service.tsv"
+echo "MQTT: a command to its HID set, a HID read to its publication ..." >&2
+"$build/bench/mqtt_bench" "${gbench[@]}" >"$out/mqtt.json" 2>/dev/null
 echo "soak, $soak_ticks ticks ..." >&2
 soak_status=0
 "$build/bench/quelvan_soak" --ticks "$soak_ticks" >"$out/soak.txt" 2>"$out/soak.err" || soak_status=$?
@@ -117,14 +119,25 @@ row("One get forwarded by quelvand (simulated board)", "%.1f µs" % forwarded)
 row("  added to the transfer by the service", "%.1f µs" % (forwarded - direct))
 for line in open(os.path.join(out, "service.tsv")):
     what, result, detail = line.rstrip("\n").split("\t")
+    mqtt = " with MQTT connected" if "MQTT" in what else ""
     if what.startswith("idle CPU"):
         share = float(result.split()[0])
-        row("quelvand idle, one board polled once a second", result, "≤ 0.2 %", share <= 0.2)
+        row("quelvand idle, one board polled once a second" + mqtt, result, "≤ 0.2 %", share <= 0.2)
     elif what.startswith("resident memory"):
         mb = float(result.split()[0])
-        row("quelvand resident memory", result + " " + detail, "≤ 15 MB", mb <= 15)
+        row("quelvand resident memory" + mqtt, result + " " + detail, "≤ 15 MB" if not mqtt else "", mb <= 15 or mqtt)
     else:
         row(what, result + " " + detail)
+mqtt = {k.replace("/manual_time", ""): v for k, v in medians("mqtt.json").items()}
+for name, label in (("BM_LightCommandToHidSet/0", "MQTT light command to its HID set, tool side"),
+                    ("BM_HidReadToPublishedState", "HID read to the published state, tool side")):
+    us = mqtt[name]["real_time"]
+    row(label, "%.0f µs" % us, "≤ 5 ms", us <= 5000)
+for name, label in (("BM_LightCommandToHidSet/1000", "  the same with 1 ms per transfer, as on USB"),
+                    ("BM_LightCommandThroughBrokerToHidSet", "  the same from a client through mosquitto"),
+                    ("BM_HidReadThroughBrokerToStateReceived", "  the same until a client has it")):
+    if name in mqtt:
+        row(label, "%.0f µs" % mqtt[name]["real_time"])
 
 flash = json.load(open(os.path.join(out, "flash.json")))
 for b in flash["benchmarks"]:

@@ -6,10 +6,10 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build ccache pkg-config git
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev qt6-translations-l10n
-  libhidapi-dev libudev-dev libsystemd-dev
-  libcli11-dev nlohmann-json3-dev libsimpleini-dev
+  libhidapi-dev libudev-dev libsystemd-dev libmosquitto-dev
+  libcli11-dev nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  umockdev libumockdev-dev
+  umockdev libumockdev-dev mosquitto openssl
   clang-14 libclang-rt-14-dev
   fonts-dejavu-core
   qt6-httpserver-dev qt6-websockets-dev chromium chromium-driver python3-selenium

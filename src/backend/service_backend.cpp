@@ -4,6 +4,7 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/timerfd.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -69,12 +70,39 @@ std::optional<std::string> Text(const json& object, const char* name) {
     return it->get<std::string>();
 }
 
+// A long-lived client's pause between attempts to reach a service that went away.
+constexpr int kRetrySeconds = 2;
+
+// A connected socket to `path`, or -1 with the reason in `why`.
+int ConnectSocket(const std::string& path, std::string* why) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        if (why) *why = "the socket path is too long: " + path;
+        return -1;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        if (why) *why = std::strerror(errno);
+        return -1;
+    }
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        if (why) *why = "no service answers on " + path + " (" + std::strerror(errno) + ")";
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 }  // namespace
 
 struct ServiceBackend::Connection {
     int fd = -1;
     int eventFd = -1;
     int epollFd = -1;
+    int retryFd = -1;  // a long-lived client's reconnect timer while the service is away
+    bool reconnecting = false;
     std::string path;
     Options options;
     wire::LineSplitter splitter{wire::kMaxMessageBytes};
@@ -86,6 +114,7 @@ struct ServiceBackend::Connection {
         if (fd >= 0) ::close(fd);
         if (eventFd >= 0) ::close(eventFd);
         if (epollFd >= 0) ::close(epollFd);
+        if (retryFd >= 0) ::close(retryFd);
     }
 
     bool Broken() const { return fd < 0; }
@@ -97,13 +126,56 @@ struct ServiceBackend::Connection {
     }
 
     // Out of step with the service (it went, or answered nonsense): the devices are gone.
+    // A long-lived client tries to reach the service again every few seconds, so that a
+    // restarted service (an upgrade, a crash) brings its boards back by itself.
     void Break() {
         if (fd < 0) return;
         ::epoll_ctl(epollFd, EPOLL_CTL_DEL, fd, nullptr);
         ::close(fd);
         fd = -1;
+        if (reconnecting) return;
+        Signal();
+        if (options.sessions == Sessions::OnDemand) ArmRetry(true);
+    }
+
+    void ArmRetry(bool on) {
+        if (retryFd < 0) {
+            if (!on) return;
+            retryFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+            if (retryFd < 0) return;
+            epoll_event watch{};
+            watch.events = EPOLLIN;
+            ::epoll_ctl(epollFd, EPOLL_CTL_ADD, retryFd, &watch);
+        }
+        itimerspec period{};
+        if (on) period.it_interval.tv_sec = period.it_value.tv_sec = kRetrySeconds;
+        ::timerfd_settime(retryFd, 0, &period, nullptr);
+    }
+
+    // Called when the retry timer fired: the devices change only when the service answers.
+    void Reconnect() {
+        std::uint64_t expirations = 0;
+        if (retryFd < 0 || ::read(retryFd, &expirations, sizeof expirations) <= 0 || !Broken()) return;
+        const int socket = ConnectSocket(path, nullptr);
+        if (socket < 0) return;
+        fd = socket;
+        splitter = wire::LineSplitter{wire::kMaxMessageBytes};
+        strings.clear();
+        epoll_event watch{};
+        watch.events = EPOLLIN;
+        ::epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &watch);
+        reconnecting = true;
+        const auto reply = Request(Hello());
+        reconnecting = false;
+        if (!reply || !reply->value("ok", false)) {
+            Break();
+            return;
+        }
+        ArmRetry(false);
         Signal();
     }
+
+    json Hello() const { return {{"op", wire::kHello}, {"version", wire::kVersion}, {"client", options.client}}; }
 
     bool WriteAll(const std::string& text, SteadyClock::time_point deadline) {
         std::size_t done = 0;
@@ -274,23 +346,8 @@ std::unique_ptr<ServiceBackend> ServiceBackend::Connect(const std::vector<std::s
                                                         std::string* error) {
     std::string why = "no socket to try";
     for (const std::string& path : paths) {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        if (path.size() >= sizeof address.sun_path) {
-            why = "the socket path is too long: " + path;
-            continue;
-        }
-        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) {
-            why = std::strerror(errno);
-            continue;
-        }
-        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-            why = "no service answers on " + path + " (" + std::strerror(errno) + ")";
-            ::close(fd);
-            continue;
-        }
+        const int fd = ConnectSocket(path, &why);
+        if (fd < 0) continue;
         if (auto backend = Adopt(fd, path, options, &why)) return backend;
     }
     if (error) *error = why;
@@ -314,8 +371,7 @@ std::unique_ptr<ServiceBackend> ServiceBackend::Adopt(int fd, const std::string&
     ::epoll_ctl(connection->epollFd, EPOLL_CTL_ADD, connection->eventFd, &watch);
     ::epoll_ctl(connection->epollFd, EPOLL_CTL_ADD, fd, &watch);
 
-    const auto reply =
-        connection->Request({{"op", wire::kHello}, {"version", wire::kVersion}, {"client", options.client}});
+    const auto reply = connection->Request(connection->Hello());
     if (!reply) {
         if (error) *error = "the service on " + path + " did not answer (or refused this user)";
         return nullptr;
@@ -391,6 +447,7 @@ bool ServiceBackend::TakeChange() {
     Connection& c = *connection_;
     std::uint64_t count = 0;
     [[maybe_unused]] const auto drained = ::read(c.eventFd, &count, sizeof count);
+    c.Reconnect();
     if (!c.Broken()) {
         bool broken = !c.ReadSome(false, SteadyClock::now());
         c.TakeLines(0, broken);
@@ -417,6 +474,12 @@ bool ServiceBackend::Connected() const {
 
 std::optional<std::string> ServiceBackend::StatusJson() {
     const auto reply = connection_->Ask({{"op", wire::kStatus}});
+    if (!reply) return std::nullopt;
+    return reply->dump();
+}
+
+std::optional<std::string> ServiceBackend::ForgetJson(const std::string& serial) {
+    const auto reply = connection_->Request({{"op", wire::kForget}, {"serial", serial}});
     if (!reply) return std::nullopt;
     return reply->dump();
 }

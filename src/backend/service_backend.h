@@ -56,6 +56,9 @@ public:
     // The service's report on itself (its "status" reply) as JSON text; nullopt when the
     // connection has ended.
     std::optional<std::string> StatusJson();
+    // The service's reply to "forget" (ok or not) as JSON text; nullopt when the connection
+    // has ended.
+    std::optional<std::string> ForgetJson(const std::string& serial);
 
     struct Connection;
 

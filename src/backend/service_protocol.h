@@ -32,6 +32,9 @@ inline constexpr std::string_view kSet = "set";
 inline constexpr std::string_view kBegin = "begin";
 inline constexpr std::string_view kEnd = "end";
 inline constexpr std::string_view kStatus = "status";
+// Removes a board that is gone for good from Home Assistant ("serial"); the service's MQTT
+// bridge does it, with the broker and credentials only the service knows.
+inline constexpr std::string_view kForget = "forget";
 // The one event: the set of devices the service holds has changed.
 inline constexpr std::string_view kDevicesEvent = "devices";
 
@@ -46,6 +49,7 @@ inline constexpr std::string_view kFailed = "failed";
 inline constexpr std::string_view kBusy = "busy";
 inline constexpr std::string_view kNoSession = "no-session";
 inline constexpr std::string_view kDenied = "denied";
+inline constexpr std::string_view kNoBridge = "no-bridge";
 
 std::string ToHex(const std::uint8_t* bytes, std::size_t length);
 // Nullopt unless the text is an even number of hex digits (either case).

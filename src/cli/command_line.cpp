@@ -87,7 +87,10 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
     FileGrammar fileGrammar(app);
 
     auto* service = app.add_subcommand("service", "The service quelvand that shares the boards");
-    service->add_subcommand("status", "Whether a service answers, and the boards it holds");
+    service->add_subcommand("status", "Whether a service answers, the boards it holds and its MQTT broker");
+    auto* forget =
+        service->add_subcommand("forget", "Remove a board that is gone for good from Home Assistant (through MQTT)");
+    forget->add_option("SERIAL", request.forgetSerial, "The board's serial number")->required();
     service->require_subcommand(1);
 
     auto* flash = app.add_subcommand("flash", "Write a firmware file (.vbf, .vbf328p) through the board's bootloader");
@@ -176,8 +179,9 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
     } else if (name == "flash") {
         request.command = Command::Flash;
     } else if (name == "service") {
-        request.command = Command::ServiceStatus;
-        if (request.simulate) return usage("'service status' asks the service; --simulate has no service");
+        const bool forgetting = service->get_subcommands().front()->get_name() == "forget";
+        request.command = forgetting ? Command::ServiceForget : Command::ServiceStatus;
+        if (request.simulate) return usage("'service' asks the service; --simulate has no service");
     } else if (fileGrammar.Handles(name)) {
         fileGrammar.Fill(name, request);
     } else if (scheduleGrammar.Handles(name)) {

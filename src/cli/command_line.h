@@ -41,6 +41,7 @@ enum class Command {
     ImportConfig,
     ImportTable,
     ServiceStatus,
+    ServiceForget,
 };
 
 struct Request {
@@ -76,6 +77,8 @@ struct Request {
     int graphWidth = 1200;
     int graphHeight = 600;
     int graphChannel = 0;
+    // service forget
+    std::string forgetSerial;
 };
 
 struct ParseOutcome {

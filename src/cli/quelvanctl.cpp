@@ -157,6 +157,8 @@ const char* CommandName(Command command) {
             return "import table";
         case Command::ServiceStatus:
             return "service status";
+        case Command::ServiceForget:
+            return "service forget";
     }
     return "";
 }
@@ -216,6 +218,7 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
         return kExitOk;
     }
     if (request.command == Command::ServiceStatus) return RunServiceStatus(request, backend, out, err);
+    if (request.command == Command::ServiceForget) return RunServiceForget(request, backend, out, err);
     BoardSession session(backend, clock, trace);
     if (request.command == Command::List) {
         std::ostringstream listing;
@@ -280,6 +283,7 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
         case Command::Schedule:
         case Command::Graph:
         case Command::ServiceStatus:
+        case Command::ServiceForget:
             break;
     }
     if (!failure) failure = TraceFailure(request, trace);
@@ -325,10 +329,12 @@ int RunQuelvanctl(int argc, const char* const argv[], const Clock& clock, std::o
     options.service = request.direct    ? BackendOptions::Service::Never
                       : request.service ? BackendOptions::Service::Required
                                         : BackendOptions::Service::Auto;
-    if (request.command == Command::ServiceStatus) options.service = BackendOptions::Service::Required;
+    const bool asksService = request.command == Command::ServiceStatus || request.command == Command::ServiceForget;
+    if (asksService) options.service = BackendOptions::Service::Required;
     std::unique_ptr<HidBackend> backend = MakeBackend(options, clock, &error);
     if (!backend) {
         if (request.command == Command::ServiceStatus) return RunServiceStatus(request, NoBackend(), out, err);
+        if (request.command == Command::ServiceForget) return RunServiceForget(request, NoBackend(), out, err);
         // A state file that cannot be used is a wrong argument; the real devices missing is not.
         const int code = request.simulate ? kExitUsage : kExitNoBoard;
         return Fail(

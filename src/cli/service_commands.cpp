@@ -15,18 +15,57 @@ std::string TextOf(const json& object, const char* name) {
     return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
+int NoService(const Request& request, std::ostream& out, std::ostream& err) {
+    const std::string message = "no service quelvand answers";
+    err << "error: " << message << "\n";
+    if (request.json) out << json{{"ok", false}, {"error", message}}.dump() << "\n";
+    return kExitNoBoard;
+}
+
+// "MQTT: connected to host:1883 as quelvand-tank (TLS); boards QV2-1, QV2-2"
+std::string MqttLine(const json& mqtt) {
+    if (!mqtt.is_object() || mqtt.value("enabled", false) != true) return "MQTT: off (no [mqtt] host)";
+    std::string line = "MQTT: " + TextOf(mqtt, "state") + (mqtt.value("connected", false) ? " to " : ", broker ") +
+                       TextOf(mqtt, "broker") + " as " + TextOf(mqtt, "client_id") +
+                       (mqtt.value("tls", false) ? " (TLS)" : "");
+    if (!mqtt.value("connected", false) && !TextOf(mqtt, "last_error").empty())
+        line += "; last problem: " + TextOf(mqtt, "last_error");
+    const json boards = mqtt.value("boards", json::array());
+    if (boards.is_array() && !boards.empty()) {
+        line += "; announced:";
+        for (const json& b : boards)
+            if (b.is_string()) line += " " + b.get<std::string>();
+    }
+    return line;
+}
+
 }  // namespace
+
+int RunServiceForget(const Request& request, HidBackend& backend, std::ostream& out, std::ostream& err) {
+    auto* service = dynamic_cast<ServiceBackend*>(&backend);
+    const std::optional<std::string> text = service ? service->ForgetJson(request.forgetSerial) : std::nullopt;
+    json reply = text ? json::parse(*text, nullptr, false) : json();
+    if (!reply.is_object()) return NoService(request, out, err);
+    if (reply.value("ok", false) != true) {
+        const std::string message = "cannot forget " + request.forgetSerial + ": " + TextOf(reply, "error");
+        err << "error: " << message << "\n";
+        if (request.json) out << json{{"ok", false}, {"error", message}}.dump() << "\n";
+        return kExitTransferFailed;
+    }
+    const int topics = reply.value("topics", 0);
+    if (request.json)
+        out << json{{"ok", true}, {"serial", request.forgetSerial}, {"topics", topics}}.dump() << "\n";
+    else
+        out << "board " << request.forgetSerial << " removed from Home Assistant (" << topics
+            << " retained topics emptied)\n";
+    return kExitOk;
+}
 
 int RunServiceStatus(const Request& request, HidBackend& backend, std::ostream& out, std::ostream& err) {
     auto* service = dynamic_cast<ServiceBackend*>(&backend);
     const std::optional<std::string> text = service ? service->StatusJson() : std::nullopt;
     json status = text ? json::parse(*text, nullptr, false) : json();
-    if (!status.is_object()) {
-        const std::string message = "no service quelvand answers";
-        err << "error: " << message << "\n";
-        if (request.json) out << json{{"ok", false}, {"error", message}}.dump() << "\n";
-        return kExitNoBoard;
-    }
+    if (!status.is_object()) return NoService(request, out, err);
     status.erase("id");
     status["socket"] = service->SocketPath();
     if (request.json) {
@@ -42,7 +81,7 @@ int RunServiceStatus(const Request& request, HidBackend& backend, std::ostream& 
         out << (poll > 0 ? "polls each board every " + std::to_string(poll) + " ms" : std::string("polls no board"));
     }
     if (status.contains("clients") && status["clients"].is_number()) out << "; clients: " << status["clients"];
-    out << "\n";
+    out << "\n" << MqttLine(status.value("mqtt", json())) << "\n";
     const json boards = status.value("boards", json::array());
     if (!boards.is_array() || boards.empty()) out << "no board held\n";
     for (const json& b : boards.is_array() ? boards : json::array()) {

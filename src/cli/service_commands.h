@@ -1,5 +1,8 @@
 #pragma once
-// quelvanctl service status: whether a service answers, and what it holds.
+// quelvanctl service status: whether a service answers, what it holds and its MQTT broker;
+// quelvanctl service forget SERIAL: the service removes a board from Home Assistant. The
+// service does it, not quelvanctl: it alone knows the broker and its credentials (the
+// password file readable by the service's user only), and which boards it holds.
 
 #include <ostream>
 
@@ -10,5 +13,6 @@ namespace quelvan::cli {
 
 // On the service's client backend; any other backend means that no service is in use.
 int RunServiceStatus(const Request& request, HidBackend& backend, std::ostream& out, std::ostream& err);
+int RunServiceForget(const Request& request, HidBackend& backend, std::ostream& out, std::ostream& err);
 
 }  // namespace quelvan::cli

@@ -163,7 +163,7 @@ bool IniText::HasSection(std::string_view section) const {
 
 std::optional<std::string> IniText::NotTextProblem() const {
     if (utf16_) return std::string("it is UTF-16 text; only UTF-8 settings files are written");
-    if (text_.find('\0') != std::string_view::npos) return std::string("it holds zero bytes, so it is not a text file");
+    if (text_.find('\0') != std::string_view::npos) return std::string("it holds NUL bytes, so it is not a text file");
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         const IniLine& line = lines_[i];
         const std::string number = std::to_string(i + 1);

@@ -45,7 +45,7 @@ public:
     bool HasSection(std::string_view section) const;
 
     // Why the text is not a readable text INI file that may be written back line by line
-    // (zero bytes, UTF-16, bytes that are not UTF-8 outside comments, a line of no known
+    // (NUL bytes, UTF-16, bytes that are not UTF-8 outside comments, a line of no known
     // kind), with the line's number; nullopt when it is one.
     std::optional<std::string> NotTextProblem() const;
 

@@ -40,6 +40,7 @@ struct BoardOwner::Board {
     std::unique_ptr<BoardProtocol> protocol;
     std::deque<Waiting> waiting;
     QElapsedTimer sinceHolderSpoke;
+    QElapsedTimer sinceConfigRead;
     bool liveDirty = false;
     bool configDirty = false;
     bool readBackQueued = false;
@@ -80,6 +81,10 @@ void BoardOwner::Start() {
     housekeeping_ = new QTimer(this);
     connect(housekeeping_, &QTimer::timeout, this, &BoardOwner::Housekeeping);
     ProcessDeviceChanges();
+}
+
+void BoardOwner::SetTransferObserver(HidDeviceController::TransferObserver observer) {
+    controller_->SetTransferObserver(std::move(observer));
 }
 
 void BoardOwner::ProcessDeviceChanges() {
@@ -302,6 +307,7 @@ void BoardOwner::ReadBoard(Board& board, bool config) {
         p.ReadDeviceConfig().ok) {
         board.view.config = p.config;
         board.view.configValid = true;
+        board.sinceConfigRead.start();
         changed = true;
     }
     if (changed) emit StateChanged(QString::fromStdString(board.view.device));
@@ -315,9 +321,13 @@ void BoardOwner::PollBoards() {
     for (const std::string& device : devices) {
         Board* b = FindEntry(device);
         if (!b || b->view.sessionHolder != 0) continue;
-        // A board that was not read completely at its arrival gets its configuration now.
-        const bool config = b->configDirty || (b->view.liveValid && !b->view.configValid &&
-                                               b->view.live.FirmwareVersion == kSupportedFirmwareVersion);
+        // A board that was not read completely at its arrival gets its configuration now; a
+        // bridge that publishes the settings has them read again now and then, since a change
+        // made at the board itself is seen no other way.
+        const bool readable = b->view.liveValid && b->view.live.FirmwareVersion == kSupportedFirmwareVersion;
+        const bool stale = options_.configPollMs > 0 && b->sinceConfigRead.isValid() &&
+                           b->sinceConfigRead.hasExpired(options_.configPollMs);
+        const bool config = b->configDirty || (readable && (!b->view.configValid || stale));
         ReadBoard(*b, config);
     }
 }

@@ -35,6 +35,7 @@ namespace quelvan::service {
 
 struct OwnerOptions {
     int pollMs = 1000;                // 0: the owner reads nothing on its own
+    int configPollMs = 0;             // a poll reads the settings too once they are this old; 0: never
     std::vector<std::string> boards;  // serial numbers to hold; empty: every board
     int waitMs = 15000;               // longest wait for another holder's session
     int sessionIdleMs = 30000;        // a session whose holder stays silent this long ends
@@ -78,6 +79,8 @@ public:
     // The board with this serial number, or the only board when `serial` is empty.
     const HeldDevice* FindBoard(const std::string& serial) const;
     const OwnerOptions& Options() const { return options_; }
+    // Sees every transfer attempt on every held device (quelvand --trace).
+    void SetTransferObserver(HidDeviceController::TransferObserver observer);
 
     HolderId NewHolder() { return ++lastHolder_; }
     // Runs `work` once `holder` may use the device: at once unless another holder has it in

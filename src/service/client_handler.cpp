@@ -17,8 +17,8 @@ const json* Field(const json& request, const char* name) {
 
 }  // namespace
 
-ClientHandler::ClientHandler(BoardOwner& owner, Sender send, std::function<int()> clients)
-    : owner_(owner), send_(std::move(send)), clients_(std::move(clients)), holder_(owner.NewHolder()) {}
+ClientHandler::ClientHandler(BoardOwner& owner, Sender send, std::function<int()> clients, const BridgeHooks* hooks)
+    : owner_(owner), send_(std::move(send)), clients_(std::move(clients)), hooks_(hooks), holder_(owner.NewHolder()) {}
 
 ClientHandler::~ClientHandler() {
     // No stale locks: whatever this client held or waited for is given up at once.
@@ -111,6 +111,10 @@ void ClientHandler::Handle(const std::string& line) {
     if (op == wire::kStatus) {
         owner_.ProcessDeviceChanges();
         Reply(id, StatusReply());
+        return;
+    }
+    if (op == wire::kForget) {
+        Forget(id, request);
         return;
     }
 
@@ -223,12 +227,38 @@ json ClientHandler::StatusReply() const {
         if (d->liveValid) board["firmware_version"] = d->live.FirmwareVersion;
         boards.push_back(std::move(board));
     }
-    return {{"service", "quelvand"},
-            {"release", std::string(kQuelvanVersion)},
-            {"pid", static_cast<long long>(::getpid())},
-            {"poll_ms", owner_.Options().pollMs},
-            {"clients", clients_ ? clients_() : 1},
-            {"boards", boards}};
+    json status = {{"service", "quelvand"},
+                   {"release", std::string(kQuelvanVersion)},
+                   {"pid", static_cast<long long>(::getpid())},
+                   {"poll_ms", owner_.Options().pollMs},
+                   {"clients", clients_ ? clients_() : 1},
+                   {"boards", boards}};
+    status["mqtt"] = hooks_ && hooks_->mqttStatus ? hooks_->mqttStatus() : json{{"enabled", false}};
+    return status;
+}
+
+void ClientHandler::Forget(const json& id, const json& request) {
+    const json* serial = Field(request, "serial");
+    if (!serial || !serial->is_string() || serial->get<std::string>().empty()) {
+        Error(id, wire::kBadRequest, "no \"serial\"");
+        return;
+    }
+    if (!hooks_ || !hooks_->forget) {
+        Error(id, wire::kNoBridge, "this service publishes nothing to MQTT ([mqtt] host is not set)");
+        return;
+    }
+    // The answer comes once the broker has confirmed; the requests behind it wait.
+    waiting_ = true;
+    hooks_->forget(serial->get<std::string>(),
+                   [this, id, alive = std::weak_ptr<int>(alive_)](bool ok, const std::string& error, int topics) {
+                       if (alive.expired()) return;
+                       waiting_ = false;
+                       if (ok)
+                           Reply(id, {{"topics", topics}});
+                       else
+                           Error(id, wire::kFailed, error);
+                       Pump();
+                   });
 }
 
 }  // namespace quelvan::service

@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
@@ -15,11 +16,20 @@
 
 namespace quelvan::service {
 
+// What the bridges add to the socket's requests; either may be empty.
+struct BridgeHooks {
+    // Added to the status reply under "mqtt".
+    std::function<nlohmann::json()> mqttStatus;
+    using ForgetDone = std::function<void(bool ok, const std::string& error, int topics)>;
+    std::function<void(const std::string& serial, ForgetDone done)> forget;
+};
+
 class ClientHandler {
 public:
     // `send` gets each message with its line break. `clients` tells how many are connected.
     using Sender = std::function<void(const std::string& message)>;
-    ClientHandler(BoardOwner& owner, Sender send, std::function<int()> clients = {});
+    ClientHandler(BoardOwner& owner, Sender send, std::function<int()> clients = {},
+                  const BridgeHooks* hooks = nullptr);
     ~ClientHandler();
     ClientHandler(const ClientHandler&) = delete;
     ClientHandler& operator=(const ClientHandler&) = delete;
@@ -44,10 +54,14 @@ private:
                   std::vector<std::uint8_t> data);
     nlohmann::json ListReply() const;
     nlohmann::json StatusReply() const;
+    void Forget(const nlohmann::json& id, const nlohmann::json& request);
 
     BoardOwner& owner_;
     Sender send_;
     std::function<int()> clients_;
+    const BridgeHooks* hooks_;
+    // Outlives nothing: a bridge's late answer finds out whether this client is still there.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     HolderId holder_;
     wire::LineSplitter splitter_;
     std::deque<wire::LineSplitter::Line> queue_;

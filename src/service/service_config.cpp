@@ -1,16 +1,14 @@
 #include "service/service_config.h"
 
-// The same INI library as the settings files, without its character-set conversion.
-#define SI_NO_CONVERSION
-#define SI_IMPLEMENTATION
-#include <SimpleIni.h>
-#include <strings.h>
-
 #include <charconv>
-#include <fstream>
 #include <functional>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <string_view>
+
+#include "files/file_access.h"
+#include "files/ini_text.h"
 
 namespace quelvan::service {
 
@@ -36,16 +34,31 @@ struct SectionReader {
     void (*present)(ServiceConfig& config) = nullptr;
 };
 
-bool ReadPollMs(const std::string& value, ServiceConfig& config, std::string& why) {
-    int ms = 0;
-    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), ms);
-    if (error != std::errc() || end != value.data() + value.size() || ms < 0 || (ms > 0 && ms < 100) ||
-        ms > 3'600'000) {
-        why = "a number of milliseconds: 0 (no polling) or 100..3600000";
+std::optional<int> WholeNumber(const std::string& value, int minimum, int maximum) {
+    int number = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+    if (error != std::errc() || end != value.data() + value.size() || number < minimum || number > maximum)
+        return std::nullopt;
+    return number;
+}
+
+// Milliseconds: 0 (never) or 100..3600000.
+bool ReadPeriod(const std::string& value, int& target, std::string& why) {
+    const std::optional<int> ms = WholeNumber(value, 0, 3'600'000);
+    if (!ms || (*ms > 0 && *ms < 100)) {
+        why = "a number of milliseconds: 0 (never) or 100..3600000";
         return false;
     }
-    config.service.pollMs = ms;
+    target = *ms;
     return true;
+}
+
+bool ReadPollMs(const std::string& value, ServiceConfig& config, std::string& why) {
+    return ReadPeriod(value, config.service.pollMs, why);
+}
+
+bool ReadConfigPollMs(const std::string& value, ServiceConfig& config, std::string& why) {
+    return ReadPeriod(value, config.service.configPollMs, why);
 }
 
 bool ReadBoards(const std::string& value, ServiceConfig& config, std::string& why) {
@@ -81,74 +94,145 @@ bool ReadSocket(const std::string& value, ServiceConfig& config, std::string& wh
     return true;
 }
 
+// A key whose value is taken as it stands (a host name, a user name, a path).
+KeyReader Text(const char* name, std::string MqttSection::*field, bool absolutePath = false) {
+    return {name, [field, absolutePath](const std::string& value, ServiceConfig& config, std::string& why) {
+                if (absolutePath && !value.empty() && value.front() != '/') {
+                    why = "an absolute path";
+                    return false;
+                }
+                config.mqtt.*field = value;
+                return true;
+            }};
+}
+
+KeyReader Number(const char* name, int MqttSection::*field, int minimum, int maximum) {
+    return {name, [=](const std::string& value, ServiceConfig& config, std::string& why) {
+                const std::optional<int> number = WholeNumber(value, minimum, maximum);
+                if (!number) {
+                    why = "a whole number " + std::to_string(minimum) + ".." + std::to_string(maximum);
+                    return false;
+                }
+                config.mqtt.*field = *number;
+                return true;
+            }};
+}
+
+// A topic's first levels: no wildcards, no empty level, no leading or trailing '/'.
+KeyReader TopicPrefix(const char* name, std::string MqttSection::*field) {
+    return {name, [field](const std::string& value, ServiceConfig& config, std::string& why) {
+                const bool usable = !value.empty() && value.find_first_of("+#") == std::string::npos &&
+                                    value.front() != '/' && value.back() != '/' &&
+                                    value.find("//") == std::string::npos;
+                if (!usable) {
+                    why = "topic levels without + or #, not starting or ending with /";
+                    return false;
+                }
+                config.mqtt.*field = value;
+                return true;
+            }};
+}
+
+
 // Later bridges add their sections here.
 const std::vector<SectionReader>& Sections() {
     static const std::vector<SectionReader> sections = {
-        {"service", {{"poll_ms", ReadPollMs}, {"boards", ReadBoards}, {"socket", ReadSocket}}},
+        {"service",
+         {{"poll_ms", ReadPollMs},
+          {"config_poll_ms", ReadConfigPollMs},
+          {"boards", ReadBoards},
+          {"socket", ReadSocket}}},
+        {"mqtt",
+         {Text("host", &MqttSection::host), Number("port", &MqttSection::port, 0, 65535),
+          Text("username", &MqttSection::username), Text("password_file", &MqttSection::passwordFile, true),
+          Text("ca_file", &MqttSection::caFile, true), Number("keepalive", &MqttSection::keepalive, 5, 65535),
+          Text("client_id", &MqttSection::clientId), TopicPrefix("discovery_prefix", &MqttSection::discoveryPrefix),
+          TopicPrefix("base_topic", &MqttSection::baseTopic)}},
         {"web",
-         {WebKey("listen", ReadWebListen), WebKey("port", ReadWebPort), WebKey("token_file", ReadWebTokenFile),
-          WebKey("url", ReadWebUrl)},
+         {WebKey("listen", ReadWebListen), WebKey("port", ReadWebPort), WebKey("token_file", ReadWebTokenFile)},
          [](ServiceConfig& config) { config.web.enabled = true; }},
     };
     return sections;
+}
+
+// What only the sections together can tell.
+void CheckAcrossSections(ConfigOutcome& outcome) {
+    const ServiceConfig& c = outcome.config;
+    if (c.mqtt.Enabled() && c.service.pollMs == 0)
+        outcome.errors.push_back("[mqtt] publishes what the poll reads: [service] poll_ms must not be 0");
+    if (!c.mqtt.Enabled() && (!c.mqtt.username.empty() || !c.mqtt.passwordFile.empty() || !c.mqtt.caFile.empty()))
+        outcome.warnings.push_back("[mqtt] has no host: MQTT stays off");
 }
 
 }  // namespace
 
 ConfigOutcome ParseServiceConfig(const std::string& text) {
     ConfigOutcome outcome;
-    CSimpleIniA ini(false, true, false);  // names without regard to case, keys may repeat
-    if (ini.LoadData(text.data(), text.size()) < 0) {
-        outcome.errors.push_back("the file is not an INI file");
+    // Read as the settings files are: names without regard to case, the first of a repeated
+    // key counts.
+    const files::IniText ini(text);
+    if (auto problem = ini.NotTextProblem()) {
+        outcome.errors.push_back("not an INI file: " + *problem);
         return outcome;
     }
-    CSimpleIniA::TNamesDepend sections;
-    ini.GetAllSections(sections);
-    sections.sort(CSimpleIniA::Entry::LoadOrder());
-    for (const auto& section : sections) {
-        const std::string name = section.pItem;
-        const SectionReader* reader = nullptr;
-        for (const SectionReader& r : Sections())
-            if (::strcasecmp(r.name, section.pItem) == 0) reader = &r;
-        if (!reader) {
-            if (!name.empty()) outcome.warnings.push_back("unknown section [" + name + "] ignored");
+    const SectionReader* reader = nullptr;
+    std::string section;
+    std::set<std::string> seen;
+    for (const files::IniLine& line : ini.Lines()) {
+        if (line.kind == files::IniLineKind::Section) {
+            section = std::string(line.name);
+            reader = nullptr;
+            for (const SectionReader& r : Sections())
+                if (files::LowerName(r.name) == files::LowerName(section)) reader = &r;
+            if (!reader && !section.empty()) outcome.warnings.push_back("unknown section [" + section + "] ignored");
+            if (reader && reader->present) reader->present(outcome.config);
             continue;
         }
-        if (reader->present) reader->present(outcome.config);
-        CSimpleIniA::TNamesDepend keys;
-        ini.GetAllKeys(section.pItem, keys);
-        keys.sort(CSimpleIniA::Entry::LoadOrder());
-        for (const auto& key : keys) {
-            const std::string keyName = key.pItem;
-            const KeyReader* keyReader = nullptr;
-            for (const KeyReader& k : reader->keys)
-                if (::strcasecmp(k.name, key.pItem) == 0) keyReader = &k;
-            if (!keyReader) {
-                outcome.warnings.push_back("[" + name + "] unknown key " + keyName + " ignored");
-                continue;
-            }
-            const std::string value = Trimmed(ini.GetValue(section.pItem, key.pItem, ""));
-            std::string why;
-            if (!keyReader->read(value, outcome.config, why))
-                outcome.errors.push_back("[" + name + "] " + keyName + " = " + value + ": expected " + why);
+        if (line.kind != files::IniLineKind::Entry || !reader) continue;
+        const std::string keyName(line.name);
+        if (!seen.insert(files::LowerName(section) + "\n" + files::LowerName(keyName)).second) {
+            outcome.warnings.push_back("[" + section + "] " + keyName + " given again; the first one counts");
+            continue;
         }
+        const KeyReader* keyReader = nullptr;
+        for (const KeyReader& k : reader->keys)
+            if (files::LowerName(k.name) == files::LowerName(keyName)) keyReader = &k;
+        if (!keyReader) {
+            outcome.warnings.push_back("[" + section + "] unknown key " + keyName + " ignored");
+            continue;
+        }
+        const std::string value = Trimmed(line.value);
+        std::string why;
+        if (!keyReader->read(value, outcome.config, why))
+            outcome.errors.push_back("[" + section + "] " + keyName + " = " + value + ": expected " + why);
     }
+    CheckAcrossSections(outcome);
     return outcome;
 }
 
 ConfigOutcome LoadServiceConfig(const std::string& path, bool required) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::string text;
+    if (const int error = files::ReadRegularFile(path, 1u << 20, text); error != 0) {
         ConfigOutcome outcome;
-        if (required) outcome.errors.push_back("cannot read " + path);
+        if (required || error != ENOENT)
+            outcome.errors.push_back("cannot read " + path + ": " + files::FileErrorText(error));
         return outcome;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    ConfigOutcome outcome = ParseServiceConfig(text.str());
+    ConfigOutcome outcome = ParseServiceConfig(text);
     for (std::string& e : outcome.errors) e = path + ": " + e;
     for (std::string& w : outcome.warnings) w = path + ": " + w;
     return outcome;
+}
+
+bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
+    // A regular file only, and small: a device or a FIFO named here must not stall the service.
+    if (const int failure = files::ReadRegularFile(path, 4096, password); failure != 0) {
+        error = "cannot read the password file " + path + ": " + files::FileErrorText(failure);
+        return false;
+    }
+    // The line break an editor or `echo` leaves is not part of the password.
+    while (!password.empty() && (password.back() == '\n' || password.back() == '\r')) password.pop_back();
+    return true;
 }
 
 }  // namespace quelvan::service

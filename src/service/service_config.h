@@ -6,24 +6,51 @@
 //
 //   [service]
 //   poll_ms = 1000        how often each board's live state is read; 0: never on its own
+//   config_poll_ms = 10000  how often its settings are read too, while MQTT publishes them
 //   boards = all          "all", or serial numbers separated by spaces or commas
 //   socket =              the socket's path; empty: the user's or the system's default
+//
+//   [mqtt]                (off while host is empty; dist/service/quelvand.conf has them all)
+//   host, port, username, password_file, ca_file, keepalive, client_id,
+//   discovery_prefix = homeassistant, base_topic = quelvan
+//
+//   [web]                 (off without the section; service/web_settings.h)
+//   listen = 127.0.0.1, port = 8468, token_file =
 
 #include <string>
 #include <vector>
 
 #include "service/web_settings.h"
 
+
 namespace quelvan::service {
 
 struct ServiceSection {
     int pollMs = 1000;
+    int configPollMs = 10000;
     std::vector<std::string> boards;  // empty: all
     std::string socket;               // empty: wire::DefaultServiceSocketPath()
 };
 
+struct MqttSection {
+    std::string host;  // empty: no MQTT
+    int port = 0;      // 0: 1883, or 8883 with TLS
+    std::string username;
+    std::string passwordFile;
+    std::string caFile;  // set: TLS, the broker's certificate checked against this CA
+    int keepalive = 60;
+    std::string clientId;  // empty: quelvand-<host name>
+    std::string discoveryPrefix = "homeassistant";
+    std::string baseTopic = "quelvan";
+
+    bool Enabled() const { return !host.empty(); }
+    bool Tls() const { return !caFile.empty(); }
+    int Port() const { return port != 0 ? port : Tls() ? 8883 : 1883; }
+};
+
 struct ServiceConfig {
     ServiceSection service;
+    MqttSection mqtt;
     WebSection web;
 };
 
@@ -37,6 +64,9 @@ struct ConfigOutcome {
 ConfigOutcome ParseServiceConfig(const std::string& text);
 // Reads the file; a missing file is an error only when `required`.
 ConfigOutcome LoadServiceConfig(const std::string& path, bool required);
+
+// The password from [mqtt] password_file: the file's text without a final line break.
+bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error);
 
 inline constexpr const char* kDefaultConfigPath = "/etc/quelvan/quelvand.conf";
 

@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QSocketNotifier>
+#include <QTimer>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -14,8 +16,11 @@
 
 #include "backend/backend_factory.h"
 #include "backend/service_protocol.h"
+#include "device/transfer_trace.h"
 #include "device/version.h"
 #include "service/board_owner.h"
+#include "service/combined_backend.h"
+#include "service/mqtt_service.h"
 #include "service/service_config.h"
 #include "service/service_log.h"
 #include "service/socket_server.h"
@@ -26,18 +31,21 @@ namespace quelvan::service {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: quelvand [--config FILE] [--simulate[=STATEFILE]]\n"
-    "Owns the Quelvan 2.x boards and shares them with quelvanctl and the window over a local socket.\n\n"
+    "Usage: quelvand [--config FILE] [--simulate[=STATEFILE]]... [--trace FILE]\n"
+    "Owns the Quelvan 2.x boards and shares them with quelvanctl and the window over a local socket,\n"
+    "and with Home Assistant over MQTT where [mqtt] names a broker.\n\n"
     "  --config FILE           Read this configuration (default /etc/quelvan/quelvand.conf, if present)\n"
-    "  --simulate[=STATEFILE]  Hold the simulated board; with =STATEFILE it lives on in that file\n"
+    "  --simulate[=STATEFILE]  Hold the simulated board; with =STATEFILE it lives on in that file;\n"
+    "                          given again, one more simulated board each time\n"
+    "  --trace FILE            Write one line per feature-report transfer to FILE\n"
     "  -h, --help              Show this help\n"
     "  --version               Show the version\n";
 
 struct Options {
     std::string config = kDefaultConfigPath;
     bool configGiven = false;
-    bool simulate = false;
-    std::string stateFile;
+    std::vector<std::string> stateFiles;  // one per simulated board; empty text: in memory only
+    std::string traceFile;
 };
 
 int signalPipe[2] = {-1, -1};
@@ -63,10 +71,11 @@ int ParseOptions(int argc, char* argv[], Options& options, bool& exitNow) {
             return 0;
         }
         if (arg == "--simulate") {
-            options.simulate = true;
+            options.stateFiles.emplace_back();
         } else if (arg.rfind("--simulate=", 0) == 0) {
-            options.simulate = true;
-            options.stateFile = arg.substr(std::strlen("--simulate="));
+            options.stateFiles.push_back(arg.substr(std::strlen("--simulate=")));
+        } else if (arg == "--trace" && i + 1 < argc) {
+            options.traceFile = argv[++i];
         } else if (arg == "--config" && i + 1 < argc) {
             options.config = argv[++i];
             options.configGiven = true;
@@ -82,12 +91,30 @@ int ParseOptions(int argc, char* argv[], Options& options, bool& exitNow) {
     return 0;
 }
 
-std::string StatusText(const BoardOwner& owner, const SocketServer& server) {
+std::string StatusText(const BoardOwner& owner, const SocketServer& server, const MqttService& mqtt) {
     int boards = 0, bootloaders = 0;
     for (const HeldDevice* d : owner.Devices()) (d->role == DeviceRole::Board ? boards : bootloaders)++;
     std::string text = std::to_string(boards) + (boards == 1 ? " board" : " boards");
     if (bootloaders > 0) text += ", " + std::to_string(bootloaders) + " in the bootloader";
-    return text + "; " + std::to_string(server.ClientCount()) + " clients; socket " + server.Path();
+    text += "; " + std::to_string(server.ClientCount()) + " clients; socket " + server.Path();
+    if (mqtt.Enabled()) text += "; " + mqtt.StatusLine();
+    return text;
+}
+
+// The simulated boards: one, or several side by side (each in its own state file).
+std::unique_ptr<HidBackend> MakeServiceBackend(const Options& options, const Clock& clock, std::string* error) {
+    BackendOptions backendOptions;
+    backendOptions.simulate = !options.stateFiles.empty();
+    std::vector<std::unique_ptr<HidBackend>> parts;
+    for (const std::string& file : options.stateFiles.empty() ? std::vector<std::string>{""} : options.stateFiles) {
+        backendOptions.stateFile =
+            file.empty() ? std::string() : QFileInfo(QString::fromStdString(file)).absoluteFilePath().toStdString();
+        std::unique_ptr<HidBackend> part = MakeBackend(backendOptions, clock, error);
+        if (!part) return nullptr;
+        parts.push_back(std::move(part));
+    }
+    if (parts.size() == 1) return std::move(parts.front());
+    return std::make_unique<CombinedBackend>(std::move(parts));
 }
 
 }  // namespace
@@ -123,23 +150,29 @@ int RunService(int argc, char* argv[]) {
     ::sigaction(SIGINT, &action, nullptr);
 
     const SystemClock clock;
-    BackendOptions backendOptions;
-    backendOptions.simulate = options.simulate;
-    backendOptions.stateFile =
-        options.stateFile.empty()
-            ? std::string()
-            : QFileInfo(QString::fromStdString(options.stateFile)).absoluteFilePath().toStdString();
     std::string error;
-    std::unique_ptr<HidBackend> backend = MakeBackend(backendOptions, clock, &error);
+    std::unique_ptr<HidBackend> backend = MakeServiceBackend(options, clock, &error);
     if (!backend) {
         LogError(error.empty() ? "cannot access the HID devices" : error);
-        return options.simulate ? 2 : 1;
+        return options.stateFiles.empty() ? 1 : 2;
+    }
+    std::unique_ptr<TransferTraceFile> trace;
+    if (!options.traceFile.empty()) {
+        trace = std::make_unique<TransferTraceFile>(options.traceFile);
+        if (!trace->IsOpen()) {
+            LogError("cannot write the trace file " + options.traceFile + ": " + trace->Error());
+            return 2;
+        }
     }
 
     OwnerOptions ownerOptions;
     ownerOptions.pollMs = config.config.service.pollMs;
     ownerOptions.boards = config.config.service.boards;
+    // The settings are published too: a change made at the board itself shows within this.
+    if (config.config.mqtt.Enabled()) ownerOptions.configPollMs = config.config.service.configPollMs;
     BoardOwner owner(*backend, clock, ownerOptions);
+    if (trace) owner.SetTransferObserver([&trace](const TransferRecord& record) { trace->Write(record); });
+    MqttService mqtt(owner);
     SocketServer server(owner);
     const std::string path =
         config.config.service.socket.empty() ? wire::DefaultServiceSocketPath() : config.config.service.socket;
@@ -148,15 +181,33 @@ int RunService(int argc, char* argv[]) {
         LogError(error);
         return 1;
     }
+    if (!mqtt.Start(config.config.mqtt, &error)) {
+        LogError("[mqtt]: " + error);
+        return 2;
+    }
+    server.SetBridgeHooks(mqtt.Hooks());
     owner.Start();
+    // A simulated board in a state file is plugged in and out by other programs changing the
+    // file; the backend notices when it reads the file, which it does not while no board is held.
+    QTimer stateFileWatch;
+    const bool stateFiles = std::any_of(options.stateFiles.begin(), options.stateFiles.end(),
+                                        [](const std::string& f) { return !f.empty(); });
+    if (stateFiles) {
+        QObject::connect(&stateFileWatch, &QTimer::timeout, [&backend] { backend->Enumerate(); });
+        stateFileWatch.start(500);
+    }
 
     SystemdNotifier systemd;
-    QObject::connect(&owner, &BoardOwner::DevicesChanged, &systemd, [&] { systemd.Status(StatusText(owner, server)); });
-    LogInfo("listening on " + path + (options.simulate ? " (simulated board)" : ""));
-    systemd.Ready(StatusText(owner, server));
+    QObject::connect(&owner, &BoardOwner::DevicesChanged, &systemd,
+                     [&] { systemd.Status(StatusText(owner, server, mqtt)); });
+    mqtt.onConnectionChanged = [&] { systemd.Status(StatusText(owner, server, mqtt)); };
+    LogInfo("listening on " + path + (options.stateFiles.empty() ? "" : " (simulated board)"));
+    systemd.Ready(StatusText(owner, server, mqtt));
     const int code = app.exec();
     systemd.Stopping();
     LogInfo("stopping");
+    mqtt.onConnectionChanged = nullptr;
+    mqtt.Stop();
     return code;
 }
 

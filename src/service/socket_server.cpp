@@ -147,7 +147,7 @@ void SocketServer::Accept() {
                         this, [this, socket] { Drop(socket); }, Qt::QueuedConnection);
                 }
             },
-            [this] { return ClientCount(); });
+            [this] { return ClientCount(); }, &hooks_);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
             for (const auto& c : clients_) {
                 if (c->socket != socket) continue;

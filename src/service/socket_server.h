@@ -8,14 +8,13 @@
 #include <vector>
 
 #include "service/board_owner.h"
+#include "service/client_handler.h"
 #include "service/peer_access.h"
 
 class QLocalServer;
 class QLocalSocket;
 
 namespace quelvan::service {
-
-class ClientHandler;
 
 class SocketServer : public QObject {
     Q_OBJECT
@@ -27,6 +26,8 @@ public:
     // a service that has ended is replaced; one that another service answers on is not.
     bool Listen(const std::string& path, std::string* error);
     const std::string& Path() const { return path_; }
+    // What the bridges answer through the socket; clients connected later get them.
+    void SetBridgeHooks(BridgeHooks hooks) { hooks_ = std::move(hooks); }
     const ServiceIdentity& Identity() const { return identity_; }
     int ClientCount() const { return static_cast<int>(clients_.size()); }
 
@@ -43,6 +44,7 @@ private:
     std::string path_;
     ServiceIdentity identity_;
     std::vector<std::unique_ptr<Client>> clients_;
+    BridgeHooks hooks_;
 };
 
 }  // namespace quelvan::service

@@ -7,6 +7,8 @@
 #include <QHostInfo>
 #include <charconv>
 #include <cstdlib>
+#include <optional>
+#include <string_view>
 
 namespace quelvan::service {
 
@@ -78,18 +80,12 @@ bool ReadWebTokenFile(const std::string& value, WebSection& web, std::string& wh
     return true;
 }
 
-bool ReadWebUrl(const std::string& value, WebSection& web, std::string& why) {
-    if (!value.empty() && value.rfind("http://", 0) != 0 && value.rfind("https://", 0) != 0) {
-        why = "an address beginning with http:// or https://";
-        return false;
-    }
-    web.url = value;
-    return true;
+bool WebListensOnLoopback(const WebSection& web) {
+    return QHostAddress(QString::fromStdString(web.listen)).isLoopback();
 }
 
 std::string WebPageUrl(const WebSection& web) {
     if (!web.enabled) return {};
-    if (!web.url.empty()) return web.url;
     const QHostAddress address(QString::fromStdString(web.listen));
     std::string host = web.listen;
     if (address == QHostAddress::AnyIPv4 || address == QHostAddress::AnyIPv6)

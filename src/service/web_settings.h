@@ -7,8 +7,9 @@
 //   listen = 127.0.0.1    the address to listen on (ADDRESS, or ADDRESS:PORT, [IPv6]:PORT)
 //   port = 8468
 //   token_file =          empty: web-token in the service's state directory
-//   url =                 the page's address as browsers reach it (behind a reverse proxy);
-//                         empty: made from listen and port
+//
+// Whatever the address, the API answers only requests that carry the token; without a token
+// the page is not served at all, so a non-loopback address is never open without one.
 
 #include <string>
 
@@ -19,7 +20,6 @@ struct WebSection {
     std::string listen = "127.0.0.1";
     int port = 8468;
     std::string tokenFile;  // empty: DefaultWebTokenPath()
-    std::string url;        // empty: WebPageUrl() makes it
 
     // Whether the port came with listen or from its own key (they must agree).
     bool portInListen = false;
@@ -31,10 +31,11 @@ struct WebSection {
 bool ReadWebListen(const std::string& value, WebSection& web, std::string& why);
 bool ReadWebPort(const std::string& value, WebSection& web, std::string& why);
 bool ReadWebTokenFile(const std::string& value, WebSection& web, std::string& why);
-bool ReadWebUrl(const std::string& value, WebSection& web, std::string& why);
+// Whether `listen` is a loopback address (127.0.0.0/8, ::1).
+bool WebListensOnLoopback(const WebSection& web);
 
 // The page's address for links to it (Home Assistant's configuration_url, quelvanctl
-// service web-token): `url` when set; else http://ADDRESS:PORT/ with a wildcard address
+// service web-token): http://ADDRESS:PORT/ with a wildcard address
 // (0.0.0.0, ::) replaced by this computer's name. Empty while the page is off.
 std::string WebPageUrl(const WebSection& web);
 

@@ -155,7 +155,7 @@ TEST_F(FileCommands, FailuresClaimNothing) {
          {"export", binary},
          nullptr,
          5,
-         "not a text INI file: it holds zero bytes",
+         "not a text INI file: it holds NUL bytes",
          false,
          false},
         {"export into a FIFO", {"export", fifo}, nullptr, 5, "not a regular file", false, false},

@@ -274,7 +274,7 @@ TEST(IniExport, LinesNotOwnedStayInPlaceAndOtherTextsAreRefused) {
          nullptr},
         {"a line of no kind", "[Config]\nFanLow=3\njustaword\n", {}, "line 3 is neither"},
         {"a value that is not UTF-8", "[Names]\nLabel=caf\xe9\n", {}, "line 2 is not UTF-8"},
-        {"a zero byte", std::string("[Config]\nFanLow=3\0tail\n", 22), {}, "zero bytes"},
+        {"a zero byte", std::string("[Config]\nFanLow=3\0tail\n", 22), {}, "NUL bytes"},
         {"UTF-16", std::string("\xFF\xFE[\0C\0]\0", 8), {}, "UTF-16"},
     };
     for (const Case& c : cases) {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <chrono>
+#include <thread>
 
 #include "service/board_owner.h"
 #include "simulator/simulated_backend.h"
@@ -86,6 +88,27 @@ TEST_F(Owner, ASessionKeepsOthersAndThePollOutUntilItsHolderGoes) {
     backend_.Unplug();
     owner_.ProcessDeviceChanges();
     EXPECT_TRUE(owner_.Devices().empty()) << "a board that left ends its session with it";
+}
+
+TEST(OwnerConfigPoll, APollReadsTheSettingsTooOnlyWhenTheyAreOlderThanConfigPollMs) {
+    for (const int configPollMs : {0, 50}) {
+        sim::SimulatedHidBackend backend;
+        backend.Board().SetFrozen(true);
+        SystemClock clock;
+        OwnerOptions options;
+        options.configPollMs = configPollMs;
+        BoardOwner owner(backend, clock, options);
+        owner.Start();
+        backend.ClearTransfers();
+        owner.PollBoards();
+        EXPECT_EQ(Summary(backend), std::vector<std::string>{"get 1"}) << "settings just read, " << configPollMs;
+        std::this_thread::sleep_for(std::chrono::milliseconds(80));
+        backend.ClearTransfers();
+        owner.PollBoards();
+        const std::vector<std::string> withSettings = {"get 1", "get 2", "get 4", "get 5", "get 6"};
+        EXPECT_EQ(Summary(backend), configPollMs > 0 ? withSettings : std::vector<std::string>{"get 1"})
+            << configPollMs;
+    }
 }
 
 }  // namespace

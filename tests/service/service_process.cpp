@@ -34,13 +34,19 @@ int ConnectTo(const std::string& path) {
 
 }  // namespace
 
-ServiceProcess::ServiceProcess(const std::string& stateFile, int pollMs) {
+ServiceProcess::ServiceProcess(const std::string& stateFile, int pollMs)
+    : ServiceProcess(Options{{stateFile}, pollMs, {}, {}}) {}
+
+ServiceProcess::ServiceProcess(const Options& options) {
     folder_ = dir_.File("");
     socket_ = dir_.File("quelvand.sock");
     log_ = dir_.File("quelvand.log");
     const std::string config = dir_.File("quelvand.conf");
-    std::ofstream(config) << "[service]\npoll_ms = " << pollMs << "\nsocket = " << socket_ << "\n";
-    std::vector<std::string> args = {QUELVAND_PATH, "--config", config, "--simulate=" + stateFile};
+    std::ofstream(config) << "[service]\npoll_ms = " << options.pollMs << "\nsocket = " << socket_ << "\n"
+                          << options.moreConfig;
+    std::vector<std::string> args = {QUELVAND_PATH, "--config", config};
+    for (const std::string& file : options.stateFiles) args.push_back("--simulate=" + file);
+    if (!options.traceFile.empty()) args.insert(args.end(), {"--trace", options.traceFile});
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -83,6 +89,19 @@ int ServiceProcess::Stop(std::string* log) {
     }
     if (log) *log = ReadFile(log_);
     return code;
+}
+
+void ServiceProcess::Kill() {
+    ::unsetenv("QUELVAN_SOCKET");
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = 0;
+}
+
+std::string ServiceProcess::Log() const {
+    return ReadFile(log_);
 }
 
 RawClient::RawClient(const std::string& socketPath) : fd_(ConnectTo(socketPath)) {}

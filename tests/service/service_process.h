@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "run_quelvanctl.h"
 
@@ -15,15 +16,27 @@ namespace quelvan::testing {
 
 class ServiceProcess {
 public:
+    struct Options {
+        std::vector<std::string> stateFiles;  // one simulated board each
+        int pollMs = 0;
+        std::string moreConfig;  // further sections of quelvand.conf ([mqtt])
+        std::string traceFile;   // --trace
+    };
     // Starts quelvand on `stateFile` and waits (bounded) until its socket answers.
     // QUELVAN_SOCKET points there while it runs, so that quelvanctl --service finds it.
     explicit ServiceProcess(const std::string& stateFile, int pollMs = 0);
+    explicit ServiceProcess(const Options& options);
     // Stops it (SIGTERM) unless already stopped.
     ~ServiceProcess();
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
 
     bool Running() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
+    // Kills it by its process id with SIGKILL: no goodbye to anyone.
+    void Kill();
+    // Its log so far.
+    std::string Log() const;
     const std::string& Socket() const { return socket_; }
     const std::string& Folder() const { return folder_; }
     // Stops it and returns its exit code (0: a clean end) and its log.

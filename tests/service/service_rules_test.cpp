@@ -53,7 +53,9 @@ TEST(ServiceRules, ConfigurationKeysDefaultsAndBadValues) {
         {"[service]\npoll_ms = -1\n", 1000, {}, "", 1, 0},
         {"[service]\nboards =\n", 1000, {}, "", 1, 0},
         {"[service]\nsocket = relative.sock\n", 1000, {}, "", 1, 0},
-        {"[service]\ncolour = blue\n[mqtt]\nhost = x\n", 1000, {}, "", 0, 2},
+        {"[service]\ncolour = blue\n[garden]\nhost = x\n", 1000, {}, "", 0, 2},
+        {"[service]\npoll_ms = 200\npoll_ms = 300\n", 200, {}, "", 0, 1},
+        {"[service]\npoll_ms 200\n", 1000, {}, "", 1, 0},
     };
     for (const Case& c : cases) {
         const ConfigOutcome outcome = ParseServiceConfig(c.text);

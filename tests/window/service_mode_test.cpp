@@ -58,7 +58,8 @@ private slots:
         QVERIFY(config.open(QIODevice::WriteOnly));
         config.write(QString("[service]\nsocket = %1\n").arg(QString::fromStdString(socket_)).toUtf8());
         config.close();
-        service_.start(QUELVAND_PATH, {"--config", config.fileName(), "--simulate=" + state});
+        serviceArguments_ = {"--config", config.fileName(), "--simulate=" + state};
+        service_.start(QUELVAND_PATH, serviceArguments_);
         QVERIFY(service_.waitForStarted());
         std::string error;
         for (int i = 0; i < 400 && !backend_; ++i) {
@@ -121,9 +122,26 @@ private slots:
         QVERIFY(window_->findChild<QPlainTextEdit*>("mem")->toPlainText().contains("Quelvan 2.x entfernt"));
     }
 
+    // A restarted service (an upgrade, a crash) brings the board back without restarting the
+    // window: the client tries the socket again every few seconds.
+    void theBoardComesBackWhenTheServiceStartsAgain() {
+        service_.start(QUELVAND_PATH, serviceArguments_);
+        QVERIFY(service_.waitForStarted());
+        for (int i = 0; i < 100 && !window_->BoardDevice(); ++i) {
+            QTest::qWait(100);
+            window_->HidCtl().ProcessNotifications();
+        }
+        QVERIFY(window_->BoardDevice());
+        QVERIFY(window_->StatusTimer().isActive());
+        QVERIFY(ReadBoard(socket_, std::pair{4, 2048}));
+        window_->tmrQuelvanTimer();
+        QCOMPARE(window_->Board().live.ChannelValue[4], 2048);
+    }
+
 private:
     QTemporaryDir dir_;
     QProcess service_;
+    QStringList serviceArguments_;
     std::string socket_;
     std::unique_ptr<ServiceBackend> backend_;
     ManualClock clock_{LocalDateTime{2024, 5, 17, 7, 5, 9, 0}};
