@@ -69,18 +69,21 @@ std::optional<WebReply> UnknownKey(const json& body, std::initializer_list<const
     return std::nullopt;
 }
 
-// A whole number in [minimum, maximum], or nullopt (also for 2.5, true or "3").
-std::optional<int> WholeNumber(const json& value, long long minimum, long long maximum) {
-    if (!value.is_number_integer()) return std::nullopt;
+std::string Range(long long minimum, long long maximum) {
+    return "a whole number between " + std::to_string(minimum) + " and " + std::to_string(maximum);
+}
+
+// `value` as a whole number in [minimum, maximum] into `target`; otherwise the refusal: 400
+// for what is not a whole number at all (2.5, true, "3"), 422 for one out of range.
+std::optional<WebReply> TakeWhole(const json& value, long long minimum, long long maximum, const std::string& what,
+                                  std::optional<int>& target) {
+    if (!value.is_number_integer()) return Error(400, what + " takes " + Range(minimum, maximum));
     const long long number = value.is_number_unsigned() && value.get<unsigned long long>() > 1'000'000'000ull
                                  ? maximum + 1
                                  : value.get<long long>();
-    if (number < minimum || number > maximum) return std::nullopt;
-    return static_cast<int>(number);
-}
-
-std::string Range(long long minimum, long long maximum) {
-    return "a whole number between " + std::to_string(minimum) + " and " + std::to_string(maximum);
+    if (number < minimum || number > maximum) return Error(422, what + " takes " + Range(minimum, maximum));
+    target = static_cast<int>(number);
+    return std::nullopt;
 }
 
 std::string ColorText(std::uint32_t argb) {
@@ -108,7 +111,6 @@ std::optional<WebReply> Failed(const std::string& what, const TransferResult& re
     if (result.ok) return std::nullopt;
     return Error(502, what + " failed: the board did not answer");
 }
-
 
 }  // namespace
 
@@ -163,8 +165,9 @@ json WebApi::BoardsJson() const {
     json boards = json::array();
     for (const HeldDevice* d : owner_.Devices()) {
         if (d->role != DeviceRole::Board) continue;
-        json board = {{"serial", d->serial},         {"manufacturer", d->manufacturer}, {"product", d->product},
-                      {"path", d->info.path},        {"role", RoleName(d->role)},       {"ready", StatusOf(*d).has_value()},
+        json board = {{"serial", d->serial},        {"manufacturer", d->manufacturer},
+                      {"product", d->product},      {"path", d->info.path},
+                      {"role", RoleName(d->role)},  {"ready", StatusOf(*d).has_value()},
                       {"firmware_version", nullptr}};
         if (d->liveValid) board["firmware_version"] = d->live.FirmwareVersion;
         boards.push_back(std::move(board));
@@ -243,7 +246,9 @@ void WebApi::Schedule(const Call& call) {
             *config = board.config;
             return std::nullopt;
         },
-        [table, config](const HeldDevice&) { return WebReply{200, ScheduleReply(*table, *config), {}}; });
+        [table, config](const HeldDevice&) {
+            return WebReply{200, ScheduleReply(*table, *config), {}};
+        });
 }
 
 void WebApi::SetWeather(const Call& call) {
@@ -259,25 +264,29 @@ void WebApi::SetWeather(const Call& call) {
     for (const auto& [key, target] : fields) {
         if (!call.body.contains(key)) continue;
         const auto [range, value] = target;
-        *value = WholeNumber(call.body.at(key), range.minimum, range.maximum);
-        if (!*value) return call.answer(Error(400, std::string(key) + " takes " + Range(range.minimum, range.maximum)));
+        if (auto bad = TakeWhole(call.body.at(key), range.minimum, range.maximum, key, *value))
+            return call.answer(*bad);
     }
     if (call.body.empty())
-        return call.answer(Error(400, "give at least one of clouds_per_day, cloud_seconds, storms_per_day, storm_minutes"));
+        return call.answer(
+            Error(400, "give at least one of clouds_per_day, cloud_seconds, storms_per_day, storm_minutes"));
     Write(
         call,
         [change](BoardProtocol& board) {
             ApplyWeatherChange(board.config, change);
             return Failed("writing the settings", board.WriteDeviceConfig());
         },
-        [](const HeldDevice& board) { return WebReply{200, json(WeatherJson(board.config)), {}}; });
+        [](const HeldDevice& board) {
+            return WebReply{200, json(WeatherJson(board.config)), {}};
+        });
 }
 
 void WebApi::SetEntry(const Call& call) {
     std::optional<int> index;
-    if (int number = 0; !call.parameter.empty() && call.parameter.size() <= 3 &&
-                        std::from_chars(call.parameter.data(), call.parameter.data() + call.parameter.size(), number).ptr ==
-                            call.parameter.data() + call.parameter.size())
+    if (int number = 0;
+        !call.parameter.empty() && call.parameter.size() <= 3 &&
+        std::from_chars(call.parameter.data(), call.parameter.data() + call.parameter.size(), number).ptr ==
+            call.parameter.data() + call.parameter.size())
         index = number;
     const HeldDevice& held = *owner_.FindBoard(call.serial);
     const int count = held.liveValid ? held.live.EntryCount : 255;
@@ -288,10 +297,11 @@ void WebApi::SetEntry(const Call& call) {
     const bool time = call.body.contains("hour") || call.body.contains("minute");
     std::optional<int> hour, minute;
     if (time) {
-        hour = call.body.contains("hour") ? WholeNumber(call.body.at("hour"), 0, 24) : std::nullopt;
-        minute = call.body.contains("minute") ? WholeNumber(call.body.at("minute"), 0, 59) : std::nullopt;
-        if (!hour || !minute || (*hour == 24 && *minute != 0))
-            return call.answer(Error(400, "hour (0..24) and minute (0..59) go together; 24 only with minute 0"));
+        if (!call.body.contains("hour") || !call.body.contains("minute"))
+            return call.answer(Error(400, "hour and minute go together"));
+        if (auto bad = TakeWhole(call.body.at("hour"), 0, 24, "hour", hour)) return call.answer(*bad);
+        if (auto bad = TakeWhole(call.body.at("minute"), 0, 59, "minute", minute)) return call.answer(*bad);
+        if (*hour == 24 && *minute != 0) return call.answer(Error(422, "hour 24 only with minute 0"));
     }
     std::optional<std::array<std::uint8_t, kChannelCount>> colors;
     if (call.body.contains("channels")) {
@@ -300,8 +310,8 @@ void WebApi::SetEntry(const Call& call) {
             return call.answer(Error(400, "channels takes twelve percentages, A to L"));
         colors.emplace();
         for (std::size_t c = 0; c < kChannelCount; ++c) {
-            const auto percent = WholeNumber(list[c], 0, 100);
-            if (!percent) return call.answer(Error(400, "channels takes twelve percentages, each " + Range(0, 100)));
+            std::optional<int> percent;
+            if (auto bad = TakeWhole(list[c], 0, 100, "each of the channels", percent)) return call.answer(*bad);
             (*colors)[c] = static_cast<std::uint8_t>(*percent);
         }
     }
@@ -333,7 +343,9 @@ void WebApi::SetEntry(const Call& call) {
             *config = board.config;
             return std::nullopt;
         },
-        [written, config](const HeldDevice&) { return WebReply{200, ScheduleReply(*written, *config), {}}; });
+        [written, config](const HeldDevice&) {
+            return WebReply{200, ScheduleReply(*written, *config), {}};
+        });
 }
 
 void WebApi::SetChannel(const Call& call) {
@@ -341,12 +353,12 @@ void WebApi::SetChannel(const Call& call) {
     if (!channel) return call.answer(Error(404, "no channel " + call.parameter + " (A..L, or all)"));
     if (auto bad = UnknownKey(call.body, {"percent"})) return call.answer(*bad);
     const json* percent = call.body.contains("percent") ? &call.body.at("percent") : nullptr;
-    if (!percent || !percent->is_number() || percent->get<double>() < 0 || percent->get<double>() > 100)
-        return call.answer(Error(400, "percent takes a number between 0 and 100"));
+    if (!percent || !percent->is_number()) return call.answer(Error(400, "percent takes a number between 0 and 100"));
     const double value = percent->get<double>();
+    if (!(value >= 0 && value <= 100)) return call.answer(Error(422, "percent takes a number between 0 and 100"));
     const bool all = *channel == kAllChannels;
     if (all && value != 0 && value != 100)
-        return call.answer(Error(400, "all channels take 0 (all off) or 100 (all on)"));
+        return call.answer(Error(422, "all channels take 0 (all off) or 100 (all on)"));
     Write(
         call,
         [n = *channel, all, value](BoardProtocol& board) -> std::optional<WebReply> {
@@ -370,8 +382,9 @@ void WebApi::SetChannel(const Call& call) {
 void WebApi::SetMode(const Call& call) {
     if (auto bad = UnknownKey(call.body, {"mode"})) return call.answer(*bad);
     const json* name = call.body.contains("mode") ? &call.body.at("mode") : nullptr;
-    const std::optional<int> mode = name && name->is_string() ? ParseModeName(name->get<std::string>()) : std::nullopt;
-    if (!mode) return call.answer(Error(400, "mode takes manual, auto, demo, flash or slave"));
+    if (!name || !name->is_string()) return call.answer(Error(400, "mode takes manual, auto, demo, flash or slave"));
+    const std::optional<int> mode = ParseModeName(name->get<std::string>());
+    if (!mode) return call.answer(Error(422, "mode takes manual, auto, demo, flash or slave"));
     Write(
         call,
         [mode = *mode](BoardProtocol& board) {

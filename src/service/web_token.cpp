@@ -65,8 +65,8 @@ WebTokenOutcome CreateToken(const std::string& path) {
     if (!folder.empty() && !std::filesystem::exists(folder, error)) {
         std::filesystem::create_directories(folder, error);
         if (error || ::chmod(folder.c_str(), 0700) != 0) {
-            outcome.error = "cannot make the folder " + folder.string() + " for the token file: " +
-                            (error ? error.message() : Reason());
+            outcome.error = "cannot make the folder " + folder.string() +
+                            " for the token file: " + (error ? error.message() : Reason());
             return outcome;
         }
     }
