@@ -70,6 +70,13 @@ std::optional<std::string> Text(const json& object, const char* name) {
     return it->get<std::string>();
 }
 
+// A reply is a success only with "ok" the boolean true: a service (or anything else on the
+// socket) that sends another type must not throw inside the client.
+bool Succeeded(const json& reply) {
+    const auto ok = reply.find("ok");
+    return ok != reply.end() && ok->is_boolean() && ok->get<bool>();
+}
+
 // A long-lived client's pause between attempts to reach a service that went away.
 constexpr int kRetrySeconds = 2;
 
@@ -167,7 +174,7 @@ struct ServiceBackend::Connection {
         reconnecting = true;
         const auto reply = Request(Hello());
         reconnecting = false;
-        if (!reply || !reply->value("ok", false)) {
+        if (!reply || !Succeeded(*reply)) {
             Break();
             return;
         }
@@ -276,8 +283,7 @@ struct ServiceBackend::Connection {
     std::optional<json> Ask(json request) {
         auto reply = Request(std::move(request));
         if (!reply) return std::nullopt;
-        const auto ok = reply->find("ok");
-        if (ok == reply->end() || !ok->is_boolean() || !ok->get<bool>()) return std::nullopt;
+        if (!Succeeded(*reply)) return std::nullopt;
         return reply;
     }
 };
@@ -376,11 +382,8 @@ std::unique_ptr<ServiceBackend> ServiceBackend::Adopt(int fd, const std::string&
         if (error) *error = "the service on " + path + " did not answer (or refused this user)";
         return nullptr;
     }
-    if (!reply->value("ok", false)) {
-        if (error)
-            *error = "the service on " + path + " refused: " +
-                     (reply->contains("error") && (*reply)["error"].is_string() ? (*reply)["error"].get<std::string>()
-                                                                                : std::string("no reason given"));
+    if (!Succeeded(*reply)) {
+        if (error) *error = "the service on " + path + " refused: " + Text(*reply, "error").value_or("no reason given");
         return nullptr;
     }
     connection->changePending = false;

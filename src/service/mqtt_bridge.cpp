@@ -262,8 +262,13 @@ void MqttBridge::HandleStaleState(const std::string& id, const std::string& payl
     staleChecks_.erase(id);
     transport_.Unsubscribe(topics_.State(id));
     const json state = json::parse(payload, nullptr, false);
-    if (BoardWithId(id) || !state.is_object() || state.value("service", std::string()) != topics_.ClientId()) return;
-    LogInfo("MQTT: board " + state.value("serial", id) + " went while the service was away: marked offline");
+    // Anyone may publish there: a field of another type is no answer, and must not throw.
+    auto text = [&state](const char* key, const std::string& otherwise) {
+        const auto it = state.find(key);
+        return it != state.end() && it->is_string() ? it->get<std::string>() : otherwise;
+    };
+    if (BoardWithId(id) || !state.is_object() || text("service", "") != topics_.ClientId()) return;
+    LogInfo("MQTT: board " + text("serial", id) + " went while the service was away: marked offline");
     transport_.Publish(topics_.Availability(id), kOffline, kQos, true);
 }
 

@@ -1,6 +1,5 @@
 #include "service/mqtt_client.h"
 
-#include <mosquitto.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -12,23 +11,16 @@
 #include <cerrno>
 #include <cstring>
 
+#include "service/mosquitto_library.h"
 #include "service/service_log.h"
 
 namespace quelvan::service {
 
 namespace {
 
-void InitLibraryOnce() {
-    static const int done = [] {
-        mosquitto_lib_init();
-        return 0;
-    }();
-    (void)done;
-}
-
-std::string ErrorText(int code) {
+std::string ErrorText(const MosquittoLibrary& lib, int code) {
     if (code == MOSQ_ERR_ERRNO) return std::strerror(errno);
-    return mosquitto_strerror(code);
+    return lib.strerror(code);
 }
 
 // A notifier is never deleted inside its own signal: disabled at once, deleted later.
@@ -42,7 +34,6 @@ void Drop(QSocketNotifier*& notifier) {
 }  // namespace
 
 MqttClient::MqttClient(MqttClientOptions options, QObject* parent) : QObject(parent), options_(std::move(options)) {
-    InitLibraryOnce();
     misc_ = new QTimer(this);
     misc_->setInterval(1000);
     connect(misc_, &QTimer::timeout, this, &MqttClient::Tick);
@@ -57,7 +48,7 @@ MqttClient::MqttClient(MqttClientOptions options, QObject* parent) : QObject(par
 MqttClient::~MqttClient() {
     Drop(reader_);
     Drop(writer_);
-    if (client_) mosquitto_destroy(client_);
+    if (client_) lib_->destroy(client_);
 }
 
 bool MqttClient::Start(std::string* error) {
@@ -65,24 +56,27 @@ bool MqttClient::Start(std::string* error) {
         if (error) *error = why;
         return false;
     };
-    client_ = mosquitto_new(options_.clientId.c_str(), true, this);
+    std::string why;
+    lib_ = MosquittoLibrary::Load(&why);
+    if (!lib_) return fail(why);
+    client_ = lib_->create(options_.clientId.c_str(), true, this);
     if (!client_) return fail("cannot set up the MQTT client");
-    mosquitto_connect_callback_set(client_, &MqttClient::OnConnect);
-    mosquitto_disconnect_callback_set(client_, &MqttClient::OnDisconnect);
-    mosquitto_message_callback_set(client_, &MqttClient::OnMessage);
-    mosquitto_publish_callback_set(client_, &MqttClient::OnPublish);
+    lib_->connect_callback_set(client_, &MqttClient::OnConnect);
+    lib_->disconnect_callback_set(client_, &MqttClient::OnDisconnect);
+    lib_->message_callback_set(client_, &MqttClient::OnMessage);
+    lib_->publish_callback_set(client_, &MqttClient::OnPublish);
     if (!options_.username.empty() &&
-        mosquitto_username_pw_set(client_, options_.username.c_str(),
-                                  options_.password.empty() ? nullptr : options_.password.c_str()) != MOSQ_ERR_SUCCESS)
+        lib_->username_pw_set(client_, options_.username.c_str(),
+                              options_.password.empty() ? nullptr : options_.password.c_str()) != MOSQ_ERR_SUCCESS)
         return fail("the MQTT user name cannot be used");
     if (!options_.willTopic.empty() &&
-        mosquitto_will_set(client_, options_.willTopic.c_str(), static_cast<int>(options_.willPayload.size()),
-                           options_.willPayload.data(), 1, true) != MOSQ_ERR_SUCCESS)
+        lib_->will_set(client_, options_.willTopic.c_str(), static_cast<int>(options_.willPayload.size()),
+                       options_.willPayload.data(), 1, true) != MOSQ_ERR_SUCCESS)
         return fail("the will message cannot be set");
     if (!options_.caFile.empty()) {
         if (::access(options_.caFile.c_str(), R_OK) != 0) return fail("cannot read the CA file " + options_.caFile);
-        const int rc = mosquitto_tls_set(client_, options_.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
-        if (rc != MOSQ_ERR_SUCCESS) return fail("TLS with " + options_.caFile + ": " + ErrorText(rc));
+        const int rc = lib_->tls_set(client_, options_.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
+        if (rc != MOSQ_ERR_SUCCESS) return fail("TLS with " + options_.caFile + ": " + ErrorText(*lib_, rc));
     }
     LogInfo("MQTT: connecting to " + options_.host + ":" + std::to_string(options_.port) + " as " + options_.clientId +
             (options_.caFile.empty() ? "" : " (TLS)"));
@@ -94,9 +88,9 @@ bool MqttClient::Start(std::string* error) {
 void MqttClient::Connect() {
     if (!client_ || closing_) return;
     state_ = State::Connecting;
-    const int rc = mosquitto_connect_async(client_, options_.host.c_str(), options_.port, options_.keepalive);
+    const int rc = lib_->connect_async(client_, options_.host.c_str(), options_.port, options_.keepalive);
     if (rc != MOSQ_ERR_SUCCESS) {
-        Lost(ErrorText(rc));
+        Lost(ErrorText(*lib_, rc));
         return;
     }
     connectTimeout_->start(kConnectTimeoutMs);
@@ -128,7 +122,7 @@ void MqttClient::Lost(const std::string& why) {
 }
 
 void MqttClient::SyncNotifiers() {
-    const int fd = client_ ? mosquitto_socket(client_) : -1;
+    const int fd = client_ ? lib_->socket(client_) : -1;
     const bool active = state_ == State::Connecting || state_ == State::Connected;
     if (fd != socket_ || !active) {
         Drop(reader_);
@@ -143,25 +137,25 @@ void MqttClient::SyncNotifiers() {
         writer_ = new QSocketNotifier(fd, QSocketNotifier::Write, this);
         connect(writer_, &QSocketNotifier::activated, this, &MqttClient::Writable);
     }
-    writer_->setEnabled(mosquitto_want_write(client_));
+    writer_->setEnabled(lib_->want_write(client_));
 }
 
 void MqttClient::Readable() {
-    const int rc = mosquitto_loop_read(client_, 1);
-    if (rc != MOSQ_ERR_SUCCESS) Lost(ErrorText(rc));
+    const int rc = lib_->loop_read(client_, 1);
+    if (rc != MOSQ_ERR_SUCCESS) Lost(ErrorText(*lib_, rc));
     SyncNotifiers();
 }
 
 void MqttClient::Writable() {
-    const int rc = mosquitto_loop_write(client_, 1);
-    if (rc != MOSQ_ERR_SUCCESS) Lost(ErrorText(rc));
+    const int rc = lib_->loop_write(client_, 1);
+    if (rc != MOSQ_ERR_SUCCESS) Lost(ErrorText(*lib_, rc));
     SyncNotifiers();
 }
 
 void MqttClient::Tick() {
     if (state_ != State::Connecting && state_ != State::Connected) return;
-    const int rc = mosquitto_loop_misc(client_);
-    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) Lost(ErrorText(rc));
+    const int rc = lib_->loop_misc(client_);
+    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) Lost(ErrorText(*lib_, rc));
     SyncNotifiers();
 }
 
@@ -169,10 +163,10 @@ int MqttClient::Publish(const std::string& topic, const std::string& payload, in
     if (!Connected()) return 0;
     int mid = 0;
     const int rc =
-        mosquitto_publish(client_, &mid, topic.c_str(), static_cast<int>(payload.size()), payload.data(), qos, retain);
+        lib_->publish(client_, &mid, topic.c_str(), static_cast<int>(payload.size()), payload.data(), qos, retain);
     SyncNotifiers();
     if (rc != MOSQ_ERR_SUCCESS) {
-        LogWarning("MQTT: cannot publish " + topic + ": " + ErrorText(rc));
+        LogWarning("MQTT: cannot publish " + topic + ": " + ErrorText(*lib_, rc));
         return 0;
     }
     return mid;
@@ -180,14 +174,14 @@ int MqttClient::Publish(const std::string& topic, const std::string& payload, in
 
 bool MqttClient::Subscribe(const std::string& filter, int qos) {
     if (!Connected()) return false;
-    const int rc = mosquitto_subscribe(client_, nullptr, filter.c_str(), qos);
+    const int rc = lib_->subscribe(client_, nullptr, filter.c_str(), qos);
     SyncNotifiers();
     return rc == MOSQ_ERR_SUCCESS;
 }
 
 bool MqttClient::Unsubscribe(const std::string& filter) {
     if (!Connected()) return false;
-    const int rc = mosquitto_unsubscribe(client_, nullptr, filter.c_str());
+    const int rc = lib_->unsubscribe(client_, nullptr, filter.c_str());
     SyncNotifiers();
     return rc == MOSQ_ERR_SUCCESS;
 }
@@ -203,13 +197,13 @@ void MqttClient::Close(int timeoutMs) {
     Drop(writer_);
     if (!connected) return;
     // The goodbye goes out after everything queued before it; the broker then drops the will.
-    mosquitto_disconnect(client_);
+    lib_->disconnect(client_);
     QElapsedTimer waited;
     waited.start();
-    while (mosquitto_want_write(client_) && mosquitto_socket(client_) >= 0 && !waited.hasExpired(timeoutMs)) {
-        pollfd p{mosquitto_socket(client_), POLLOUT, 0};
+    while (lib_->want_write(client_) && lib_->socket(client_) >= 0 && !waited.hasExpired(timeoutMs)) {
+        pollfd p{lib_->socket(client_), POLLOUT, 0};
         if (::poll(&p, 1, static_cast<int>(std::max<qint64>(1, timeoutMs - waited.elapsed()))) <= 0) break;
-        if (mosquitto_loop_write(client_, 1) != MOSQ_ERR_SUCCESS) break;
+        if (lib_->loop_write(client_, 1) != MOSQ_ERR_SUCCESS) break;
     }
     state_ = State::Idle;
 }
@@ -233,7 +227,7 @@ std::string MqttClient::StateText() const {
 void MqttClient::OnConnect(mosquitto*, void* self, int code) {
     auto* client = static_cast<MqttClient*>(self);
     if (code != 0) {
-        client->Lost(std::string("the broker refused the connection: ") + mosquitto_connack_string(code));
+        client->Lost(std::string("the broker refused the connection: ") + client->lib_->connack_string(code));
         return;
     }
     client->state_ = State::Connected;
@@ -247,7 +241,7 @@ void MqttClient::OnConnect(mosquitto*, void* self, int code) {
 
 void MqttClient::OnDisconnect(mosquitto*, void* self, int code) {
     auto* client = static_cast<MqttClient*>(self);
-    client->Lost(code == 0 ? std::string("disconnected") : "connection lost: " + ErrorText(code));
+    client->Lost(code == 0 ? std::string("disconnected") : "connection lost: " + ErrorText(*client->lib_, code));
 }
 
 void MqttClient::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {

@@ -24,6 +24,8 @@ struct mosquitto_message;
 
 namespace quelvan::service {
 
+struct MosquittoLibrary;
+
 struct MqttClientOptions {
     std::string host;
     int port = 1883;
@@ -84,6 +86,7 @@ private:
     void Tick();
 
     MqttClientOptions options_;
+    const MosquittoLibrary* lib_ = nullptr;
     mosquitto* client_ = nullptr;
     State state_ = State::Idle;
     int socket_ = -1;
