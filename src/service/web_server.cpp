@@ -176,6 +176,11 @@ void WebServer::missingHandler(const QHttpServerRequest&, QTcpSocket* socket) {
 }
 
 void WebServer::Admit(Pending pending) {
+    // Addresses that tried wrong tokens long ago are forgotten, so that many cannot fill memory.
+    if (penalties_.size() > 1024 && !penalties_.contains(pending.address))
+        penalties_.removeIf([](const auto& entry) {
+            return entry.value().waiting == 0 && entry.value().since.elapsed() > kPenaltyMemoryMs;
+        });
     Penalty& penalty = penalties_[pending.address];
     if (penalty.failures > 0 && penalty.since.elapsed() > kPenaltyMemoryMs) penalty = Penalty{};
     const qint64 left = penalty.failures > 0 ? penalty.waitMs - penalty.since.elapsed() : 0;
