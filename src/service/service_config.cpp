@@ -133,7 +133,6 @@ KeyReader TopicPrefix(const char* name, std::string MqttSection::*field) {
             }};
 }
 
-
 // Later bridges add their sections here.
 const std::vector<SectionReader>& Sections() {
     static const std::vector<SectionReader> sections = {

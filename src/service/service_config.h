@@ -22,7 +22,6 @@
 
 #include "service/web_settings.h"
 
-
 namespace quelvan::service {
 
 struct ServiceSection {
