@@ -6,7 +6,8 @@
              memory at the end (VmRSS) and at most (VmHWM), with its proportional share (Pss) and
              its own written pages (Private_Dirty); then the same with MQTT connected to a
              mosquitto on a loopback port (Home Assistant discovery published, the state once a
-             second).
+             second); then with the web page on and one page open (its event stream reading
+             the state once a second).
   status     `quelvanctl status` through the service against `quelvanctl --direct
              --simulate=STATE status` on the board's state file, whole processes, started
              alternately; median, min and max of RUNS each, and the median CPU time spent
@@ -26,13 +27,15 @@ import tempfile
 import time
 
 
-def start_service(quelvand, folder, state=None, mqtt_port=None):
+def start_service(quelvand, folder, state=None, mqtt_port=None, web_port=None):
     sock = os.path.join(folder, "quelvand.sock")
     conf = os.path.join(folder, "quelvand.conf")
     with open(conf, "w") as f:
         f.write("[service]\npoll_ms = 1000\nsocket = %s\n" % sock)
         if mqtt_port:
             f.write("[mqtt]\nhost = 127.0.0.1\nport = %d\nclient_id = quelvand-bench\n" % mqtt_port)
+        if web_port:
+            f.write("[web]\nport = %d\ntoken_file = %s\n" % (web_port, os.path.join(folder, "web-token")))
     simulate = "--simulate=" + state if state else "--simulate"
     process = subprocess.Popen([quelvand, "--config", conf, simulate], stdin=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
@@ -71,6 +74,47 @@ def start_broker(mosquitto, folder):
             time.sleep(0.01)
     process.kill()
     raise RuntimeError("mosquitto did not answer")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def open_page_stream(folder, port):
+    """What an open page holds: the event stream, with the token in its header."""
+    path = os.path.join(folder, "web-token")
+    for _ in range(500):
+        if os.path.exists(path):
+            break
+        time.sleep(0.01)
+    token = open(path).read().strip()
+    for _ in range(500):
+        try:
+            stream = socket.create_connection(("127.0.0.1", port))
+            break
+        except OSError:
+            time.sleep(0.01)
+    stream.sendall(("GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer %s\r\n\r\n"
+                    % token).encode())
+    return stream
+
+
+def read_for(stream, seconds):
+    """Reads the stream as the page does for this long; the events it carried."""
+    end = time.monotonic() + seconds
+    events = 0
+    stream.settimeout(0.5)
+    while time.monotonic() < end:
+        try:
+            data = stream.recv(65536)
+        except socket.timeout:
+            continue
+        if not data:
+            break
+        events += data.count(b"event: status")
+    return events
 
 
 def rollup_kib(pid, key):
@@ -133,6 +177,25 @@ def main():
                 if broker:
                     broker.terminate()
                     broker.wait()
+
+    with tempfile.TemporaryDirectory() as folder:
+        port = free_port()
+        process, _ = start_service(args.quelvand, folder, web_port=port)
+        try:
+            stream = open_page_stream(folder, port)
+            read_for(stream, 2)
+            before = cpu_seconds(process.pid)
+            events = read_for(stream, args.seconds)
+            used = cpu_seconds(process.pid) - before
+            print("CPU with the web page open, one board polled once a second\t%.3f %% of a core\t(%d s, %d state events)"
+                  % (100.0 * used / args.seconds, args.seconds, events))
+            print("resident memory with the web page open\t%.1f MB\t(peak %.1f MB; Pss %.1f MB, own written pages %.1f MB)"
+                  % (memory_kib(process.pid, "VmRSS") / 1024.0, memory_kib(process.pid, "VmHWM") / 1024.0,
+                     rollup_kib(process.pid, "Pss") / 1024.0, rollup_kib(process.pid, "Private_Dirty") / 1024.0))
+            stream.close()
+        finally:
+            process.terminate()
+            process.wait()
 
     with tempfile.TemporaryDirectory() as folder:
         state = os.path.join(folder, "board.json")

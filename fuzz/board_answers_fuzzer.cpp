@@ -162,7 +162,7 @@ std::size_t Count(const Bus& bus, std::size_t from, bool isSet) {
 void ShowStatus(const quelvan::LiveState& live, const quelvan::DeviceConfig& config) {
     std::ostringstream text;
     quelvan::cli::PrintStatus(live, config, text);
-    FUZZ_CHECK(!quelvan::cli::StatusJson(live, config).dump().empty());
+    FUZZ_CHECK(!quelvan::StatusJson(live, config).dump().empty());
     const quelvan::WeatherView weather = quelvan::ViewWeather(config);
     FUZZ_CHECK(weather.cloudsPerDay >= quelvan::kCloudCountRange.minimum &&
                weather.cloudsPerDay <= quelvan::kCloudCountRange.maximum);

@@ -35,7 +35,7 @@ fi
 
 QUELVAN_JOBS="${QUELVAN_JOBS:-2}" "$here/scripts/build.sh" "$build" -DQUELVAN_WERROR=ON >/dev/null
 cmake --build "$build" --target graph_bench poll_tick_bench flash_bench quelvan_soak status_umockdev_bench \
-  service_transfer_bench mqtt_bench quelvan quelvanctl quelvand >/dev/null
+  service_transfer_bench mqtt_bench web_bench quelvan quelvanctl quelvand >/dev/null
 
 out="$(mktemp -d)"
 trap 'rm -rf "$out"' EXIT
@@ -60,6 +60,8 @@ python3 "$here/bench/service_load.py" "$build/src/service/quelvand" "$build/src/
   >"$out/service.tsv"
 echo "MQTT: a command to its HID set, a HID read to its publication ..." >&2
 "$build/bench/mqtt_bench" "${gbench[@]}" >"$out/mqtt.json" 2>/dev/null
+echo "web page: its first load, a slider's change ..." >&2
+"$build/bench/web_bench" "${gbench[@]}" >"$out/web.json" 2>/dev/null
 echo "soak, $soak_ticks ticks ..." >&2
 soak_status=0
 "$build/bench/quelvan_soak" --ticks "$soak_ticks" >"$out/soak.txt" 2>"$out/soak.err" || soak_status=$?
@@ -120,7 +122,9 @@ row("  added to the transfer by the service", "%.1f µs" % (forwarded - direct))
 for line in open(os.path.join(out, "service.tsv")):
     what, result, detail = line.rstrip("\n").split("\t")
     mqtt = " with MQTT connected" if "MQTT" in what else ""
-    if what.startswith("idle CPU"):
+    if "web page" in what:
+        row("quelvand " + what, result + " " + detail)
+    elif what.startswith("idle CPU"):
         share = float(result.split()[0])
         row("quelvand idle, one board polled once a second" + mqtt, result, "≤ 0.2 %", share <= 0.2)
     elif what.startswith("resident memory"):
@@ -138,6 +142,13 @@ for name, label in (("BM_LightCommandToHidSet/1000", "  the same with 1 ms per t
                     ("BM_HidReadThroughBrokerToStateReceived", "  the same until a client has it")):
     if name in mqtt:
         row(label, "%.0f µs" % mqtt[name]["real_time"])
+
+web = medians("web.json")
+first = web["BM_FirstPageLoad"]
+row("Web page's first load on loopback (HTML, boards, status, day program, weather)",
+    "%.1f ms" % (first["real_time"] / 1000.0))
+row("  the page's size", "%.1f KB" % (first["page_bytes"] / 1024.0), "< 100 KB", first["page_bytes"] < 100 * 1024)
+row("  a slider's change, POST to the answer read back", "%.2f ms" % (web["BM_ChannelChangeAnswered"]["real_time"] / 1000.0))
 
 flash = json.load(open(os.path.join(out, "flash.json")))
 for b in flash["benchmarks"]:

@@ -12,6 +12,7 @@ PACKAGES=(
   umockdev libumockdev-dev mosquitto openssl
   clang-14 libclang-rt-14-dev
   fonts-dejavu-core
+  qt6-httpserver-dev qt6-websockets-dev chromium chromium-driver python3-selenium
   librsvg2-bin desktop-file-utils appstream dpkg-dev file zsh man-db
 )
 

@@ -487,4 +487,10 @@ std::optional<std::string> ServiceBackend::ForgetJson(const std::string& serial)
     return reply->dump();
 }
 
+std::optional<std::string> ServiceBackend::WebTokenJson() {
+    const auto reply = connection_->Request({{"op", wire::kWebToken}});
+    if (!reply) return std::nullopt;
+    return reply->dump();
+}
+
 }  // namespace quelvan

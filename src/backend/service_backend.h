@@ -59,6 +59,8 @@ public:
     // The service's reply to "forget" (ok or not) as JSON text; nullopt when the connection
     // has ended.
     std::optional<std::string> ForgetJson(const std::string& serial);
+    // The web page's address and token (kWebToken's reply).
+    std::optional<std::string> WebTokenJson();
 
     struct Connection;
 

@@ -35,6 +35,10 @@ inline constexpr std::string_view kStatus = "status";
 // Removes a board that is gone for good from Home Assistant ("serial"); the service's MQTT
 // bridge does it, with the broker and credentials only the service knows.
 inline constexpr std::string_view kForget = "forget";
+// The web page's address and access token ({"enabled", "url", "token"}). A peer the socket
+// lets in may use every board anyway, so the token gives it nothing more; the token file
+// itself stays readable by the service's user only.
+inline constexpr std::string_view kWebToken = "web-token";
 // The one event: the set of devices the service holds has changed.
 inline constexpr std::string_view kDevicesEvent = "devices";
 

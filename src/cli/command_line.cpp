@@ -91,6 +91,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
     auto* forget =
         service->add_subcommand("forget", "Remove a board that is gone for good from Home Assistant (through MQTT)");
     forget->add_option("SERIAL", request.forgetSerial, "The board's serial number")->required();
+    service->add_subcommand("web-token", "The web page's access token (and its address), from the service");
     service->require_subcommand(1);
 
     auto* flash = app.add_subcommand("flash", "Write a firmware file (.vbf, .vbf328p) through the board's bootloader");
@@ -179,8 +180,10 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
     } else if (name == "flash") {
         request.command = Command::Flash;
     } else if (name == "service") {
-        const bool forgetting = service->get_subcommands().front()->get_name() == "forget";
-        request.command = forgetting ? Command::ServiceForget : Command::ServiceStatus;
+        const std::string what = service->get_subcommands().front()->get_name();
+        request.command = what == "forget"      ? Command::ServiceForget
+                          : what == "web-token" ? Command::ServiceWebToken
+                                                : Command::ServiceStatus;
         if (request.simulate) return usage("'service' asks the service; --simulate has no service");
     } else if (fileGrammar.Handles(name)) {
         fileGrammar.Fill(name, request);

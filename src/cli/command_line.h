@@ -42,6 +42,7 @@ enum class Command {
     ImportTable,
     ServiceStatus,
     ServiceForget,
+    ServiceWebToken,
 };
 
 struct Request {

@@ -35,13 +35,6 @@ std::optional<int> ParseSmallInt(std::string_view text) {
 
 }  // namespace
 
-std::optional<int> ParseChannel(std::string_view text) {
-    const std::string lower = Lower(text);
-    if (lower == "all") return kAllChannels;
-    if (lower.size() == 1 && lower[0] >= 'a' && lower[0] <= 'l') return lower[0] - 'a';
-    return std::nullopt;
-}
-
 std::optional<bool> ParseOnOff(std::string_view text) {
     const std::string lower = Lower(text);
     if (lower == "on" || lower == "ein") return true;
@@ -90,14 +83,6 @@ std::optional<double> ParseDecimal(std::string_view text) {
     return value;
 }
 
-std::optional<int> ParseModeName(std::string_view text) {
-    const std::string lower = Lower(text);
-    if (lower == "manual") return 0;
-    for (std::size_t i = 0; i < kModeNames.size(); ++i)
-        if (lower == Lower(kModeNames[i])) return static_cast<int>(i);
-    return std::nullopt;
-}
-
 std::optional<ClockTime> ParseClockTime(std::string_view text) {
     const auto colon = text.find(':');
     if (colon == std::string_view::npos) return std::nullopt;
@@ -124,16 +109,6 @@ std::string FormatTrimmed(double value, int decimals) {
 
 std::string FormatPercent(int channelValue) {
     return FormatTrimmed(PercentOfChannelValue(channelValue), 2);
-}
-
-double PercentNumber(int channelValue) {
-    return std::nearbyint(PercentOfChannelValue(channelValue) * 100) / 100;
-}
-
-std::string TwoDigits(int value) {
-    std::array<char, 16> buffer{};
-    std::snprintf(buffer.data(), buffer.size(), "%02d", value);
-    return buffer.data();
 }
 
 }  // namespace quelvan::cli

@@ -8,13 +8,13 @@
 #include <string_view>
 
 #include "device/board_modes.h"
+#include "device/channel_names.h"
 #include "device/channel_values.h"
 
 namespace quelvan::cli {
 
-// A channel argument: 0..11 for A..L (either case); kAllChannels for "all".
-constexpr int kAllChannels = -1;
-std::optional<int> ParseChannel(std::string_view text);
+// Channels (ParseChannel) and modes (ParseModeName) are parsed by the device layer, where
+// quelvand's web API parses them too.
 
 // "on"/"off" (also "ein"/"aus"), either case.
 std::optional<bool> ParseOnOff(std::string_view text);
@@ -27,9 +27,6 @@ std::optional<long long> ParseWholeNumber(std::string_view text);
 // (no exponents, no "inf", no thousands separators, no surrounding blanks).
 std::optional<double> ParseDecimal(std::string_view text);
 
-// Operating modes by name: manual/manuell 0, auto 1, demo 2, flash 3, slave 4 (any case).
-std::optional<int> ParseModeName(std::string_view text);
-
 // "HH:MM" with 0..23 hours and 0..59 minutes, or exactly 24:00 (the end of the day, which
 // the window's clock track bar can send too).
 struct ClockTime {
@@ -40,11 +37,7 @@ std::optional<ClockTime> ParseClockTime(std::string_view text);
 
 // value * 100 / 4096 with up to two decimals and no trailing zeros ("50", "24.41", "0.02").
 std::string FormatPercent(int channelValue);
-// The same percentage as a number, rounded to two decimals (for JSON).
-double PercentNumber(int channelValue);
 // A number with up to `decimals` decimals, trailing zeros dropped, point as separator.
 std::string FormatTrimmed(double value, int decimals);
-// At least two digits: 7 -> "07".
-std::string TwoDigits(int value);
 
 }  // namespace quelvan::cli

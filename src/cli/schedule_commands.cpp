@@ -17,6 +17,7 @@
 #include "cli/json_text.h"
 #include "device/channel_names.h"
 #include "files/file_access.h"
+#include "schedule/board_json.h"
 #include "schedule/graph_request.h"
 #include "schedule/schedule_table.h"
 #include "schedule/schedule_transfer.h"
@@ -194,21 +195,6 @@ void PrintSchedule(const std::vector<ScheduleEntry>& table, const DeviceConfig& 
         for (std::size_t c = 0; c < e.Color.size(); ++c) out << "  " << PadLeft(std::to_string(e.Color[c]), widths[c]);
         out << "\n";
     }
-}
-
-nlohmann::json ScheduleJson(const std::vector<ScheduleEntry>& table) {
-    nlohmann::json entries = nlohmann::json::array();
-    for (std::size_t i = 0; i < table.size(); ++i) {
-        const ScheduleEntry& e = table[i];
-        nlohmann::json channels = nlohmann::json::array();
-        for (std::uint8_t c : e.Color) channels.push_back(int{c});
-        entries.push_back({{"index", i},
-                           {"hour", int{e.Hour}},
-                           {"minute", int{e.Minute}},
-                           {"time", FormatTimeOfDay(e.Hour, e.Minute)},
-                           {"channels", channels}});
-    }
-    return {{"entries", entries}};
 }
 
 std::optional<Failure> RunScheduleCommand(BoardSession& session, const Request& request, std::ostream& out) {

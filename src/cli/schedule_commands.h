@@ -47,8 +47,8 @@ std::optional<std::pair<int, int>> ParseSize(std::string_view text);
 // Loads the table from the connected board and prints it or draws it.
 std::optional<Failure> RunScheduleCommand(BoardSession& session, const Request& request, std::ostream& out);
 
-// The table as text (index, time, a column per channel headed by its name) and as JSON.
+// The table as text (index, time, a column per channel headed by its name); as JSON it is
+// ScheduleJson (schedule/board_json.h).
 void PrintSchedule(const std::vector<ScheduleEntry>& table, const DeviceConfig& config, std::ostream& out);
-nlohmann::json ScheduleJson(const std::vector<ScheduleEntry>& table);
 
 }  // namespace quelvan::cli

@@ -61,6 +61,30 @@ int RunServiceForget(const Request& request, HidBackend& backend, std::ostream& 
     return kExitOk;
 }
 
+int RunServiceWebToken(const Request& request, HidBackend& backend, std::ostream& out, std::ostream& err) {
+    auto* service = dynamic_cast<ServiceBackend*>(&backend);
+    const std::optional<std::string> text = service ? service->WebTokenJson() : std::nullopt;
+    json reply = text ? json::parse(*text, nullptr, false) : json();
+    if (!reply.is_object()) return NoService(request, out, err);
+    const std::string token = TextOf(reply, "token");
+    if (reply.value("ok", false) != true || reply.value("enabled", false) != true || token.empty()) {
+        const std::string message = reply.value("ok", false) == true
+                                        ? "the service serves no web page (no [web] section in its configuration)"
+                                        : "the service does not tell a web token: " + TextOf(reply, "error");
+        err << "error: " << message << "\n";
+        if (request.json) out << json{{"ok", false}, {"error", message}}.dump() << "\n";
+        return kExitTransferFailed;
+    }
+    if (request.json) {
+        out << json{{"ok", true}, {"token", token}, {"url", TextOf(reply, "url")}}.dump() << "\n";
+    } else {
+        // The token alone on standard output, for scripts; where to enter it beside it.
+        out << token << "\n";
+        err << "the page: " << TextOf(reply, "url") << "\n";
+    }
+    return kExitOk;
+}
+
 int RunServiceStatus(const Request& request, HidBackend& backend, std::ostream& out, std::ostream& err) {
     auto* service = dynamic_cast<ServiceBackend*>(&backend);
     const std::optional<std::string> text = service ? service->StatusJson() : std::nullopt;

@@ -3,6 +3,9 @@
 // quelvanctl service forget SERIAL: the service removes a board from Home Assistant. The
 // service does it, not quelvanctl: it alone knows the broker and its credentials (the
 // password file readable by the service's user only), and which boards it holds.
+// quelvanctl service web-token: the web page's token, which the service hands to any peer
+// its socket lets in (such a peer may use the boards anyway), so that the token file
+// itself can stay readable by the service's user alone.
 
 #include <ostream>
 
@@ -14,5 +17,6 @@ namespace quelvan::cli {
 // On the service's client backend; any other backend means that no service is in use.
 int RunServiceStatus(const Request& request, HidBackend& backend, std::ostream& out, std::ostream& err);
 int RunServiceForget(const Request& request, HidBackend& backend, std::ostream& out, std::ostream& err);
+int RunServiceWebToken(const Request& request, HidBackend& backend, std::ostream& out, std::ostream& err);
 
 }  // namespace quelvan::cli

@@ -5,6 +5,7 @@
 #include "device/config_keys.h"
 #include "device/numeric.h"
 #include "device/weather_conversions.h"
+#include "schedule/board_json.h"
 
 namespace quelvan::cli {
 
@@ -56,17 +57,6 @@ std::optional<std::string> ReadWeatherOption(const CLI::Option* option, const st
     if (*value < range.minimum || *value > range.maximum) return option->get_name() + " must lie between " + bounds;
     target = static_cast<int>(*value);
     return std::nullopt;
-}
-
-// A share as the window's label shows it: one decimal at most.
-nlohmann::json ShareNumber(const std::optional<double>& share) {
-    if (!share) return nullptr;
-    return RoundHalfEven(*share * 10) / 10.0;
-}
-
-template <typename T>
-nlohmann::json OptionalNumber(const std::optional<T>& value) {
-    return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
 }
 
 }  // namespace
@@ -136,13 +126,7 @@ bool ReadSettingsCommand(const std::string& name, const SettingsCommandLine& lin
 
 void PrintConfig(const DeviceConfig& config, bool json, std::ostream& out) {
     if (json) {
-        nlohmann::ordered_json all = nlohmann::ordered_json::object();
-        for (std::string_view section : kConfigSections) {
-            nlohmann::ordered_json keys = nlohmann::ordered_json::object();
-            for (const ConfigKey* key : ConfigKeysOf(section)) keys[key->name] = ReadConfigKey(config, *key);
-            all[std::string(section)] = keys;
-        }
-        out << JsonText(all, 2) << "\n";
+        out << JsonText(ConfigJson(config), 2) << "\n";
         return;
     }
     // The layout of a configuration file.
@@ -156,22 +140,11 @@ void PrintConfig(const DeviceConfig& config, bool json, std::ostream& out) {
 }
 
 void PrintWeather(const DeviceConfig& config, bool json, std::ostream& out) {
-    const WeatherView view = ViewWeather(config);
     if (json) {
-        nlohmann::ordered_json j;
-        j["clouds_per_day"] = view.cloudsPerDay;
-        j["cloud_seconds"] = OptionalNumber(view.cloudSeconds);
-        j["cloud_share"] = ShareNumber(view.cloudShare);
-        j["storms_per_day"] = view.stormsPerDay;
-        j["storm_minutes"] = OptionalNumber(view.stormMinutes);
-        j["storm_share"] = ShareNumber(view.stormShare);
-        j["CloudP"] = config.CloudP;
-        j["CloudD"] = config.CloudD;
-        j["StormP"] = config.StormP;
-        j["StormD"] = config.StormD;
-        out << JsonText(j, 2) << "\n";
+        out << JsonText(WeatherJson(config), 2) << "\n";
         return;
     }
+    const WeatherView view = ViewWeather(config);
     auto share = [](const std::optional<double>& value) {
         return value ? FormatTrimmed(*value, 1) + " %" : std::string("-");
     };
@@ -199,12 +172,7 @@ std::optional<Failure> SetConfigKeys(BoardSession& session, const Request& reque
 std::optional<Failure> SetWeather(BoardSession& session, const Request& request, nlohmann::json& sent) {
     DeviceConfig& config = session.Protocol().config;
     const SettingsRequest& s = request.settings;
-    // Only the fields of the values given change; the window's pages recompute a whole pair
-    // from both track bars, which would turn an unchanged duration into its rounded form.
-    if (s.cloudsPerDay) config.CloudP = ProbabilityFromCountPerDay(*s.cloudsPerDay);
-    if (s.cloudSeconds) config.CloudD = *CloudDFromSeconds(*s.cloudSeconds);
-    if (s.stormsPerDay) config.StormP = ProbabilityFromCountPerDay(*s.stormsPerDay);
-    if (s.stormMinutes) config.StormD = *StormDFromMinutes(*s.stormMinutes);
+    ApplyWeatherChange(config, {s.cloudsPerDay, s.cloudSeconds, s.stormsPerDay, s.stormMinutes});
     sent["CloudP"] = config.CloudP;
     sent["CloudD"] = config.CloudD;
     sent["StormP"] = config.StormP;

@@ -5,28 +5,10 @@
 
 #include "cli/command_values.h"
 #include "device/channel_names.h"
-#include "schedule/moon_phase.h"
 
 namespace quelvan::cli {
 
 namespace {
-
-std::string ClockText(const LiveState& live) {
-    return TwoDigits(live.ClockHour) + ":" + TwoDigits(live.ClockMinute) + ":" + TwoDigits(live.ClockSecond);
-}
-
-std::string MoonTransitText(const LiveState& live) {
-    return TwoDigits(live.MoonTransitHour) + ":" + TwoDigits(live.MoonTransitMinute);
-}
-
-MoonPhase Moon(const LiveState& live, const DeviceConfig& config) {
-    return ComputeMoonPhase(live.MoonTransitHour, live.MoonTransitMinute, config.FullmoonTransitHour,
-                            config.FullmoonTransitMinute);
-}
-
-const char* LitSide(const MoonPhase& moon) {
-    return moon.litRight ? "right" : "left";
-}
 
 std::string ChannelName(const DeviceConfig& config, int channel) {
     return ChannelDisplayName(channel, config.ColorName[static_cast<std::size_t>(channel)]);
@@ -63,37 +45,8 @@ void PrintStatus(const LiveState& live, const DeviceConfig& config, std::ostream
     else
         out << "Temperature: " << FormatTrimmed(live.Temperature / 10.0, 1) << " °C\n";
     out << "Moon transit: " << MoonTransitText(live) << "\n";
-    const MoonPhase moon = Moon(live, config);
-    out << "Moon phase: " << FormatTrimmed(moon.phase, 3) << " (lit on the " << LitSide(moon) << ")\n";
-}
-
-nlohmann::json StatusJson(const LiveState& live, const DeviceConfig& config) {
-    nlohmann::json channels = nlohmann::json::array();
-    for (int n = 0; n < kChannelCount; ++n) {
-        const int value = live.ChannelValue[static_cast<std::size_t>(n)];
-        channels.push_back({
-            {"letter", std::string(1, ChannelLetter(n))},
-            {"name", ChannelName(config, n)},
-            {"value", value},
-            {"percent", PercentNumber(value)},
-        });
-    }
-    const std::string_view modeName = ModeName(config.Mode);
-    return {
-        {"firmware_version", live.FirmwareVersion},
-        {"entry_count", live.EntryCount},
-        {"clock", ClockText(live)},
-        {"mode", config.Mode},
-        {"mode_name", modeName.empty() ? nlohmann::json(nullptr) : nlohmann::json(std::string(modeName))},
-        {"time_lapse", config.TimeLapse},
-        {"channels", channels},
-        {"supply_voltage", live.SupplyVoltage / 1000.0},
-        {"temperature",
-         live.Temperature == kNoTemperatureSensor ? nlohmann::json(nullptr) : nlohmann::json(live.Temperature / 10.0)},
-        {"moon_transit", MoonTransitText(live)},
-        {"moon_phase", Moon(live, config).phase},
-        {"moon_lit_side", LitSide(Moon(live, config))},
-    };
+    const MoonPhase moon = BoardMoon(live, config);
+    out << "Moon phase: " << FormatTrimmed(moon.phase, 3) << " (lit on the " << MoonLitSide(moon) << ")\n";
 }
 
 }  // namespace quelvan::cli

@@ -1,15 +1,14 @@
 #pragma once
 // What `quelvanctl status` prints: the board's live state and the settings that matter
-// for its operation, as text or as JSON.
+// for its operation, as text (here) or as JSON (StatusJson, shared with quelvand's web API).
 
-#include <nlohmann/json.hpp>
 #include <ostream>
 
 #include "device/records.h"
+#include "schedule/board_json.h"
 
 namespace quelvan::cli {
 
 void PrintStatus(const LiveState& live, const DeviceConfig& config, std::ostream& out);
-nlohmann::json StatusJson(const LiveState& live, const DeviceConfig& config);
 
 }  // namespace quelvan::cli

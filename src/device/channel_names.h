@@ -3,6 +3,7 @@
 // Shared by the window and the command-line tool.
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,10 @@ namespace quelvan {
 inline constexpr std::array<std::string_view, 12> ColorNames = {
     "Kanal ", "Weiß", "Rot", "Grün", "Blau", "UV", "Mondlicht", "Kaltweiß", "Warmweiß", "Gelb", "Pink", "Royalblau",
 };
+
+// A channel as users name it: A..L in either case gives 0..11, "all" kAllChannels.
+inline constexpr int kAllChannels = -1;
+std::optional<int> ParseChannel(std::string_view text);
 
 // 'A' for channel 0 up to 'L' for channel 11; '?' outside that range.
 char ChannelLetter(int channel);

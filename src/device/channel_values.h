@@ -16,6 +16,11 @@ inline double PercentOfChannelValue(int value) {
     return (value * 100) / static_cast<double>(kChannelFullOn);
 }
 
+// The percentage as a number, rounded to two decimals (for JSON).
+inline double PercentNumber(int value) {
+    return std::nearbyint(PercentOfChannelValue(value) * 100) / 100;
+}
+
 // Round(percent × 4096 / 100), halves to even, kept to the field's low 16 bits, as the
 // board stores it. Also defined for typed numbers far beyond 16 bits.
 inline std::int16_t ChannelValueFromPercent(double percent) {

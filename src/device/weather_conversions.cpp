@@ -33,6 +33,15 @@ std::optional<std::uint16_t> StormDFromMinutes(int minutes) {
     return Low16(RoundHalfEven(kStormScale / minutes));
 }
 
+void ApplyWeatherChange(DeviceConfig& config, const WeatherChange& change) {
+    if (change.cloudsPerDay) config.CloudP = ProbabilityFromCountPerDay(*change.cloudsPerDay);
+    if (change.cloudSeconds)
+        if (const auto d = CloudDFromSeconds(*change.cloudSeconds)) config.CloudD = *d;
+    if (change.stormsPerDay) config.StormP = ProbabilityFromCountPerDay(*change.stormsPerDay);
+    if (change.stormMinutes)
+        if (const auto d = StormDFromMinutes(*change.stormMinutes)) config.StormD = *d;
+}
+
 void SetCloudProbabilities(DeviceConfig& config, int cloudsPerDay, int cloudSeconds) {
     config.CloudP = ProbabilityFromCountPerDay(cloudsPerDay);
     if (const auto d = CloudDFromSeconds(cloudSeconds)) config.CloudD = *d;

@@ -42,6 +42,17 @@ std::optional<std::uint16_t> StormDFromMinutes(int minutes);
 void SetCloudProbabilities(DeviceConfig& config, int cloudsPerDay, int cloudSeconds);
 void SetStormProbabilities(DeviceConfig& config, int stormsPerDay, int stormMinutes);
 
+// Values a user gives for some of the four, each in its range: only the fields of the
+// values given change. (The window's pages recompute a whole pair from both track bars,
+// which would turn an unchanged duration into its rounded form.)
+struct WeatherChange {
+    std::optional<int> cloudsPerDay;
+    std::optional<int> cloudSeconds;
+    std::optional<int> stormsPerDay;
+    std::optional<int> stormMinutes;
+};
+void ApplyWeatherChange(DeviceConfig& config, const WeatherChange& change);
+
 // ---- back from the board (unlimited; the track bars limit them to their ranges) ----
 // round(P / K × 24 × 3600), for CloudP and StormP.
 long long CountPerDayFromProbability(std::uint16_t probability);

@@ -117,6 +117,10 @@ void ClientHandler::Handle(const std::string& line) {
         Forget(id, request);
         return;
     }
+    if (op == wire::kWebToken) {
+        Reply(id, hooks_ && hooks_->webToken ? hooks_->webToken() : json{{"enabled", false}});
+        return;
+    }
 
     const bool known = op == wire::kStrings || op == wire::kOpen || op == wire::kGet || op == wire::kSet ||
                        op == wire::kBegin || op == wire::kEnd;

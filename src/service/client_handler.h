@@ -22,6 +22,8 @@ struct BridgeHooks {
     std::function<nlohmann::json()> mqttStatus;
     using ForgetDone = std::function<void(bool ok, const std::string& error, int topics)>;
     std::function<void(const std::string& serial, ForgetDone done)> forget;
+    // The web-token reply: {"enabled": false} while the page is off.
+    std::function<nlohmann::json()> webToken;
 };
 
 class ClientHandler {

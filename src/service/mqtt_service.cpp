@@ -13,7 +13,7 @@ MqttService::~MqttService() {
     client_.reset();
 }
 
-bool MqttService::Start(const MqttSection& settings, std::string* error) {
+bool MqttService::Start(const MqttSection& settings, const std::string& pageUrl, std::string* error) {
     if (!settings.Enabled()) return true;
     settings_ = settings;
     MqttClientOptions options;
@@ -30,6 +30,7 @@ bool MqttService::Start(const MqttSection& settings, std::string* error) {
     bridgeOptions.discoveryPrefix = settings.discoveryPrefix;
     bridgeOptions.baseTopic = settings.baseTopic;
     bridgeOptions.clientId = options.clientId;
+    bridgeOptions.configurationUrl = pageUrl;
     const mqtt::Topics topics(settings.discoveryPrefix, settings.baseTopic, options.clientId);
     // Said by the broker when the service dies without a goodbye (killed, crashed, cut off).
     options.willTopic = topics.ServiceAvailability();

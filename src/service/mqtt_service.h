@@ -25,7 +25,8 @@ public:
 
     // Connects (asynchronously) when the section has a host; false with the reason when the
     // settings cannot be used (a password file or CA file that cannot be read).
-    bool Start(const MqttSection& settings, std::string* error);
+    // `pageUrl`: the web page, linked from each board's device in Home Assistant; empty: none.
+    bool Start(const MqttSection& settings, const std::string& pageUrl, std::string* error);
     // Boards and service offline, goodbye to the broker.
     void Stop();
 

@@ -30,6 +30,8 @@ struct KeyReader {
 struct SectionReader {
     const char* name;
     std::vector<KeyReader> keys;
+    // For a section whose presence alone means something.
+    void (*present)(ServiceConfig& config) = nullptr;
 };
 
 std::optional<int> WholeNumber(const std::string& value, int minimum, int maximum) {
@@ -74,6 +76,13 @@ bool ReadBoards(const std::string& value, ServiceConfig& config, std::string& wh
     }
     config.service.boards = std::move(serials);
     return true;
+}
+
+// [web] (service/web_settings.h): the page is on once the section is there.
+KeyReader WebKey(const char* name, bool (*read)(const std::string&, WebSection&, std::string&)) {
+    return {name, [read](const std::string& value, ServiceConfig& config, std::string& why) {
+                return read(value, config.web, why);
+            }};
 }
 
 bool ReadSocket(const std::string& value, ServiceConfig& config, std::string& why) {
@@ -138,6 +147,9 @@ const std::vector<SectionReader>& Sections() {
           Text("ca_file", &MqttSection::caFile, true), Number("keepalive", &MqttSection::keepalive, 5, 65535),
           Text("client_id", &MqttSection::clientId), TopicPrefix("discovery_prefix", &MqttSection::discoveryPrefix),
           TopicPrefix("base_topic", &MqttSection::baseTopic)}},
+        {"web",
+         {WebKey("listen", ReadWebListen), WebKey("port", ReadWebPort), WebKey("token_file", ReadWebTokenFile)},
+         [](ServiceConfig& config) { config.web.enabled = true; }},
     };
     return sections;
 }
@@ -172,6 +184,7 @@ ConfigOutcome ParseServiceConfig(const std::string& text) {
             for (const SectionReader& r : Sections())
                 if (files::LowerName(r.name) == files::LowerName(section)) reader = &r;
             if (!reader && !section.empty()) outcome.warnings.push_back("unknown section [" + section + "] ignored");
+            if (reader && reader->present) reader->present(outcome.config);
             continue;
         }
         if (line.kind != files::IniLineKind::Entry || !reader) continue;

@@ -13,9 +13,14 @@
 //   [mqtt]                (off while host is empty; dist/service/quelvand.conf has them all)
 //   host, port, username, password_file, ca_file, keepalive, client_id,
 //   discovery_prefix = homeassistant, base_topic = quelvan
+//
+//   [web]                 (off without the section; service/web_settings.h)
+//   listen = 127.0.0.1, port = 8468, token_file =
 
 #include <string>
 #include <vector>
+
+#include "service/web_settings.h"
 
 namespace quelvan::service {
 
@@ -45,6 +50,7 @@ struct MqttSection {
 struct ServiceConfig {
     ServiceSection service;
     MqttSection mqtt;
+    WebSection web;
 };
 
 struct ConfigOutcome {

@@ -25,6 +25,7 @@
 #include "service/service_log.h"
 #include "service/socket_server.h"
 #include "service/systemd_notifier.h"
+#include "service/web_server.h"
 
 namespace quelvan::service {
 
@@ -33,7 +34,7 @@ namespace {
 constexpr const char* kUsage =
     "Usage: quelvand [--config FILE] [--simulate[=STATEFILE]]... [--trace FILE]\n"
     "Owns the Quelvan 2.x boards and shares them with quelvanctl and the window over a local socket,\n"
-    "and with Home Assistant over MQTT where [mqtt] names a broker.\n\n"
+    "with Home Assistant over MQTT where [mqtt] names a broker, and with a web page where [web] is set.\n\n"
     "  --config FILE           Read this configuration (default /etc/quelvan/quelvand.conf, if present)\n"
     "  --simulate[=STATEFILE]  Hold the simulated board; with =STATEFILE it lives on in that file;\n"
     "                          given again, one more simulated board each time\n"
@@ -91,13 +92,15 @@ int ParseOptions(int argc, char* argv[], Options& options, bool& exitNow) {
     return 0;
 }
 
-std::string StatusText(const BoardOwner& owner, const SocketServer& server, const MqttService& mqtt) {
+std::string StatusText(const BoardOwner& owner, const SocketServer& server, const MqttService& mqtt,
+                       const WebServer* web) {
     int boards = 0, bootloaders = 0;
     for (const HeldDevice* d : owner.Devices()) (d->role == DeviceRole::Board ? boards : bootloaders)++;
     std::string text = std::to_string(boards) + (boards == 1 ? " board" : " boards");
     if (bootloaders > 0) text += ", " + std::to_string(bootloaders) + " in the bootloader";
     text += "; " + std::to_string(server.ClientCount()) + " clients; socket " + server.Path();
     if (mqtt.Enabled()) text += "; " + mqtt.StatusLine();
+    if (web) text += "; web page " + web->Url();
     return text;
 }
 
@@ -169,7 +172,8 @@ int RunService(int argc, char* argv[]) {
     ownerOptions.pollMs = config.config.service.pollMs;
     ownerOptions.boards = config.config.service.boards;
     // The settings are published too: a change made at the board itself shows within this.
-    if (config.config.mqtt.Enabled()) ownerOptions.configPollMs = config.config.service.configPollMs;
+    if (config.config.mqtt.Enabled() || config.config.web.enabled)
+        ownerOptions.configPollMs = config.config.service.configPollMs;
     BoardOwner owner(*backend, clock, ownerOptions);
     if (trace) owner.SetTransferObserver([&trace](const TransferRecord& record) { trace->Write(record); });
     MqttService mqtt(owner);
@@ -181,11 +185,22 @@ int RunService(int argc, char* argv[]) {
         LogError(error);
         return 1;
     }
-    if (!mqtt.Start(config.config.mqtt, &error)) {
+    std::unique_ptr<WebServer> web;
+    if (config.config.web.enabled) {
+        web = std::make_unique<WebServer>(owner);
+        if (!web->Start(config.config.web, &error)) {
+            LogError("[web]: " + error);
+            return 2;
+        }
+    }
+    // Home Assistant links each board's device to the page.
+    if (!mqtt.Start(config.config.mqtt, web ? web->Url() : std::string(), &error)) {
         LogError("[mqtt]: " + error);
         return 2;
     }
-    server.SetBridgeHooks(mqtt.Hooks());
+    BridgeHooks hooks = mqtt.Hooks();
+    if (web) hooks.webToken = [&web] { return web->TokenReply(); };
+    server.SetBridgeHooks(hooks);
     owner.Start();
     // A simulated board in a state file is plugged in and out by other programs changing the
     // file; the backend notices when it reads the file, which it does not while no board is held.
@@ -199,10 +214,10 @@ int RunService(int argc, char* argv[]) {
 
     SystemdNotifier systemd;
     QObject::connect(&owner, &BoardOwner::DevicesChanged, &systemd,
-                     [&] { systemd.Status(StatusText(owner, server, mqtt)); });
-    mqtt.onConnectionChanged = [&] { systemd.Status(StatusText(owner, server, mqtt)); };
+                     [&] { systemd.Status(StatusText(owner, server, mqtt, web.get())); });
+    mqtt.onConnectionChanged = [&] { systemd.Status(StatusText(owner, server, mqtt, web.get())); };
     LogInfo("listening on " + path + (options.stateFiles.empty() ? "" : " (simulated board)"));
-    systemd.Ready(StatusText(owner, server, mqtt));
+    systemd.Ready(StatusText(owner, server, mqtt, web.get()));
     const int code = app.exec();
     systemd.Stopping();
     LogInfo("stopping");

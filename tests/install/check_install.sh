@@ -43,13 +43,16 @@ conf="$scratch/root/etc/quelvan/quelvand.conf"
 unit="$root/lib/systemd/system/quelvand.service"
 for line in Type=notify User=quelvan RuntimeDirectory=quelvan ProtectSystem=strict PrivateTmp=yes \
             NoNewPrivileges=yes DevicePolicy=closed "DeviceAllow=char-hidraw rw" WatchdogSec=30 \
-            "RestrictAddressFamilies=AF_UNIX AF_NETLINK AF_INET AF_INET6"; do
+            "RestrictAddressFamilies=AF_UNIX AF_NETLINK AF_INET AF_INET6" StateDirectory=quelvan \
+            StateDirectoryMode=0700; do
   grep -qx "$line" "$unit" || fail "quelvand.service lacks $line"
 done
 grep -qx "Type=notify" "$root/lib/systemd/user/quelvand.service" || fail "user unit is not Type=notify"
+grep -qx "StateDirectory=quelvan" "$root/lib/systemd/user/quelvand.service" || fail "user unit has no state directory"
+grep -qx "#\[web\]" "$conf" || fail "quelvand.conf does not show [web] (commented out: off by default)"
 grep -q "^u quelvan " "$root/lib/sysusers.d/quelvan.conf" || fail "sysusers file makes no user quelvan"
 for key in poll_ms config_poll_ms boards socket host port username password_file ca_file keepalive client_id \
-           discovery_prefix base_topic; do
+           discovery_prefix base_topic listen token_file; do
   grep -q "^#$key =" "$conf" || fail "quelvand.conf does not show $key"
 done
 grep -q 'GROUP="quelvan", MODE="0660"' "$root/lib/udev/rules.d/70-quelvan.rules" || fail "udev rule gives no group access"
@@ -110,7 +113,7 @@ grep -qx "./etc/quelvan/quelvand.conf" "$scratch/contents.txt" || fail "not in t
 dpkg-deb -I "$deb" conffiles | grep -qx "/etc/quelvan/quelvand.conf" || fail "quelvand.conf is not a conffile"
 dpkg-deb -I "$deb" postinst | grep -q "systemd-sysusers" || fail "postinst does not create the service's user"
 depends="$(dpkg-deb -f "$deb" Depends)"
-for lib in libqt6widgets6 libqt6network6 libsystemd0 libhidapi-hidraw0 libudev1 libmosquitto1 libc6 qt6-translations-l10n; do
+for lib in libqt6widgets6 libqt6network6 libqt6httpserver6 libsystemd0 libhidapi-hidraw0 libudev1 libmosquitto1 libc6 qt6-translations-l10n; do
   [[ "$depends" == *"$lib"* ]] || fail "Depends lacks $lib: $depends"
 done
 for script in postinst postrm; do

@@ -19,6 +19,9 @@ struct mosquitto_message;
 
 namespace quelvan::testing {
 
+// A loopback port nobody listens on now.
+int FreeLoopbackPort();
+
 class MqttBroker {
 public:
     // `moreConfig` goes into the listener's part of the configuration (TLS files, passwords);

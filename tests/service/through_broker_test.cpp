@@ -404,9 +404,13 @@ TEST_F(ThroughTheBroker, AvailabilityFollowsUnplugPlugAndTheServicesDeath) {
 }
 
 TEST_F(ThroughTheBroker, HomeAssistantsBirthBringsEveryConfigAgain) {
-    StartService();
+    // With the web page on, each device links to it.
+    const std::string webPort = std::to_string(FreeLoopbackPort());
+    StartService({}, "[web]\nport = " + webPort + "\ntoken_file = " + dir_.File("web-token") + "\n");
     auto ha = HomeAssistant();
     ASSERT_TRUE(WaitForDiscovery(*ha)) << service_->Log();
+    EXPECT_EQ(Parsed(ha->Last(ConfigTopic(kSerial, "mode")))["device"].value("configuration_url", ""),
+              "http://127.0.0.1:" + webPort + "/");
     ha->Clear();
     ha->Publish("homeassistant/status", "online");
     EXPECT_TRUE(WaitForDiscovery(*ha, kSerial, true)) << service_->Log();

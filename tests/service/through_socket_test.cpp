@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QTcpServer>
+
 #include "backend/service_backend.h"
 #include "board_fixture.h"
 #include "device/board_protocol.h"
@@ -198,6 +200,39 @@ TEST_F(ThroughTheSocket, MalformedOversizedAndUnknownRequestsGetErrorsAndTheServ
     const ProcessResult status = RunQuelvanctlBinary({"--service", "service", "status"});
     EXPECT_EQ(status.exitCode, 0) << status.err;
     EXPECT_NE(status.out.find("QV2-000123"), std::string::npos) << status.out;
+}
+
+TEST_F(ThroughTheSocket, TheWebTokenIsShownToSocketPeersAndWithoutOneThePageIsNotServed) {
+    const ProcessResult off = RunQuelvanctlBinary({"service", "web-token"});
+    EXPECT_EQ(off.exitCode, 1) << off.out;
+    EXPECT_NE(off.err.find("no [web] section"), std::string::npos) << off.err;
+
+    QTcpServer probe;  // a free loopback port
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    const std::string port = std::to_string(probe.serverPort());
+    probe.close();
+    ServiceProcess::Options options;
+    options.stateFiles = {state_};
+    options.moreConfig = "[web]\nport = " + port + "\ntoken_file = " + dir_.File("web/token") + "\n";
+    {
+        ServiceProcess web(options);
+        ASSERT_TRUE(web.Running()) << web.Log();
+        const ProcessResult shown = RunQuelvanctlBinary({"service", "web-token"});
+        EXPECT_EQ(shown.exitCode, 0) << shown.err;
+        EXPECT_EQ(shown.out, ReadFile(dir_.File("web/token")));
+        const ProcessResult json = RunQuelvanctlBinary({"--json", "service", "web-token"});
+        EXPECT_EQ(nlohmann::json::parse(json.out, nullptr, false).value("url", ""), "http://127.0.0.1:" + port + "/");
+        EXPECT_EQ(web.Stop(), 0);
+    }
+    // Beyond loopback, and the token cannot be had: no page at all, and the service says why.
+    options.moreConfig = "[web]\nlisten = 0.0.0.0:" + port + "\ntoken_file = /proc/quelvan/web-token\n";
+    ServiceProcess refused(options);
+    std::string log;
+    for (int i = 0; i < 200 && log.find("[web]") == std::string::npos; ++i) {
+        ::usleep(10000);
+        log = refused.Log();
+    }
+    EXPECT_NE(log.find("not served without a token"), std::string::npos) << log;
 }
 
 }  // namespace

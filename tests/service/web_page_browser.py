@@ -1,0 +1,138 @@
+#!/usr/bin/python3
+"""The web page in a real browser: headless Chromium driven through its WebDriver opens the
+page quelvand serves for a simulated board, at a phone's size and a desktop's, enters the
+token, switches the mode, moves a channel slider and checks the board's value through the
+service, and takes screenshots. Any error on the page's console fails the test.
+
+    web_page_browser.py QUELVAND QUELVANCTL ARTIFACT_DIR
+"""
+import json
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import Select, WebDriverWait
+
+QUELVAND, QUELVANCTL, ARTIFACTS = sys.argv[1:4]
+SIZES = [(360, 740), (1280, 800)]
+
+
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for(what, predicate, seconds=15):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(0.05)
+    raise AssertionError("timed out waiting for " + what)
+
+
+def board_status(env):
+    out = subprocess.run([QUELVANCTL, "--service", "--json", "status"], env=env, capture_output=True,
+                         text=True, timeout=20)
+    assert out.returncode == 0, out.stderr
+    return json.loads(out.stdout)
+
+
+def console_errors(driver):
+    return [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
+
+
+def main():
+    os.makedirs(ARTIFACTS, exist_ok=True)
+    scratch = tempfile.mkdtemp(prefix="quelvan-browser-")
+    service = driver = None
+    try:
+        port = free_port()
+        sock = os.path.join(scratch, "quelvand.sock")
+        token_file = os.path.join(scratch, "state", "web-token")
+        config = os.path.join(scratch, "quelvand.conf")
+        with open(config, "w") as f:
+            f.write(f"[service]\nsocket = {sock}\n[web]\nlisten = 127.0.0.1\nport = {port}\n"
+                    f"token_file = {token_file}\n")
+        env = dict(os.environ, QUELVAN_SOCKET=sock)
+        log = open(os.path.join(scratch, "quelvand.log"), "w")
+        service = subprocess.Popen([QUELVAND, "--config", config, "--simulate=" + os.path.join(scratch, "board.state")],
+                                   stderr=log, env=env)
+        wait_for("the service's socket", lambda: os.path.exists(sock) and os.path.exists(token_file))
+        token = open(token_file).read().strip()
+        wait_for("a board read whole", lambda: board_status(env).get("mode_name"))
+
+        options = webdriver.ChromeOptions()
+        for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                         "--user-data-dir=" + os.path.join(scratch, "profile"), "--no-first-run",
+                         "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                         "--window-size=%d,%d" % SIZES[0]):
+            options.add_argument(argument)
+        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+        driver = webdriver.Chrome(service=Service(shutil.which("chromedriver") or "/usr/bin/chromedriver"),
+                                  options=options)
+        url = f"http://127.0.0.1:{port}/"
+        for index, (width, height) in enumerate(SIZES):
+            driver.set_window_size(width, height)
+            driver.get(url)
+            if index == 0:
+                # The first visit asks for the token; later ones find it in the browser's storage.
+                field = WebDriverWait(driver, 10).until(lambda d: d.find_element(By.ID, "token"))
+                assert field.is_displayed(), "the page asks for the token"
+                field.send_keys(token)
+                driver.find_element(By.ID, "loginButton").click()
+            WebDriverWait(driver, 10).until(lambda d: d.find_element(By.ID, "app").is_displayed())
+            WebDriverWait(driver, 10).until(lambda d: len(d.find_element(By.ID, "clock").text) == 8)
+            WebDriverWait(driver, 10).until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#graph polyline")) == 12)
+            names = [e.text for e in driver.find_elements(By.CSS_SELECTOR, "#channels label")]
+            assert len(names) == 12 and names[0], names
+            page_width = driver.execute_script("return document.documentElement.scrollWidth")
+            assert page_width <= width, f"the page is {page_width} px wide in a {width} px window"
+
+            mode = Select(driver.find_element(By.ID, "mode"))
+            slider = driver.find_element(By.ID, "trb2")
+            if index == 0:
+                # The board starts in "Auto": the channels are greyed with the window's explanation.
+                assert slider.get_attribute("disabled") is not None, "channel slider enabled in Auto"
+                assert driver.find_element(By.ID, "manualOnly").is_displayed()
+            mode.select_by_value("manual")
+            wait_for("mode Manuell on the board", lambda: board_status(env)["mode_name"] == "Manuell")
+            WebDriverWait(driver, 10).until(lambda d: d.find_element(By.ID, "trb2").get_attribute("disabled") is None)
+
+            # A drag on the slider, as a finger does it; the board gets the slider's value.
+            ActionChains(driver).click_and_hold(slider).move_by_offset(-slider.size["width"] // 4 + index * 10,
+                                                                       0).release().perform()
+            wanted = int(slider.get_attribute("value"))
+            wait_for(f"channel C at {wanted} % on the board",
+                     lambda: round(board_status(env)["channels"][2]["percent"]) == wanted)
+            WebDriverWait(driver, 10).until(lambda d: d.find_element(By.ID, "edt2").text == f"{wanted} %")
+            driver.save_screenshot(os.path.join(ARTIFACTS, f"web-page-{width}x{height}.png"))
+
+            mode.select_by_value("auto")
+            wait_for("mode Auto on the board", lambda: board_status(env)["mode_name"] == "Auto")
+            WebDriverWait(driver, 10).until(lambda d: d.find_element(By.ID, "trb2").get_attribute("disabled") is not None)
+            errors = console_errors(driver)
+            assert not errors, f"console errors: {errors}"
+        print("web page: both sizes, token, mode, slider; screenshots in " + ARTIFACTS)
+        return 0
+    finally:
+        if driver:
+            driver.quit()
+        if service:
+            service.terminate()
+            service.wait(timeout=10)
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
