@@ -390,6 +390,9 @@ TEST_F(ThroughTheBroker, AvailabilityFollowsUnplugPlugAndTheServicesDeath) {
     EXPECT_TRUE(ha->WaitFor(board, "offline")) << service_->Log();
     SetPlugged(state_, true);
     EXPECT_TRUE(ha->WaitFor(board, "online")) << service_->Log();
+    // The board is back in the service's own list before the service dies (the list follows
+    // the availability), or the service could not find it there when it comes back.
+    ASSERT_TRUE(ha->WaitFor(std::string("quelvan/service/") + kClientId + "/boards", R"(["QV2-000123"])"));
 
     // Killed: the broker says so with the service's will.
     service_->Kill();
