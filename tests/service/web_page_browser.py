@@ -16,7 +16,6 @@ import tempfile
 import time
 
 from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select, WebDriverWait
@@ -48,6 +47,28 @@ def board_status(env):
     return json.loads(out.stdout)
 
 
+def connectable(port):
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        return s.connect_ex(("127.0.0.1", port)) == 0
+
+
+def start_browser(scratch, options):
+    """ChromeDriver on a loopback port of our own, reached by address: the driver library's
+    own start-up looks for it under the name localhost, which a minimal system without
+    /etc/hosts cannot resolve."""
+    port = free_port()
+    log = open(os.path.join(scratch, "chromedriver.log"), "w")
+    process = subprocess.Popen([shutil.which("chromedriver") or "/usr/bin/chromedriver", f"--port={port}"],
+                               stdout=log, stderr=subprocess.STDOUT)
+    try:
+        wait_for("chromedriver", lambda: process.poll() is None and connectable(port))
+        return process, webdriver.Remote(command_executor=f"http://127.0.0.1:{port}", options=options)
+    except BaseException:
+        process.kill()
+        process.wait()
+        raise
+
+
 def console_errors(driver):
     return [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
 
@@ -55,7 +76,7 @@ def console_errors(driver):
 def main():
     os.makedirs(ARTIFACTS, exist_ok=True)
     scratch = tempfile.mkdtemp(prefix="quelvan-browser-")
-    service = driver = None
+    service = driver = chromedriver = None
     try:
         port = free_port()
         sock = os.path.join(scratch, "quelvand.sock")
@@ -75,12 +96,13 @@ def main():
         options = webdriver.ChromeOptions()
         for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
                          "--user-data-dir=" + os.path.join(scratch, "profile"), "--no-first-run",
+                         # The driver reaches the browser through a pipe, not by the name localhost.
+                         "--remote-debugging-pipe",
                          "--disable-background-networking", "--disable-component-update", "--disable-sync",
                          "--window-size=%d,%d" % SIZES[0]):
             options.add_argument(argument)
         options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-        driver = webdriver.Chrome(service=Service(shutil.which("chromedriver") or "/usr/bin/chromedriver"),
-                                  options=options)
+        chromedriver, driver = start_browser(scratch, options)
         url = f"http://127.0.0.1:{port}/"
         for index, (width, height) in enumerate(SIZES):
             driver.set_window_size(width, height)
@@ -128,6 +150,9 @@ def main():
     finally:
         if driver:
             driver.quit()
+        if chromedriver:
+            chromedriver.terminate()
+            chromedriver.wait(timeout=10)
         if service:
             service.terminate()
             service.wait(timeout=10)
