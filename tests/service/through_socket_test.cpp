@@ -224,8 +224,8 @@ TEST_F(ThroughTheSocket, TheWebTokenIsShownToSocketPeersAndWithoutOneThePageIsNo
         EXPECT_EQ(nlohmann::json::parse(json.out, nullptr, false).value("url", ""), "http://127.0.0.1:" + port + "/");
         EXPECT_EQ(web.Stop(), 0);
     }
-    // Beyond loopback, and the token cannot be had: no page at all, and the service says why.
-    options.moreConfig = "[web]\nlisten = 0.0.0.0:" + port + "\ntoken_file = /proc/quelvan/web-token\n";
+    // The token cannot be had: no page at all, not even on loopback, and the service says why.
+    options.moreConfig = "[web]\nlisten = 127.0.0.1:" + port + "\ntoken_file = /proc/quelvan/web-token\n";
     ServiceProcess refused(options);
     std::string log;
     for (int i = 0; i < 200 && log.find("[web]") == std::string::npos; ++i) {
