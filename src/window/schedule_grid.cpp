@@ -176,6 +176,7 @@ void ScheduleGrid::SetCell(int column, int row, const QString& text) {
         return;
     }
     if (QTableWidgetItem* cell = ItemAt(column, row)) {
+        if (cell->text() == text) return;
         cell->setText(text);
         if (row == 0) FitColumns();  // a new caption may need another width
         return;
