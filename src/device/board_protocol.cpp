@@ -9,6 +9,27 @@
 
 namespace quelvan {
 
+namespace {
+
+// On a device other programs share, inside this program's session: the record is read again
+// and this program's edits (the fields that differ from the copy read last) are laid over it
+// before it is sent. A failed read restores what this program had and sends nothing.
+template <typename Record, typename Read, typename Merge, typename Send>
+TransferResult ReadMergeAndSend(Record& record, Record& lastRead, Read read, Merge merge, Send send) {
+    const Record base = lastRead, mine = record;
+    const TransferResult reread = read();
+    if (!reread.ok) {
+        record = mine;
+        lastRead = base;
+        return reread;
+    }
+    record = merge(base, mine, record);
+    const TransferResult sent = send();
+    return {sent.ok, reread.attempts + sent.attempts};
+}
+
+}  // namespace
+
 void BoardProtocol::SetDevice(HidDevice* device) {
     if (device != device_) {
         ++generation_;
@@ -60,16 +81,9 @@ TransferResult BoardProtocol::WriteLiveState(bool setClock, bool setMoonTransit,
     const ExclusiveUse exclusive(device_);
     if (!exclusive.Shared()) return SendLiveState(setClock, setMoonTransit, setChannels);
     if (!exclusive.Held()) return {};
-    const LiveState base = lastLive_, mine = live;
-    TransferResult reread = ReadLiveState();
-    if (!reread.ok) {
-        live = mine;
-        lastLive_ = base;
-        return reread;
-    }
-    live = MergeLiveStateEdits(base, mine, live);
-    const TransferResult sent = SendLiveState(setClock, setMoonTransit, setChannels);
-    return {sent.ok, reread.attempts + sent.attempts};
+    return ReadMergeAndSend(
+        live, lastLive_, [this] { return ReadLiveState(); }, MergeLiveStateEdits,
+        [&] { return SendLiveState(setClock, setMoonTransit, setChannels); });
 }
 
 TransferResult BoardProtocol::SendLiveState(bool setClock, bool setMoonTransit, bool setChannels) {
@@ -140,17 +154,10 @@ TransferResult BoardProtocol::WriteDeviceConfig() {
     const ExclusiveUse exclusive(device_);
     if (!exclusive.Shared()) return SendDeviceConfig();
     if (!exclusive.Held()) return {};
-    const DeviceConfig base = lastConfig_, mine = config;
     // Never written unless all four parts were just read again.
-    TransferResult reread = ReadDeviceConfig();
-    if (!reread.ok) {
-        config = mine;
-        lastConfig_ = base;
-        return reread;
-    }
-    config = MergeDeviceConfigEdits(base, mine, config);
-    const TransferResult sent = SendDeviceConfig();
-    return {sent.ok, reread.attempts + sent.attempts};
+    return ReadMergeAndSend(
+        config, lastConfig_, [this] { return ReadDeviceConfig(); }, MergeDeviceConfigEdits,
+        [this] { return SendDeviceConfig(); });
 }
 
 TransferResult BoardProtocol::SendDeviceConfig() {
