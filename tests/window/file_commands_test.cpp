@@ -166,8 +166,8 @@ private slots:
     }
 
     // A file whose table the board cannot run (a time past 24:00, a percentage above 100) is
-    // shown on "Tabelle" with its bad cells named, and nothing is uploaded until they are
-    // corrected.
+    // shown on "Tabelle" with its bad cells named, and nothing is uploaded, by the import or by
+    // "Hochladen", until they are corrected.
     void tableImportWithBadValuesIsShownButNotUploaded() {
         ScheduleWindow f(kUnsorted);
         QTemporaryDir dir;
@@ -188,9 +188,15 @@ private slots:
         QCOMPARE(f.Grid().Cell(1, 1), QStringLiteral("25:00"));
         QCOMPARE(f.Grid().Cell(2, 2), QStringLiteral("150"));
         QCOMPARE(f.backend.CountTransfers(false, report::kSchedule), 0);
+        // "Hochladen" refuses it as well, naming the cells again.
+        QTest::mouseClick(f.window->findChild<QPushButton*>("btnUpload"), Qt::LeftButton);
+        QVERIFY(f.RowWrites().empty());
+        // (sorted first, as every upload does: 25:00 comes last)
+        QCOMPARE(f.Panel(0), QStringLiteral("Tabelle nicht hochgeladen: ungültige Werte in Pos. 0 \"Weiß\" (150), "
+                                            "Pos. 3 \"Zeit\" (25:00). Bitte korrigieren und erneut hochladen."));
 
-        f.TypeIntoCell(1, 1, "23:00");
-        f.TypeIntoCell(2, 2, "100");
+        f.TypeIntoCell(1, 4, "23:00");
+        f.TypeIntoCell(2, 1, "100");
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QCoreApplication::processEvents();  // the grid commits an edit on Enter through the event loop
         QTest::mouseClick(f.window->findChild<QPushButton*>("btnUpload"), Qt::LeftButton);

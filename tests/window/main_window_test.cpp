@@ -357,6 +357,8 @@ private slots:
         QCOMPARE(panel->text().endsWith(QChar(0x2026)), shortened);
         QCOMPARE(panel->text() == text, !shortened);
         QCOMPARE(panel->toolTip(), shortened ? text : QString());
+        // Readable without the mouse too, cut or not.
+        QCOMPARE(panel->accessibleDescription(), text);
     }
 
     void windowSizeScalesWithPixelDensity() {

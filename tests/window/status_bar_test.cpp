@@ -1,6 +1,5 @@
 // The status bar on the simulated board: every panel as wide as its text in the window's
-// font, in the smallest window and at 1920 × 1080, and a message too long for panel 0 still
-// readable whole (tool tip, accessible description).
+// font, in the smallest window and at 1920 × 1080.
 
 #include <QLabel>
 #include <QLocale>
@@ -75,35 +74,6 @@ private slots:
             QCOMPARE(sb.PanelWidth(0), sb.width() - right);
             QVERIFY(sb.PanelWidth(0) > 200);
         }
-    }
-
-    // The graph's drag hint, the longest message: cut in the smallest window, whole at
-    // 1920 × 1080, and always whole as tool tip (when cut) and accessible description.
-    void longMessageStaysReadable_data() {
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<bool>("cut");
-        QTest::newRow("smallest window") << QSize() << true;
-        QTest::newRow("1920 x 1080") << QSize(1920, 1080) << false;
-    }
-    void longMessageStaysReadable() {
-        QFETCH(QSize, size);
-        QFETCH(bool, cut);
-        WindowFixture f;
-        f.window->show();
-        f.window->resize(size.isEmpty() ? f.window->minimumSize() : size);
-        QCoreApplication::processEvents();
-        const QString hint =
-            QStringLiteral("Ziehen ändert die Uhrzeit des Punktes für alle Kanäle, die Helligkeit nur für „Warmweiß“");
-        f.window->ShowStatusMessage(hint);
-        const auto* panel = f.window->findChild<QLabel*>("sbPanel0");
-        QCOMPARE(ShownWhole(panel, hint), !cut);
-        QCOMPARE(panel->toolTip(), cut ? hint : QString());
-        QCOMPARE(panel->accessibleDescription(), hint);
-        // Resizing shows it anew, whole where it now fits.
-        f.window->resize(1920, 1080);
-        QCoreApplication::processEvents();
-        QVERIFY(ShownWhole(panel, hint));
-        QCOMPARE(panel->toolTip(), QString());
     }
 };
 

@@ -253,29 +253,6 @@ private slots:
         QCOMPARE(f.RowWrites(), expected);
     }
 
-    // Values the board cannot run that came with its own table are named, and the table is
-    // not uploaded until they are corrected.
-    void boardsBadValuesAreNamedAndNotUploaded() {
-        ScheduleWindow f({Entry(6, 0, {200}), Entry(8, static_cast<std::int8_t>(70), {10})});
-        f.ClickTab("tsData");
-        f.backend.ClearTransfers();
-        QTest::mouseClick(f.window->findChild<QPushButton*>("btnUpload"), Qt::LeftButton);
-        QVERIFY(f.RowWrites().empty());
-        const QString refused = QStringLiteral(
-            "Tabelle nicht hochgeladen: ungültige Werte in Pos. 0 \"Weiß\" (200), Pos. 1 \"Zeit\" (08:70). Bitte "
-            "korrigieren und erneut hochladen.");
-        QCOMPARE(f.Panel(0), refused);
-        QCOMPARE(f.LogTexts().last(), refused);
-        f.TypeIntoCell(2, 1, "20");
-        f.TypeIntoCell(1, 2, "8:10");
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-        QCoreApplication::processEvents();  // the grid commits an edit on Enter through the event loop
-        QTest::mouseClick(f.window->findChild<QPushButton*>("btnUpload"), Qt::LeftButton);
-        const std::vector<Bytes> expected = {RowWrite(0, Entry(6, 0, {20})), RowWrite(1, Entry(8, 10, {10}))};
-        QCOMPARE(f.RowWrites(), expected);
-        QCOMPARE(f.Panel(0), QStringLiteral("Tabelle hochgeladen"));
-    }
-
     void draggedRowsAreRenumberedAndUploadInTheirNewOrder() {
         // Rows 2 and 5 (entries 1 and 4) have the same time: their order decides the index.
         ScheduleWindow f({Entry(6, 0, {1}), Entry(8, 0, {10}), Entry(7, 0, {2}), Entry(7, 30, {3}), Entry(8, 0, {20}),
