@@ -50,6 +50,7 @@
 #include "window/main_window.h"
 #include "window/number_format.h"
 #include "window/status_bar.h"
+#include "window/wrapping_tab_bar.h"
 
 namespace {
 
@@ -99,11 +100,15 @@ public:
         windowOptions.ppi = 96;
         windowOptions.sleep = [](std::chrono::milliseconds) {};
         window_ = std::make_unique<TfrmQuelvan>(backend_, clock_, dialogs_, windowOptions);
-        // Wide enough for every tab to show without scrolling.
-        window_->resize(1024, 768);
+        // The smallest window with both hidden pages shown: the tabs wrap onto two rows, and
+        // the user reaches each page on the row where its tab stands.
+        window_->resize(window_->minimumSize());
         window_->show();
         window_->activateWindow();
         if (!QTest::qWaitForWindowActive(window_.get())) Error("the window did not become active");
+        for (const char* item : {"mnuShowExpert", "mnuShowJMP"}) Find<QAction>(QString::fromLatin1(item))->trigger();
+        if (auto* tabs = qobject_cast<WrappingTabBar*>(window_->PageControl().tabBar()); !tabs || tabs->RowCount() < 2)
+            Error("the tabs do not wrap in the smallest window");
         mem_ = window_->findChild<QPlainTextEdit*>("mem");
         DeliverDeviceChange();
         if (!window_->BoardDevice()) Error("the board was not connected at the start");
@@ -231,7 +236,7 @@ private:
                 case 13:
                 case 14:
                     ClickTab(Pick({"tsChannelsAF", "tsChannelsGL", "tsData", "tsVisualize", "tsConfig", "tsWeather",
-                                   "tsMessages"}));
+                                   "tsExpert", "tsJMP", "tsMessages"}));
                     break;
                 case 15:
                     Upload();
@@ -264,13 +269,17 @@ private:
 
     QWidget* Page(const char* name) const { return Find<QWidget>(QString::fromLatin1(name)); }
 
-    // The user clicks the tab of a page (a change made by the user: "Tabelle" uploads when
-    // left, "Tabelle" and "Grafik" reload when entered).
+    // The user clicks the tab of a page where the tab bar shows it, on whichever of its rows
+    // (a change made by the user: "Tabelle" uploads when left, "Tabelle" and "Grafik" reload
+    // when entered).
     void ClickTab(const char* name) {
         QTabWidget& pc = window_->PageControl();
         QWidget* page = Page(name);
-        const QRect tab = pc.tabBar()->tabRect(pc.indexOf(page));
-        QTest::mouseClick(pc.tabBar(), Qt::LeftButton, {}, tab.center());
+        auto* tabs = qobject_cast<WrappingTabBar*>(pc.tabBar());
+        if (!tabs) throw std::runtime_error("the page control has no wrapping tab bar");
+        const QRect tab = tabs->WrappedTabRect(pc.indexOf(page));
+        if (tab.isEmpty()) throw std::runtime_error(std::string("no tab shown for ") + name);
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tab.center());
         if (pc.currentWidget() != page) Error(std::string("clicking the tab did not show ") + name);
     }
 
@@ -292,6 +301,8 @@ private:
         if (!Reach(edit, n < 6 ? "tsChannelsAF" : "tsChannelsGL")) return;  // a disabled page
         const double percent = std::uniform_int_distribution<int>(0, 10000)(random_) / 100.0;
         TypeInto(edit, FormatNumber(percent, NumberPattern::UpToTwoDecimals));
+        // The value is written on Enter, or else when the user reaches for the next control.
+        if (std::uniform_int_distribution<int>(0, 1)(random_) == 0) QTest::keyClick(edit, Qt::Key_Return);
     }
 
     void PressKeys(QSlider* slider) {

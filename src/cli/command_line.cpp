@@ -42,10 +42,36 @@ $XDG_RUNTIME_DIR/quelvan/, then /run/quelvan/quelvand.sock), the board is used t
 --direct opens the board itself, --service insists on the service.
 Data goes to standard output, messages to standard error.)";
 
+// The state file joins --simulate with "=" and no space ("--simulate=FILE"), so the help
+// shows it that way; CLI11 would put a space before every option's value.
+class HelpFormatter : public CLI::Formatter {
+public:
+    std::string make_option_opts(const CLI::Option* opt) const override {
+        if (opt->get_name() == "--simulate") return "[=STATEFILE]";
+        return CLI::Formatter::make_option_opts(opt);
+    }
+};
+
+// "--simulate FILE" (a space instead of "="): the file name is taken for an argument that
+// no command expects. True when that is what happened, so the error can say how to write it.
+bool StateFileAfterSpace(const CLI::App& app, int argc, const char* const argv[]) {
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::string_view(argv[i]) != "--simulate") continue;
+        const std::string next = argv[i + 1];
+        if (next.empty() || next[0] == '-') continue;
+        bool command = false;
+        for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
+            if (sub->check_name(next)) command = true;
+        if (!command) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& out, std::ostream& err) {
     CLI::App app{"Configures and controls the Quelvan 2.x LED dimmer board.", "quelvanctl"};
+    app.formatter(std::make_shared<HelpFormatter>());
     app.require_subcommand(1);
     app.set_version_flag("--version", "quelvanctl " + std::string(kQuelvanVersion));
     // Global options may also follow the command.
@@ -55,7 +81,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
     std::string simulate;
     auto* simulateOption =
         app.add_flag("--simulate", simulate, "Use the simulated board; with =STATEFILE it lives on in that file")
-            ->type_name("[=STATEFILE]");
+            ->type_name("");
     app.add_option("--trace", request.traceFile, "Write one line per feature-report transfer to FILE")
         ->type_name("FILE");
     app.add_flag("--json", request.json, "Print one JSON object on standard output");
@@ -120,6 +146,10 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
             app.exit(e, out, err);  // --help
             return ParseOutcome{std::nullopt, kExitOk};
         }
+        if (dynamic_cast<const CLI::ExtrasError*>(&e) && StateFileAfterSpace(app, argc, argv))
+            return usage(
+                "--simulate takes its state file after an equals sign, without a space: write "
+                "--simulate=FILE");
         app.exit(e, out, err);
         if (json) out << JsonText(nlohmann::json{{"ok", false}, {"error", e.what()}}) << "\n";
         return ParseOutcome{std::nullopt, kExitUsage};

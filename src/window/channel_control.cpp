@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QStringList>
 #include <QTabWidget>
+#include <QTimer>
 #include <QWidget>
 #include <algorithm>
 
@@ -24,14 +25,14 @@ namespace {
 
 constexpr int kMinutesPerDay = 1440;
 
-// Design geometry in pixels. The page is laid out for this width; wider pages stretch
-// the track bars and keep the buttons at the right edge.
+// Design geometry in pixels. The page is laid out for this width; wider pages stretch the
+// track bars, while the line below each bar keeps its controls together at their design
+// places, so that "AUS" and "EIN" stay next to the value they set.
 constexpr int kDesignPageWidth = 674;
 constexpr int kTrackLeft = 24;
 constexpr int kTrackWidth = 622;
 constexpr int kTrackHeight = 45;
 constexpr int kRowTop = 16;
-constexpr int kRowPitch = 80;
 constexpr int kRowsPerPage = 6;
 constexpr int kBottomMargin = 4;
 constexpr int kLineBelowTrack = 40;
@@ -85,6 +86,11 @@ ChannelControl::ChannelControl(BoardProtocol& board, QTabWidget* pc, QWidget* ch
     showPage = [pc](QWidget* page) {
         if (pc) pc->setCurrentWidget(page);
     };
+    typingPause_ = new QTimer(this);
+    typingPause_->setObjectName(QStringLiteral("tmrTypedPercent"));
+    typingPause_->setSingleShot(true);
+    typingPause_->setInterval(kTypingPauseMs);
+    connect(typingPause_, &QTimer::timeout, this, &ChannelControl::edtATypingPaused);
     for (int n = 0; n < kChannelCount; ++n) CreateRow(n, n < kRowsPerPage ? channelsAF : channelsGL);
     CreateModeHints();
     CreateClockControls(configPage);
@@ -131,6 +137,8 @@ void ChannelControl::CreateRow(int channel, QWidget* page) {
 
     connect(row.trb, &QSlider::valueChanged, this, &ChannelControl::trbAChange);
     connect(row.edt, &QLineEdit::textChanged, this, &ChannelControl::edtAChange);
+    connect(row.edt, &QLineEdit::returnPressed, this, [this, channel] { WriteTypedPercent(channel); });
+    connect(row.edt, &LabeledEdit::focusLeft, this, [this, channel] { WriteTypedPercent(channel); });
     connect(row.btnOff, &QPushButton::clicked, this, &ChannelControl::btnOffAClick);
     connect(row.btnOn, &QPushButton::clicked, this, &ChannelControl::btnOnAClick);
     // Only a user's choice raises the name change; the program's selections do not.
@@ -187,12 +195,13 @@ bool ChannelControl::eventFilter(QObject* watched, QEvent* event) {
 
 void ChannelControl::LayoutChannelPage(QWidget* page) {
     const int extra = std::max(0, page->width() - kDesignPageWidth);
-    // Rows keep their design distance; on a page shorter than the design (the tabs on two
-    // rows in the smallest window) they come a little closer, so that the last row stays
-    // whole, but never so close that a row's line touches the next track bar.
+    // The rows share the page's height: a taller page spreads them out, a page shorter than
+    // the design (the tabs on two rows in the smallest window) brings them a little closer,
+    // so that the last row stays whole, but never so close that a row's line touches the
+    // next track bar.
     const int fitting =
         (page->height() - kRowTop - kLineBelowTrack - kButtonHeight - kBottomMargin) / (kRowsPerPage - 1);
-    const int pitch = std::clamp(fitting, kLineBelowTrack + kLineHeight + kBottomMargin, kRowPitch);
+    const int pitch = std::max(fitting, kLineBelowTrack + kLineHeight + kBottomMargin);
     // The note takes the strip above the first track bar.
     for (QLabel* label : lblModeHint_)
         if (label->parentWidget() == page) label->setGeometry(kTrackLeft, 0, kTrackWidth + extra, kRowTop);
@@ -206,8 +215,8 @@ void ChannelControl::LayoutChannelPage(QWidget* page) {
         PlaceOnLine(row.lblName, kNameLabelRight - labelWidth, labelWidth, line);
         PlaceOnLine(row.cmbName, kNameChoiceLeft, kNameChoiceWidth, line);
         PlaceOnLine(row.edt, kEditLeft, kEditWidth, line);
-        row.btnOff->setGeometry(kOffLeft + extra, line, kButtonWidth, kButtonHeight);
-        row.btnOn->setGeometry(kOnLeft + extra, line, kButtonWidth, kButtonHeight);
+        row.btnOff->setGeometry(kOffLeft, line, kButtonWidth, kButtonHeight);
+        row.btnOn->setGeometry(kOnLeft, line, kButtonWidth, kButtonHeight);
     }
 }
 
@@ -272,6 +281,8 @@ void ChannelControl::RefreshClock() {
 }
 
 void ChannelControl::SetChannel(int channel, int value) {
+    // The buttons and the all-on/all-off commands set the channel after anything typed.
+    DropTypedPercent(channel);
     const ChannelRow& row = rows_[static_cast<std::size_t>(channel)];
     board_.live.ChannelValue[static_cast<std::size_t>(channel)] = static_cast<std::int16_t>(value);
     const UpdateScope scope(updating_);
@@ -294,12 +305,36 @@ void ChannelControl::edtAChange(const QString& text) {
     if (updating_ || n < 0) return;
     const ChannelRow& row = rows_[static_cast<std::size_t>(n)];
     if (!row.edt->hasFocus()) return;
-    const std::optional<double> percent = ParseDecimal(text);
+    // Another edit's value still waiting goes out first, as it would on leaving that edit.
+    if (typedChannel_ >= 0 && typedChannel_ != n) WriteTypedPercent(typedChannel_);
+    // Text that does not parse is ignored, and an earlier prefix of it is not written either.
+    if (!ParseDecimal(text)) {
+        DropTypedPercent(n);
+        return;
+    }
+    typedChannel_ = n;
+    typingPause_->start();
+}
+
+void ChannelControl::edtATypingPaused() {
+    if (typedChannel_ >= 0) WriteTypedPercent(typedChannel_);
+}
+
+void ChannelControl::WriteTypedPercent(int channel) {
+    if (channel != typedChannel_) return;
+    DropTypedPercent(channel);
+    const std::optional<double> percent = ParseDecimal(rows_[static_cast<std::size_t>(channel)].edt->text());
     if (!percent) return;
     // A percentage beyond 0..100 is sent as its nearest end, as the command-line tool
     // refuses it: 150 % would otherwise reach the board as 6144.
-    SetChannel(n, ChannelValueFromPercent(std::clamp(*percent, 0.0, 100.0)));
+    SetChannel(channel, ChannelValueFromPercent(std::clamp(*percent, 0.0, 100.0)));
     board_.WriteLiveState(false, false, true);
+}
+
+void ChannelControl::DropTypedPercent(int channel) {
+    if (typedChannel_ != channel) return;
+    typedChannel_ = -1;
+    typingPause_->stop();
 }
 
 void ChannelControl::btnOffAClick() {

@@ -11,6 +11,7 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 class QTabWidget;
+class QTimer;
 class QWidget;
 
 namespace quelvan {
@@ -50,6 +51,12 @@ public:
     QComboBox* cmbVisualize = nullptr;
     std::function<int()> currentGraphChannel;
 
+    // How long the typing in a percentage edit must pause before the typed value is written.
+    static constexpr int kTypingPauseMs = 500;
+    // Runs from the last keystroke in a percentage edit (tmrTypedPercent); its timeout
+    // writes the typed value (edtATypingPaused).
+    QTimer& TypingTimer() const { return *typingPause_; }
+
     // How the all-on/all-off commands make the first channel page active. The default is
     // pc->setCurrentWidget; the main window replaces it to mark the change as made by the
     // program (such a page change does not upload the schedule).
@@ -58,6 +65,8 @@ public:
 public slots:
     void mnuAllOffClick();
     void mnuAllOnClick();
+    // The typing in a percentage edit has paused: its value is written now.
+    void edtATypingPaused();
 
 private slots:
     void trbAChange(int position);
@@ -91,6 +100,10 @@ private:
     int ChannelOf(QObject* control) const;
     void SetChannel(int channel, int value);
     void SetAllChannels(int value);
+    // Writes the value typed into edit `channel` if it is still waiting to be written.
+    void WriteTypedPercent(int channel);
+    // A value still waiting in an edit gives way to another change of its channel.
+    void DropTypedPercent(int channel);
 
     BoardProtocol& board_;
     QWidget* channelsAF_;
@@ -101,6 +114,11 @@ private:
     TrackBar* trbTime_ = nullptr;
     LabeledEdit* edtTime_ = nullptr;
     QPushButton* btnNow_ = nullptr;
+    QTimer* typingPause_ = nullptr;
+    // The channel whose edit holds typed text not yet written, or -1. The text is written
+    // whole when the typing pauses, on Enter or when the edit is left, so that "75" typed
+    // over 80 does not send 7 % on the way.
+    int typedChannel_ = -1;
     // Set while the program itself moves controls, so that their change handlers do not
     // take the program's values for user input.
     bool updating_ = false;

@@ -2,8 +2,10 @@
 // and importing either half back into the board. Part of TfrmQuelvan.
 
 #include <QFileInfo>
+#include <QTabWidget>
 
 #include "files/ini_file.h"
+#include "window/cell_check.h"
 #include "window/channel_control.h"
 #include "window/main_window.h"
 #include "window/table_page.h"
@@ -91,6 +93,15 @@ void TfrmQuelvan::mnuDataImportClick() {
     }
     // Grid edits not yet taken into the table give way to the file's rows.
     Table().ShowSchedule();
+    // Values the board cannot run are shown and named, and the table stays on its page to
+    // be corrected instead of being sent (or lost by a reload when the page is entered).
+    if (const QStringList bad = Table().BadCells(); !bad.isEmpty()) {
+        pc_->setCurrentWidget(findChild<QWidget*>(QStringLiteral("tsData")));
+        Table().MarkUnsent();
+        ReportStatus("Tabelle aus " + FileNameOnly(*fileName) + " importiert, aber nicht hochgeladen: " +
+                     BadCellsText(bad) + ". Bitte korrigieren und \"Hochladen\" klicken.");
+        return;
+    }
     // A refused or incomplete upload has said so already.
     if (Table().UploadSchedule()) ShowStatusMessage("Tabelle importiert aus " + FileNameOnly(*fileName));
 }

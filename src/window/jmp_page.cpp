@@ -42,14 +42,18 @@ void MakeRed(QWidget* widget) {
     widget->setPalette(palette);
 }
 
-// The schematic, drawn black on white from its vector form at its design size.
-QPixmap LinkPortPicture() {
+// The schematic, drawn black on white from its vector form: at its design size, or smaller
+// where the page has less room (drawn anew rather than a bitmap scaled down, so that the
+// lines stay smooth and thin lines do not vanish).
+QPixmap LinkPortPicture(QSize size) {
     InitWindowResources();
     QSvgRenderer renderer(QStringLiteral(":/quelvan/link_port_circuits.svg"));
-    QImage image(JmpPage::kPictureWidth, JmpPage::kPictureHeight, QImage::Format_ARGB32);
+    QImage image(size, QImage::Format_ARGB32);
     image.fill(Qt::white);
     QPainter painter(&image);
-    renderer.render(&painter);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    renderer.render(&painter, QRectF(QPointF(0, 0), QSizeF(size)));
     painter.end();
     return QPixmap::fromImage(image);
 }
@@ -87,8 +91,7 @@ JmpPage::JmpPage(BoardProtocol& board, QWidget* page, QObject* parent) : QObject
 
     imgLink_ = new QLabel(page);
     imgLink_->setObjectName(QStringLiteral("imgLink"));
-    imgLink_->setFixedSize(kPictureWidth, kPictureHeight);
-    imgLink_->setPixmap(LinkPortPicture());
+    imgLink_->setScaledContents(false);
 
     // A button that becomes checked, by the user or by the program, runs its handler once.
     void (JmpPage::*const handlers[])() = {&JmpPage::rbtJMPIRLearnClick, &JmpPage::rbtJMPStormClick,
@@ -122,8 +125,17 @@ bool JmpPage::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void JmpPage::Layout() {
-    // The picture on the right half, the choices in the column left of it.
-    const int pictureLeft = std::max(kDesignPageWidth, page_->width()) - kPictureRightMargin - kPictureWidth;
+    // The picture on the right half at its design size, or as large as the page's height
+    // lets it be with its proportions kept (the tabs on two rows in the smallest window);
+    // the choices in the column left of it.
+    const int room = std::max(1, page_->height() - 2 * kTop);
+    QSize picture(kPictureWidth, kPictureHeight);
+    if (room < kPictureHeight) picture = QSize(std::max(1, kPictureWidth * room / kPictureHeight), room);
+    if (imgLink_->size() != picture || imgLink_->pixmap().isNull()) {
+        imgLink_->setFixedSize(picture);
+        imgLink_->setPixmap(LinkPortPicture(picture));
+    }
+    const int pictureLeft = std::max(kDesignPageWidth, page_->width()) - kPictureRightMargin - picture.width();
     imgLink_->move(pictureLeft, kTop);
     const int width = pictureLeft - kColumnGap - kLeft;
     int top = kTop;

@@ -122,6 +122,7 @@ TfrmQuelvan::TfrmQuelvan(HidBackend& backend, const Clock& clock, DialogService&
     CreatePages();
     sb_ = new PanelStatusBar(ppi_, this);
     setStatusBar(sb_);
+    SetStatusPanelSamples();
     CreateTimers();
     channels_ = new ChannelControl(board_, pc_, tsChannelsAF_, tsChannelsGL_, tsConfig_, this);
     settings_ = new SettingsPages(board_, *pc_, ChannelControl::kClockAreaHeight, this);

@@ -148,6 +148,8 @@ private:
     void RefreshSettings();
     void DrawGraph();
     void ShowStatusPanels();
+    // The widest texts of the status panels 1 to 3, so that they are sized for them.
+    void SetStatusPanelSamples();
     void CorrectBoardClock();
 
     const Clock& clock_;

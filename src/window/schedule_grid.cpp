@@ -3,12 +3,15 @@
 #include <QAbstractButton>
 #include <QEvent>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QStyleOptionHeader>
 #include <QStylePainter>
+#include <QStyledItemDelegate>
 #include <algorithm>
 #include <numeric>
 #include <vector>
 
+#include "window/cell_check.h"
 #include "window/grid_header.h"
 
 namespace quelvan {
@@ -29,6 +32,33 @@ void ShareOut(std::vector<int>& widths, int total) {
     const int count = static_cast<int>(widths.size());
     for (int i = 0; i < count; ++i) widths[static_cast<std::size_t>(i)] += total / count + (i < total % count ? 1 : 0);
 }
+
+// Checks a cell's text when the editor commits it: only a value the board can run reaches
+// the cell, in the grid's form.
+class CellCheckDelegate : public QStyledItemDelegate {
+public:
+    explicit CellCheckDelegate(ScheduleGrid& grid) : QStyledItemDelegate(&grid), grid_(grid) {}
+
+    void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override {
+        auto* edit = qobject_cast<QLineEdit*>(editor);
+        if (!edit) return QStyledItemDelegate::setModelData(editor, model, index);
+        const QString typed = edit->text();
+        const QString previous = index.data(Qt::EditRole).toString();
+        // An editor only opened and left as it was changes nothing (and says nothing).
+        if (typed == previous) return;
+        const std::optional<QString> checked = index.column() == 0 ? CheckedTimeCell(typed) : CheckedPercentCell(typed);
+        if (!checked) {
+            edit->setText(previous);
+            emit grid_.cellRefused(index.column() + 1, grid_.verticalHeader()->visualIndex(index.row()) + 1, typed);
+            return;
+        }
+        edit->setText(*checked);
+        model->setData(index, *checked, Qt::EditRole);
+    }
+
+private:
+    ScheduleGrid& grid_;
+};
 
 }  // namespace
 
@@ -57,6 +87,7 @@ ScheduleGrid::ScheduleGrid(QWidget* parent) : QTableWidget(1, kColumns - 1, pare
     setEditTriggers(QAbstractItemView::CurrentChanged | QAbstractItemView::DoubleClicked |
                     QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed |
                     QAbstractItemView::AnyKeyPressed);
+    setItemDelegate(new CellCheckDelegate(*this));
     setHorizontalHeaderItem(0, new QTableWidgetItem(QStringLiteral("Zeit")));
     for (int column = 1; column < kColumns - 1; ++column) setHorizontalHeaderItem(column, new QTableWidgetItem);
     setVerticalHeaderItem(0, new QTableWidgetItem);

@@ -8,6 +8,10 @@
 // out the rest of the width, so the grid fills its page at any size. Where the captions do
 // not fit side by side, they are turned to read upwards and the columns only need the
 // values' width.
+//
+// An edited cell is checked when it is committed: a value the board cannot run is refused
+// (cellRefused) and the cell keeps what it held; an accepted one is written in the grid's
+// form ("7:05" as "07:05").
 
 #include <QString>
 #include <QTableWidget>
@@ -37,6 +41,9 @@ public:
     int TextPadding() const;
 
 signals:
+    // A cell's edit was refused (a time not from 00:00 to 24:00, a percentage not from 0 to
+    // 100): the cell keeps its previous text. Column and row as Cell() counts them.
+    void cellRefused(int column, int row, const QString& typed);
     // A row was dragged from row `fromIndex` to row `toIndex` (header row 0).
     void rowMoved(int fromIndex, int toIndex);
 

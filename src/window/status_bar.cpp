@@ -12,8 +12,6 @@ namespace {
 
 constexpr int kDesignHeight = 24;
 constexpr std::array<int, PanelStatusBar::kPanelCount> kDesignWidths = {280, 80, 60, 130};
-// Panels 1 to 3 together, the part that stays at the right edge.
-constexpr int kDesignRightPanels = 80 + 60 + 130;
 constexpr std::array<Qt::Alignment, PanelStatusBar::kPanelCount> kAlignments = {
     Qt::AlignLeft | Qt::AlignVCenter, Qt::AlignCenter, Qt::AlignCenter, Qt::AlignCenter};
 
@@ -36,7 +34,6 @@ PanelStatusBar::PanelStatusBar(double ppi, QWidget* parent) : QStatusBar(parent)
         label->setIndent(2);
         label->setObjectName(QStringLiteral("sbPanel%1").arg(i));
         panels_[static_cast<std::size_t>(i)] = label;
-        widths_[static_cast<std::size_t>(i)] = ScaleForPpi(kDesignWidths[static_cast<std::size_t>(i)], ppi_);
     }
     sbResize();
 }
@@ -48,8 +45,34 @@ QString PanelStatusBar::PanelText(int panel) const {
 
 void PanelStatusBar::SetPanelText(int panel, const QString& text) {
     if (panel < 0 || panel >= kPanelCount) return;
-    texts_[static_cast<std::size_t>(panel)] = text;
-    ShowText(static_cast<std::size_t>(panel));
+    const auto i = static_cast<std::size_t>(panel);
+    texts_[i] = text;
+    // A right panel too narrow for its new text makes room for it at panel 0's expense.
+    if (i > 0 && RightPanelWidth(i) != widths_[i])
+        sbResize();
+    else
+        ShowText(i);
+}
+
+void PanelStatusBar::SetPanelSamples(int panel, const QStringList& samples) {
+    if (panel < 1 || panel >= kPanelCount) return;
+    samples_[static_cast<std::size_t>(panel)] = samples;
+    sbResize();
+}
+
+int PanelStatusBar::WidthForText(int panel, const QString& text) const {
+    if (panel < 0 || panel >= kPanelCount) return 0;
+    const QLabel* label = panels_[static_cast<std::size_t>(panel)];
+    // The same room as ShowText leaves inside the frame, with the indent on either side.
+    // One pixel more for the rounding of the glyphs' fractional widths.
+    return label->fontMetrics().horizontalAdvance(text) + 2 * label->indent() + 2 * label->frameWidth() + 1;
+}
+
+int PanelStatusBar::RightPanelWidth(std::size_t panel) const {
+    int width = ScaleForPpi(kDesignWidths[panel], ppi_);
+    const int i = static_cast<int>(panel);
+    for (const QString& sample : samples_[panel]) width = std::max(width, WidthForText(i, sample));
+    return std::max(width, WidthForText(i, texts_[panel]));
 }
 
 void PanelStatusBar::ShowText(std::size_t panel) {
@@ -60,6 +83,8 @@ void PanelStatusBar::ShowText(std::size_t panel) {
     const QString shown = label->fontMetrics().elidedText(text, Qt::ElideRight, std::max(0, room));
     label->setText(shown);
     label->setToolTip(shown == text ? QString() : text);
+    // Also a shortened text can be read whole by a screen reader or other assistive tool.
+    label->setAccessibleDescription(text);
 }
 
 int PanelStatusBar::PanelWidth(int panel) const {
@@ -73,7 +98,14 @@ void PanelStatusBar::resizeEvent(QResizeEvent* event) {
 }
 
 void PanelStatusBar::sbResize() {
-    widths_[0] = width() - static_cast<int>(RoundHalfEven(ppi_ * kDesignRightPanels / 96.0));
+    // The design's right part is Round(ppi × 270 / 96), which can be a pixel more than its
+    // panels rounded one by one; a panel widened for its text adds its excess.
+    int right = ScaleForPpi(kDesignWidths[1] + kDesignWidths[2] + kDesignWidths[3], ppi_);
+    for (std::size_t i = 1; i < panels_.size(); ++i) {
+        widths_[i] = RightPanelWidth(i);
+        right += widths_[i] - ScaleForPpi(kDesignWidths[i], ppi_);
+    }
+    widths_[0] = width() - right;
     int x = 0;
     for (std::size_t i = 0; i < panels_.size(); ++i) {
         panels_[i]->setGeometry(x, 0, std::max(0, widths_[i]), height());

@@ -23,6 +23,18 @@ QString TwoDigits(int value) {
     return FormatNumber(value, NumberPattern::TwoDigits);
 }
 
+QString ClockPanelText(int hour, int minute, int second) {
+    return TwoDigits(hour) + ':' + TwoDigits(minute) + ':' + TwoDigits(second) + " Uhr";
+}
+
+// `temperature` in 0.1 °C, or kNoTemperatureSensor.
+QString PowerPanelText(int millivolts, int temperature) {
+    QString power = FormatNumber(millivolts / 1000.0, NumberPattern::UpToTwoDecimals) + " Volt";
+    if (temperature != kNoTemperatureSensor)
+        power += ", " + FormatNumber(temperature / 10.0, NumberPattern::OneDecimal) + " °C";
+    return power;
+}
+
 }  // namespace
 
 void TfrmQuelvan::tmrQuelvanTimer() {
@@ -46,15 +58,28 @@ void TfrmQuelvan::tmrQuelvanTimer() {
 
 void TfrmQuelvan::ShowStatusPanels() {
     const LiveState& live = board_.live;
-    sb_->SetPanelText(
-        1, TwoDigits(live.ClockHour) + ':' + TwoDigits(live.ClockMinute) + ':' + TwoDigits(live.ClockSecond) + " Uhr");
+    sb_->SetPanelText(1, ClockPanelText(live.ClockHour, live.ClockMinute, live.ClockSecond));
     // A mode the window does not know leaves the panel as it was.
     if (const std::string_view name = ModeName(board_.config.Mode); !name.empty())
         sb_->SetPanelText(2, QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
-    QString power = FormatNumber(live.SupplyVoltage / 1000.0, NumberPattern::UpToTwoDecimals) + " Volt";
-    if (live.Temperature != kNoTemperatureSensor)
-        power += ", " + FormatNumber(live.Temperature / 10.0, NumberPattern::OneDecimal) + " °C";
-    sb_->SetPanelText(3, power);
+    sb_->SetPanelText(3, PowerPanelText(live.SupplyVoltage, live.Temperature));
+}
+
+void TfrmQuelvan::SetStatusPanelSamples() {
+    // Whatever digits the font draws widest; the clock panel is never cut, and the other two
+    // keep their width while their values change.
+    QStringList clocks;
+    QStringList powers;
+    for (int d = 0; d <= 9; ++d) {
+        clocks << ClockPanelText(11 * d, 11 * d, 11 * d);
+        powers << PowerPanelText(11110 * d, -111 * d);
+    }
+    sb_->SetPanelSamples(1, clocks);
+    QStringList modes;
+    for (const std::string_view name : kModeNames)
+        modes << QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+    sb_->SetPanelSamples(2, modes);
+    sb_->SetPanelSamples(3, powers);
 }
 
 void TfrmQuelvan::CorrectBoardClock() {

@@ -12,6 +12,7 @@
 #include "device/board_protocol.h"
 #include "schedule/schedule_table.h"
 #include "schedule/schedule_transfer.h"
+#include "window/cell_check.h"
 #include "window/schedule_grid.h"
 
 namespace quelvan {
@@ -60,6 +61,17 @@ TablePage::TablePage(BoardProtocol& board, ScheduleTable& table, QWidget* page, 
     connect(btnUpload_, &QPushButton::clicked, this, &TablePage::btnUploadClick);
     connect(sg_, &ScheduleGrid::rowMoved, this, &TablePage::sgRowMoved);
     connect(sg_, &QTableWidget::itemChanged, this, &TablePage::CellChanged);
+    connect(sg_, &ScheduleGrid::cellRefused, this, &TablePage::CellRefused);
+}
+
+void TablePage::CellRefused(int column, int row, const QString& typed) {
+    if (status.show) status.show(RefusedCellText(column, sg_->Cell(0, row), sg_->Cell(column, 0), typed));
+}
+
+QStringList TablePage::BadCells() const {
+    QStringList captions;
+    for (int column = 1; column < ScheduleGrid::kColumns; ++column) captions << sg_->Cell(column, 0);
+    return quelvan::BadCells(table_.Entries(), captions);
 }
 
 void TablePage::LoadFromDevice() {
@@ -131,6 +143,14 @@ bool ReportUpload(const BoardProtocol& board, const ScheduleWriteResult& result,
 
 bool TablePage::UploadSchedule() {
     SortSchedule();
+    // Values the board cannot run are not sent; nothing of the table is, so that the board
+    // does not run half of an edit.
+    if (const QStringList bad = BadCells(); !bad.isEmpty()) {
+        if (board_.Device() && status.report)
+            status.report(QStringLiteral("Tabelle nicht hochgeladen: ") + BadCellsText(bad) +
+                          QStringLiteral(". Bitte korrigieren und erneut hochladen."));
+        return false;
+    }
     const bool complete = ReportUpload(board_, WriteSchedule(board_, table_), status);
     if (complete) unsentEdits_ = false;
     return complete;

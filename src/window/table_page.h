@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QLabel;
@@ -43,12 +44,19 @@ public:
     void ShowSchedule();
     // The grid's texts into the table, sorted by time, shown again.
     void SortSchedule();
-    // SortSchedule, then every row to the board (only after a complete load from it).
-    // True when every row reached the board.
+    // SortSchedule, then every row to the board (only after a complete load from it, and
+    // only when every cell holds a value the board can run). True when every row reached
+    // the board.
     bool UploadSchedule();
+    // The table's cells that the board cannot run (an imported file's, or the board's
+    // own), named by "Pos." and column; empty when there are none.
+    QStringList BadCells() const;
     // Whether the grid holds edits or moved rows that have not been uploaded since the table
     // was loaded (an open cell editor's text counts once it differs from its cell).
     bool HasUnsentEdits();
+    // The grid holds rows that are not on the board (an import held back): leaving the
+    // page tries to upload them.
+    void MarkUnsent() { unsentEdits_ = true; }
 
     // A channel column's header (columns 2..13), from the channel names.
     void SetHeader(int column, const QString& name);
@@ -65,6 +73,7 @@ public slots:
 
 private:
     void CellChanged();
+    void CellRefused(int column, int row, const QString& typed);
 
     BoardProtocol& board_;
     ScheduleTable& table_;

@@ -57,6 +57,30 @@ TEST(CommandLine, UsageErrorsExitWithTwoAndSayWhy) {
     }
 }
 
+// The state file is joined with "=": the help shows it so, and a space instead, whose file
+// name is then an argument nobody expects, is told how to write it.
+TEST(CommandLine, SimulateStateFileIsJoinedWithEquals) {
+    const Parsed help = Parse({"--help"});
+    EXPECT_EQ(help.outcome.exitCode, kExitOk);
+    EXPECT_NE(help.out.find("--simulate[=STATEFILE]"), std::string::npos) << help.out;
+    EXPECT_EQ(help.out.find("--simulate [=STATEFILE]"), std::string::npos) << help.out;
+
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--simulate", "/tmp/board.json", "status"}, {"status", "--simulate", "board.json"}}) {
+        const Parsed p = Parse(args);
+        EXPECT_EQ(p.outcome.exitCode, kExitUsage);
+        EXPECT_NE(p.err.find("write --simulate=FILE"), std::string::npos) << p.err;
+        EXPECT_EQ(p.err.find("not expected"), std::string::npos) << p.err;
+    }
+    // Another stray argument keeps the parser's own message.
+    EXPECT_NE(Parse({"--simulate", "status", "extra"}).err.find("not expected"), std::string::npos);
+    // A bare --simulate before a command's own arguments is no mistake.
+    const Parsed set = Parse({"set", "--simulate", "A", "50"});
+    ASSERT_TRUE(set.outcome.request) << set.err;
+    EXPECT_TRUE(set.outcome.request->simulate);
+    EXPECT_EQ(set.outcome.request->stateFile, "");
+}
+
 TEST(CommandLine, OptionsAndArgumentsReachTheRequest) {
     Parsed p = Parse({"--simulate=/tmp/board.json", "--trace", "/tmp/t.txt", "set", "c", "33,3", "--json"});
     ASSERT_TRUE(p.outcome.request) << p.err;

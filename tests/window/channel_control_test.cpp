@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QSlider>
+#include <QTimer>
 #include <algorithm>
 #include <limits>
 
@@ -128,7 +129,7 @@ private slots:
         QTest::newRow("above full is limited") << "150" << false << 4096;
         QTest::newRow("far above full is limited") << "70000" << false << 4096;
         QTest::newRow("below zero is limited") << "-5" << false << 0;
-        QTest::newRow("exponent: only the digit before it") << "1e20" << false << 41;
+        QTest::newRow("exponent is no number") << "1e20" << false << kNothingSent;
         QTest::newRow("letters") << "abc" << false << kNothingSent;
     }
     void typedPercentSendsChannel() {
@@ -140,6 +141,8 @@ private slots:
         QVERIFY(h->Focus(edt2));
         edt2->selectAll();
         QTest::keyClicks(edt2, typed);
+        QVERIFY(h->Sets(1).empty());  // nothing while the typing goes on
+        QTest::keyClick(edt2, Qt::Key_Return);
         const std::vector<Bytes> sets = h->Sets(1);
         if (english) {
             // The edit shows the locale's separator again once the user has left it.
@@ -153,10 +156,87 @@ private slots:
             QCOMPARE(Channel<QSlider>("trb", 2)->value(), StartValue(2));
             return;
         }
-        QVERIFY(!sets.empty());
+        QCOMPARE(sets.size(), std::size_t{1});
         VerifyChannelWrite(sets.back(), 2, sent);
         QCOMPARE(Channel<QSlider>("trb", 2)->value(), sent);
         if (!english) QCOMPARE(edt2->text(), typed);
+    }
+
+    // A typed percentage goes out whole, once: when the typing pauses, on Enter, or when the
+    // edit is left; never a prefix of it ("7" on the way to "75" would dim the light).
+    void typedPercentIsWrittenWhole_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("ending");  // "pause", "enter" or "leave"
+        QTest::addColumn<int>("sent");        // the one value sent, or kNothingSent
+        QTest::newRow("75 over 80, pause") << "75"
+                                           << "pause" << 3072;
+        QTest::newRow("100 over 80, pause") << "100"
+                                            << "pause" << 4096;
+        QTest::newRow("100 over 80, Enter") << "100"
+                                            << "enter" << 4096;
+        QTest::newRow("12,5 over 80, edit left") << "12,5"
+                                                 << "leave" << 512;
+        QTest::newRow("a valid prefix, then letters") << "7x"
+                                                      << "pause" << kNothingSent;
+        QTest::newRow("letters, edit left") << "x"
+                                            << "leave" << kNothingSent;
+    }
+    void typedPercentIsWrittenWhole() {
+        QFETCH(QString, typed);
+        QFETCH(QString, ending);
+        QFETCH(int, sent);
+        h->backend.Board().Live().ChannelValue[2] = 3277;  // 80 %
+        h->Poll();
+        h->backend.ClearTransfers();
+        auto* edt2 = Channel<QLineEdit>("edt", 2);
+        QCOMPARE(edt2->text(), QStringLiteral("80"));
+        QVERIFY(h->Focus(edt2));
+        edt2->selectAll();
+        QTimer& pause = h->channels->TypingTimer();
+        QCOMPARE(pause.interval(), 500);
+        QVERIFY(pause.isSingleShot());
+        for (const QChar key : typed) {
+            QTest::keyClicks(edt2, QString(key));
+            // A poll between the keys keeps the typing and sends nothing either.
+            h->Poll();
+            QVERIFY(h->Sets(1).empty());
+        }
+        QCOMPARE(pause.isActive(), sent != kNothingSent);
+        if (ending == "pause") {
+            if (pause.isActive()) h->channels->edtATypingPaused();  // what the timer's timeout runs
+        } else if (ending == "enter") {
+            QTest::keyClick(edt2, Qt::Key_Return);
+        } else {
+            QVERIFY(h->Focus(Channel<QSlider>("trb", 2)));
+        }
+        QVERIFY(!pause.isActive());
+        const std::vector<Bytes> sets = h->Sets(1);
+        if (sent == kNothingSent) {
+            QVERIFY(sets.empty());
+            return;
+        }
+        QCOMPARE(sets.size(), std::size_t{1});
+        VerifyChannelWrite(sets.front(), 2, sent);
+        QCOMPARE(Channel<QSlider>("trb", 2)->value(), sent);
+        // Written once: Enter or leaving afterwards does not send it again.
+        QTest::keyClick(edt2, Qt::Key_Return);
+        QVERIFY(h->Focus(Channel<QLineEdit>("edt", 3)));
+        QCOMPARE(h->Sets(1).size(), std::size_t{1});
+    }
+
+    // A button pressed while a typed value waits sets the channel; the typed value, now
+    // older than the button, is not written after it.
+    void buttonSupersedesAWaitingTypedValue() {
+        auto* edt4 = Channel<QLineEdit>("edt", 4);
+        QVERIFY(h->Focus(edt4));
+        edt4->selectAll();
+        QTest::keyClicks(edt4, "30");
+        h->channels->mnuAllOnClick();
+        QVERIFY(!h->channels->TypingTimer().isActive());
+        QVERIFY(h->Focus(Channel<QLineEdit>("edt", 5)));
+        const std::vector<Bytes> sets = h->Sets(1);
+        QCOMPARE(sets.size(), std::size_t{1});
+        QCOMPARE(ChannelIn(sets.back(), 4), 4096);
     }
 
     void emptiedEditSendsNothing() {
@@ -302,16 +382,38 @@ private slots:
         QVERIFY(edt4->EditLabel()->isVisible());
     }
 
-    void rowsStretchWithThePage() {
-        auto* trb0 = Channel<QWidget>("trb", 0);
-        auto* on0 = Channel<QWidget>("btnOn", 0);
-        h->window.resize(1000, 600);
-        QTRY_VERIFY(h->channelsAF->width() > 900);
-        const int widthBefore = trb0->width();
-        const int gapBefore = h->channelsAF->width() - on0->geometry().right();
-        h->window.resize(h->window.width() + 200, h->window.height());
-        QTRY_COMPARE(trb0->width(), widthBefore + 200);
-        QCOMPARE(h->channelsAF->width() - on0->geometry().right(), gapBefore);
+    // At any size the rows share the page's height, the track bars stretch with its width, and
+    // each row's line keeps its controls together: "AUS" and "EIN" beside the value.
+    void rowsUseTheWholePage_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("design size") << QSize(682, 560);
+        QTest::newRow("1000 x 600") << QSize(1000, 600);
+        QTest::newRow("1920 x 1080") << QSize(1920, 1080);
+    }
+    void rowsUseTheWholePage() {
+        QFETCH(QSize, size);
+        h->window.resize(size);
+        QTRY_COMPARE(h->window.size(), size);
+        for (QWidget* page : {h->channelsAF, h->channelsGL}) {
+            h->pc->setCurrentWidget(page);
+            QCoreApplication::processEvents();
+            const int first = page == h->channelsAF ? 0 : 6;
+            for (int n = first; n < first + 6; ++n) {
+                const QRect trb = Channel<QWidget>("trb", n)->geometry();
+                const QRect edt = Channel<QWidget>("edt", n)->geometry();
+                const QRect off = Channel<QWidget>("btnOff", n)->geometry();
+                const QRect on = Channel<QWidget>("btnOn", n)->geometry();
+                QCOMPARE(trb.width(), std::max(622, page->width() - 24 - 28));  // 28: right margin
+                QVERIFY(off.left() > edt.right() && off.left() - edt.right() <= 120);
+                QVERIFY(on.left() > off.right() && on.left() - off.right() <= 10);
+                QVERIFY(on.top() > trb.bottom() - 10);
+                if (n < first + 5) QVERIFY(on.bottom() < Channel<QWidget>("trb", n + 1)->geometry().top());
+            }
+            // The last row ends at the page's bottom edge: the height is used, and nothing is cut.
+            const int bottom = Channel<QWidget>("btnOn", first + 5)->geometry().bottom();
+            QVERIFY2(bottom < page->height() && bottom >= page->height() - 12,
+                     qPrintable(QStringLiteral("%1 of %2").arg(bottom).arg(page->height())));
+        }
     }
 };
 

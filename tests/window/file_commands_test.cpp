@@ -61,8 +61,10 @@ private slots:
         const QString text = ReadText(path);
         // Row 7 of an earlier, longer table goes, and the window says so.
         QCOMPARE(Sections(text), (QStringList{"Extra", "Config", "Weather", "Names", "RC5", "0", "1", "2", "3"}));
-        QCOMPARE(f.Panel(0), "Tabelle und Konfiguration exportiert nach tank.ini. Die Zeile 7 einer früheren, "
-                             "längeren Tabelle wurde aus der Datei " + path + " entfernt.");
+        QCOMPARE(f.Panel(0),
+                 "Tabelle und Konfiguration exportiert nach tank.ini. Die Zeile 7 einer früheren, "
+                 "längeren Tabelle wurde aus der Datei " +
+                     path + " entfernt.");
         QVERIFY(text.contains("; my notes"));
         QSettings ini(path, QSettings::IniFormat);  // an independent reading
         const QStringList times = {"0:0", "6:30", "12:0", "24:0"};
@@ -161,6 +163,46 @@ private slots:
         QCOMPARE(writes[2], RowWrite(2, Entry(10, 0, {46})));
         QCOMPARE(writes[3], RowWrite(3, Entry(20, 15, {44})));
         QCOMPARE(f.Grid().Cell(1, 1), QStringLiteral("08:15"));
+    }
+
+    // A file whose table the board cannot run (a time past 24:00, a percentage above 100) is
+    // shown on "Tabelle" with its bad cells named, and nothing is uploaded, by the import or by
+    // "Hochladen", until they are corrected.
+    void tableImportWithBadValuesIsShownButNotUploaded() {
+        ScheduleWindow f(kUnsorted);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("day.ini");
+        WriteText(path,
+                  "[0]\nHour=25\nMinute=0\nColor0=10\n[1]\nHour=6\nMinute=30\nColor0=150\n[2]\nHour=12\n"
+                  "Minute=0\nColor0=20\n[3]\nHour=24\nMinute=0\nColor0=0\n");
+        f.dialogs.SetNextFileName(path);
+        f.Action("mnuDataImport")->trigger();
+        QVERIFY(f.RowWrites().empty());
+        const QString said = QStringLiteral(
+            "Tabelle aus day.ini importiert, aber nicht hochgeladen: ungültige Werte in Pos. 0 \"Zeit\" (25:00), "
+            "Pos. 1 \"Weiß\" (150). Bitte korrigieren und \"Hochladen\" klicken.");
+        QCOMPARE(f.Panel(0), said);
+        QCOMPARE(f.LogTexts().last(), said);
+        // Shown where it can be corrected; the page was made active without reading the board.
+        QCOMPARE(f.CurrentPage(), f.Page("tsData"));
+        QCOMPARE(f.Grid().Cell(1, 1), QStringLiteral("25:00"));
+        QCOMPARE(f.Grid().Cell(2, 2), QStringLiteral("150"));
+        QCOMPARE(f.backend.CountTransfers(false, report::kSchedule), 0);
+        // "Hochladen" refuses it as well, naming the cells again.
+        QTest::mouseClick(f.window->findChild<QPushButton*>("btnUpload"), Qt::LeftButton);
+        QVERIFY(f.RowWrites().empty());
+        // (sorted first, as every upload does: 25:00 comes last)
+        QCOMPARE(f.Panel(0), QStringLiteral("Tabelle nicht hochgeladen: ungültige Werte in Pos. 0 \"Weiß\" (150), "
+                                            "Pos. 3 \"Zeit\" (25:00). Bitte korrigieren und erneut hochladen."));
+
+        f.TypeIntoCell(1, 4, "23:00");
+        f.TypeIntoCell(2, 1, "100");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCoreApplication::processEvents();  // the grid commits an edit on Enter through the event loop
+        QTest::mouseClick(f.window->findChild<QPushButton*>("btnUpload"), Qt::LeftButton);
+        const std::vector<Bytes> expected = {RowWrite(0, Entry(6, 30, {100})), RowWrite(1, Entry(12, 0, {20})),
+                                             RowWrite(2, Entry(23, 0, {10})), RowWrite(3, Entry(24, 0, {0}))};
+        QCOMPARE(f.RowWrites(), expected);
     }
 
     // Feedback: an export or import that succeeds says so in the status bar, in place of an

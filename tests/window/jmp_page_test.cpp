@@ -3,8 +3,10 @@
 #include <QLabel>
 #include <QLocale>
 #include <QRadioButton>
+#include <cstdlib>
 
 #include "settings_fixture.h"
+#include "window/wrapping_tab_bar.h"
 #include "window_test_main.h"
 
 using namespace quelvan;
@@ -60,12 +62,15 @@ private slots:
     void schematicIsBlackOnWhiteOnTheRightHalf() {
         SettingsFixture f;
         auto* img = f.Control<QLabel>("imgLink");
-        QCOMPARE(img->size(), QSize(346, 486));
+        // 346 × 486 where the page has the room, else smaller in the same proportions.
+        QVERIFY(img->width() <= 346 && img->height() <= 486);
+        QVERIFY(std::abs(img->width() * 486 - img->height() * 346) <= 486);
+        QVERIFY(img->geometry().bottom() < f.Page("tsJMP")->height());
         QVERIFY(img->x() >= f.Page("tsJMP")->width() / 2 - 10);
         for (const char* name : {"rbtJMPHeater", "lblJMPWarning2", "edtTempJMPHigh"})
             QVERIFY2(f.Control<QWidget>(name)->geometry().right() < img->x(), name);
         const QImage picture = img->pixmap().toImage();
-        QCOMPARE(picture.size(), QSize(346, 486));
+        QCOMPARE(picture.size(), img->size());
         QCOMPARE(picture.pixelColor(1, 1), QColor(Qt::white));
         int dark = 0;
         for (int y = 0; y < picture.height(); ++y)
@@ -78,6 +83,33 @@ private slots:
         QVERIFY(img->isEnabled());
         QVERIFY(!f.Enabled("rbtJMPIRLearn"));
         QVERIFY(!f.Enabled("lblJMPWarning1"));
+    }
+
+    // In the smallest window with both hidden pages shown the tabs take two rows: the picture
+    // is drawn smaller, whole and in its proportions, and the choices beside it stay whole.
+    void pictureFitsTheSmallestWindow() {
+        SettingsFixture f;
+        f.Action("mnuShowExpert")->trigger();
+        f.Action("mnuShowJMP")->trigger();
+        f.window->resize(f.window->minimumSize());
+        QCoreApplication::processEvents();
+        QCOMPARE(f.CurrentPage(), f.Page("tsJMP"));
+        QVERIFY(static_cast<WrappingTabBar&>(*f.window->PageControl().tabBar()).RowCount() >= 2);
+        const QWidget* page = f.Page("tsJMP");
+        auto* img = f.Control<QLabel>("imgLink");
+        const QRect picture = img->geometry();
+        QVERIFY2(picture.bottom() < page->height(),
+                 qPrintable(QStringLiteral("%1 of %2").arg(picture.bottom()).arg(page->height())));
+        QVERIFY(picture.right() < page->width());
+        QVERIFY(picture.height() < 486);
+        QCOMPARE(img->pixmap().size(), picture.size());
+        // 346 × 486, to the pixel.
+        QVERIFY(std::abs(picture.width() * 486 - picture.height() * 346) <= 486);
+        QVERIFY(!img->hasScaledContents());
+        for (const char* name : {"rbtJMPHeater", "lblJMPWarning2", "edtTempJMPHigh"}) {
+            const QRect control = f.Control<QWidget>(name)->geometry();
+            QVERIFY2(control.right() < picture.left() && control.bottom() < page->height(), name);
+        }
     }
 };
 

@@ -97,6 +97,7 @@ private slots:
         QVERIFY(edt2->hasFocus());
         edt2->selectAll();
         QTest::keyClicks(edt2, "10");
+        QTest::keyClick(edt2, Qt::Key_Return);  // a typed value is written whole, on Enter
         auto live = ReadBoard(socket_);
         QVERIFY(live);
         QCOMPARE(live->ChannelValue[2], ChannelValueFromPercent(10));

@@ -160,23 +160,97 @@ private slots:
         QCOMPARE(f.backend.Board().Schedule()[0], kUnsorted[3]);
     }
 
-    void typedCellsFollowTheTextRules() {
-        ScheduleWindow f({Entry(10, 15, {1, 2, 3}), Entry(11, 45, {4, 5, 6}), Entry(12, 30, {7, 8, 9})});
+    // A cell is checked when its edit is committed: times H:MM or HH:MM from 00:00 to 24:00,
+    // percentages 0 to 100 with a comma or a point (the board keeps whole percent). A refused
+    // value is said at once in the status bar and the cell keeps its text; what the upload
+    // sends is what the grid shows.
+    void typedCellIsCheckedWhenCommitted_data() {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");   // the cell afterwards; for a refusal its old text
+        QTest::addColumn<QString>("status");  // panel 0 after a refusal, else empty
+        const QString time = QStringLiteral(
+            "Pos. 0, \"Zeit\": \"%1\" ist keine Uhrzeit von 00:00 bis 24:00 "
+            "(H:MM oder HH:MM); der alte Wert bleibt.");
+        const QString percent =
+            QStringLiteral("Pos. 0, \"Weiß\": \"%1\" ist kein Prozentwert von 0 bis 100; der alte Wert bleibt.");
+        QTest::newRow("H:MM") << 1 << "7:05"
+                              << "07:05"
+                              << "";
+        QTest::newRow("HH:MM") << 1 << "23:59"
+                               << "23:59"
+                               << "";
+        QTest::newRow("end of the day") << 1 << "24:00"
+                                        << "24:00"
+                                        << "";
+        QTest::newRow("start of the day") << 1 << "00:00"
+                                          << "00:00"
+                                          << "";
+        QTest::newRow("letters as time") << 1 << "abc"
+                                         << "10:15" << time.arg("abc");
+        QTest::newRow("decimal as time") << 1 << "19.5"
+                                         << "10:15" << time.arg("19.5");
+        QTest::newRow("minute only") << 1 << "8"
+                                     << "10:15" << time.arg("8");
+        QTest::newRow("hour only") << 1 << "9:"
+                                   << "10:15" << time.arg("9:");
+        QTest::newRow("past the end of the day") << 1 << "24:01"
+                                                 << "10:15" << time.arg("24:01");
+        QTest::newRow("hour 25") << 1 << "25:00"
+                                 << "10:15" << time.arg("25:00");
+        QTest::newRow("minute 60") << 1 << "12:60"
+                                   << "10:15" << time.arg("12:60");
+        QTest::newRow("minute of one digit") << 1 << "12:5"
+                                             << "10:15" << time.arg("12:5");
+        QTest::newRow("percent") << 2 << "50"
+                                 << "50"
+                                 << "";
+        QTest::newRow("full") << 2 << "100"
+                              << "100"
+                              << "";
+        QTest::newRow("off") << 2 << "0"
+                             << "0"
+                             << "";
+        QTest::newRow("decimal comma") << 2 << "33,4"
+                                       << "33"
+                                       << "";
+        QTest::newRow("decimal point, half to even") << 2 << "12.5"
+                                                     << "12"
+                                                     << "";
+        QTest::newRow("above full") << 2 << "150"
+                                    << "1" << percent.arg("150");
+        QTest::newRow("below off") << 2 << "-1"
+                                   << "1" << percent.arg("-1");
+        QTest::newRow("letters as percent") << 2 << "viel"
+                                            << "1" << percent.arg("viel");
+    }
+    void typedCellIsCheckedWhenCommitted() {
+        QFETCH(int, column);
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        QFETCH(QString, status);
+        ScheduleWindow f({Entry(10, 15, {1, 2, 3}), Entry(11, 45, {4, 5, 6})});
         f.ClickTab("tsData");
-        f.TypeIntoCell(1, 1, "8");       // minute only: 10:08
-        f.TypeIntoCell(1, 2, "9:");      // hour only: 09:45
-        f.TypeIntoCell(1, 3, ":30:15");  // neither: 12:30
-        f.TypeIntoCell(2, 1, "300");     // low 8 bits: 44
-        f.TypeIntoCell(3, 1, "-1");      // 255
-        f.TypeIntoCell(4, 1, "viel");    // no number: stays 3
+        f.window->ShowStatusMessage(QString());
+        f.TypeIntoCell(column, 1, typed);
+        QCOMPARE(f.Panel(0), QString());  // nothing is said while typing
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCoreApplication::processEvents();  // the grid commits an edit on Enter through the event loop
+        QCOMPARE(f.Grid().Cell(column, 1), shown);
+        QCOMPARE(f.Panel(0), status);
+
         f.backend.ClearTransfers();
         QTest::mouseClick(f.window->findChild<QPushButton*>("btnUpload"), Qt::LeftButton);
-        const std::vector<Bytes> expected = {RowWrite(0, Entry(9, 45, {4, 5, 6})),
-                                             RowWrite(1, Entry(10, 8, {44, 255, 3})),
-                                             RowWrite(2, Entry(12, 30, {7, 8, 9}))};
+        ScheduleEntry first = Entry(10, 15, {1, 2, 3});
+        if (column == 1) {
+            first.Hour = static_cast<std::int8_t>(shown.left(2).toInt());
+            first.Minute = static_cast<std::int8_t>(shown.mid(3).toInt());
+        } else {
+            first.Color[0] = static_cast<std::uint8_t>(shown.toInt());
+        }
+        std::vector<Bytes> expected = {RowWrite(0, first), RowWrite(1, Entry(11, 45, {4, 5, 6}))};
+        if (first.Hour > 11) expected = {RowWrite(0, Entry(11, 45, {4, 5, 6})), RowWrite(1, first)};
         QCOMPARE(f.RowWrites(), expected);
-        QCOMPARE(f.Grid().Cell(1, 2), QStringLiteral("10:08"));
-        QCOMPARE(f.Grid().Cell(3, 2), QStringLiteral("255"));
     }
 
     void draggedRowsAreRenumberedAndUploadInTheirNewOrder() {
