@@ -1,5 +1,7 @@
 #include "service/service_config.h"
 
+#include <sys/stat.h>
+
 #include <charconv>
 #include <functional>
 #include <optional>
@@ -209,28 +211,71 @@ ConfigOutcome ParseServiceConfig(const std::string& text) {
     return outcome;
 }
 
+namespace {
+
+// The files the configuration names, looked at before the service starts anything: a mistake
+// in them is reported before anything is announced. Named by [mqtt]: read while MQTT is on.
+void CheckNamedFiles(ConfigOutcome& outcome) {
+    const MqttSection& m = outcome.config.mqtt;
+    if (!m.Enabled()) return;
+    if (!m.passwordFile.empty()) {
+        std::string password, error;
+        if (!ReadPasswordFile(m.passwordFile, password, error, &outcome.warnings)) outcome.errors.push_back(error);
+    }
+    if (!m.caFile.empty()) {
+        std::string error;
+        if (!CheckCaFile(m.caFile, error)) outcome.errors.push_back(error);
+    }
+}
+
+}  // namespace
+
 ConfigOutcome LoadServiceConfig(const std::string& path, bool required) {
     std::string text;
-    if (const int error = files::ReadRegularFile(path, 1u << 20, text); error != 0) {
+    if (const int error = files::ReadRegularFile(path, kMaxConfigBytes, text); error != 0) {
         ConfigOutcome outcome;
         if (required || error != ENOENT)
-            outcome.errors.push_back("cannot read " + path + ": " + files::FileErrorText(error));
+            outcome.errors.push_back("cannot read " + path + ": " + files::FileErrorText(error, kMaxConfigBytes));
         return outcome;
     }
     ConfigOutcome outcome = ParseServiceConfig(text);
     for (std::string& e : outcome.errors) e = path + ": " + e;
     for (std::string& w : outcome.warnings) w = path + ": " + w;
+    if (outcome.errors.empty()) CheckNamedFiles(outcome);
     return outcome;
 }
 
-bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
+bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error,
+                      std::vector<std::string>* warnings) {
+    // Who may read it is looked at first: a password others could read is refused, not used.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        if ((info.st_mode & S_IROTH) != 0) {
+            error = "other users may read the password file " + path + ": chmod 600 " + path +
+                    " (owned by the service's user)";
+            return false;
+        }
+        if ((info.st_mode & S_IRGRP) != 0 && warnings)
+            warnings->push_back("the group may read the password file " + path + ": chmod 600 " + path);
+    }
     // A regular file only, and small: a device or a FIFO named here must not stall the service.
-    if (const int failure = files::ReadRegularFile(path, 4096, password); failure != 0) {
-        error = "cannot read the password file " + path + ": " + files::FileErrorText(failure);
+    if (const int failure = files::ReadRegularFile(path, kMaxPasswordBytes, password); failure != 0) {
+        error = "cannot read the password file " + path + ": " + files::FileErrorText(failure, kMaxPasswordBytes);
         return false;
     }
     // The line break an editor or `echo` leaves is not part of the password.
     while (!password.empty() && (password.back() == '\n' || password.back() == '\r')) password.pop_back();
+    return true;
+}
+
+bool CheckCaFile(const std::string& path, std::string& error) {
+    // The TLS library opens the file by itself, blocking: a FIFO named here would stall the
+    // service for good. So it is read once here, as every other named file is.
+    std::string contents;
+    if (const int failure = files::ReadRegularFile(path, kMaxConfigBytes, contents); failure != 0) {
+        error = "cannot read the CA file " + path + ": " + files::FileErrorText(failure, kMaxConfigBytes);
+        return false;
+    }
     return true;
 }
 

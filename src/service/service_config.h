@@ -17,6 +17,7 @@
 //   [web]                 (off without the section; service/web_settings.h)
 //   listen = 127.0.0.1, port = 8468, token_file =
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -64,8 +65,16 @@ ConfigOutcome ParseServiceConfig(const std::string& text);
 // Reads the file; a missing file is an error only when `required`.
 ConfigOutcome LoadServiceConfig(const std::string& path, bool required);
 
-// The password from [mqtt] password_file: the file's text without a final line break.
-bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error);
+// The password from [mqtt] password_file: the file's text without a final line break. A file
+// others may read is refused; one the group may read gives a warning (when `warnings` is given).
+bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error,
+                      std::vector<std::string>* warnings = nullptr);
+// [mqtt] ca_file: a regular file that can be read (checked before the TLS library opens it).
+bool CheckCaFile(const std::string& path, std::string& error);
+
+// The largest configuration and CA file, and the largest password file, read.
+inline constexpr std::size_t kMaxConfigBytes = 1u << 20;
+inline constexpr std::size_t kMaxPasswordBytes = 4u << 10;
 
 inline constexpr const char* kDefaultConfigPath = "/etc/quelvan/quelvand.conf";
 
