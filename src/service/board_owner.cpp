@@ -414,7 +414,9 @@ void BoardOwner::Housekeeping() {
     for (const std::string& device : tooLong) {
         if (Board* b = FindEntry(device)) {
             LogWarning("a session on " + b->device->DevicePath() + " ended after " +
-                       std::to_string(options_.sessionMaxMs / 1000) + " s, the longest a session may last");
+                       (options_.sessionMaxMs % 1000 == 0 ? std::to_string(options_.sessionMaxMs / 1000) + " s"
+                                                          : std::to_string(options_.sessionMaxMs) + " ms") +
+                       ", the longest a session may last");
             b->liveDirty = true;  // read now: the poll has waited as long as everyone else
             EndSession(device, b->view.sessionHolder);
         }
