@@ -169,5 +169,40 @@ TEST(OwnerSessions, ABusyHolderKeepsABoardNoLongerThanTheLongestSessionAndMeanwh
     EXPECT_GT(owner.Find(device)->lastReadMs, firstRead);
 }
 
+// A flash runs in the bootloader's session: cutting it would leave the board in its bootloader.
+TEST(OwnerSessions, ABootloadersSessionIsNotCutHoweverLongItLasts) {
+    sim::SimulatedHidBackend backend;
+    SystemClock clock;
+    OwnerOptions options;
+    options.pollMs = 100;
+    options.sessionMaxMs = 300;
+    BoardOwner owner(backend, clock, options);
+    owner.Start();
+    owner.RunSession(
+        "", [](BoardProtocol& board) { board.EnterBootloader(); }, [](bool, const std::string&) {});
+    QElapsedTimer t;
+    t.start();
+    const HeldDevice* loader = nullptr;
+    while (!loader && t.elapsed() < 3000) {
+        owner.ProcessDeviceChanges();
+        for (const HeldDevice* d : owner.Devices())
+            if (d->role != DeviceRole::Board) loader = d;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    ASSERT_TRUE(loader) << "the board did not come back as its bootloader";
+    const std::string device = loader->device;
+    const HolderId flasher = owner.NewHolder();
+    ASSERT_TRUE(owner.BeginSession(device, flasher));
+    t.restart();
+    while (t.elapsed() < 1000) {
+        std::vector<std::uint8_t> info(7, 0);
+        info[0] = 1;
+        EXPECT_TRUE(owner.Transfer(device, flasher, false, info));
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    ASSERT_TRUE(owner.Find(device));
+    EXPECT_EQ(owner.Find(device)->sessionHolder, flasher) << "three times the longest session of a board";
+}
+
 }  // namespace
 }  // namespace quelvan::service
