@@ -9,10 +9,12 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <thread>
@@ -87,6 +89,51 @@ TEST(HostileClients, ACrowdBeyondTheFileLimitLeavesTheSocketAndTheServiceAnswers
     EXPECT_EQ(::stat(service->Socket().c_str(), &st), 0);
     std::string log;
     EXPECT_EQ(service->Stop(&log), 0) << log;
+}
+
+// Far below the cap: the descriptors run out first, and accepting pauses instead of ending.
+TEST(HostileClients, OutOfFileDescriptorsTheServicePausesAcceptingAndKeepsItsSocket) {
+    ScratchDir dir;
+    const std::string state = dir.File("board.state");
+    WriteBoardState(state, [](sim::SimulatedHidBackend&) {});
+    std::unique_ptr<ServiceProcess> service;
+    {
+        const FileLimit scarce(48);
+        service = std::make_unique<ServiceProcess>(state);
+    }
+    ASSERT_TRUE(service->Running());
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, service->Socket().c_str(), sizeof address.sun_path - 1);
+    // More connections than the service has descriptors left (48, less about a dozen of its
+    // own), the rest waiting in the backlog; a full backlog is tried again a moment later.
+    std::vector<int> crowd;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (crowd.size() < 60 && std::chrono::steady_clock::now() < until) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+            crowd.push_back(fd);
+            continue;
+        }
+        ::close(fd);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(crowd.size(), 60u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    struct stat st {};
+    EXPECT_EQ(::stat(service->Socket().c_str(), &st), 0) << "the socket file stays";
+    for (const int fd : crowd) ::close(fd);
+
+    ProcessResult status;
+    for (int i = 0; i < 20; ++i) {
+        status = RunQuelvanctlBinary({"service", "status"});
+        if (status.exitCode == 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    EXPECT_EQ(status.exitCode, 0) << status.err << service->Log();
+    std::string log;
+    EXPECT_EQ(service->Stop(&log), 0) << log;
+    EXPECT_EQ(CountOf(log, "cannot accept clients for a moment"), 1) << log;
 }
 
 TEST(HostileClients, AClientThatNeverReadsIsDroppedWithOneLogLine) {
