@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "backend/service_backend.h"
+#include "backend/service_protocol.h"
 
 namespace quelvan::cli {
 
@@ -15,10 +16,17 @@ std::string TextOf(const json& object, const char* name) {
     return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
+// Where it looked, and how to have a service there.
 int NoService(const Request& request, std::ostream& out, std::ostream& err) {
-    const std::string message = "no service quelvand answers";
-    err << "error: " << message << "\n";
-    if (request.json) out << json{{"ok", false}, {"error", message}}.dump() << "\n";
+    const std::vector<std::string> tried = wire::ClientSocketPaths();
+    std::string places;
+    for (const std::string& path : tried) places += (places.empty() ? "" : ", ") + path;
+    const std::string message = "no service quelvand answers (tried " + places + ")";
+    const std::string hint =
+        "start one with 'sudo systemctl start quelvand' (for every user), 'systemctl --user start quelvand' "
+        "(for you alone) or by running 'quelvand' in a terminal; QUELVAN_SOCKET names another socket";
+    err << "error: " << message << "\n" << hint << "\n";
+    if (request.json) out << json{{"ok", false}, {"error", message}, {"tried", tried}, {"hint", hint}}.dump() << "\n";
     return kExitNoBoard;
 }
 
@@ -116,6 +124,7 @@ int RunServiceStatus(const Request& request, HidBackend& backend, std::ostream& 
         if (b.contains("firmware_version") && b["firmware_version"].is_number())
             out << "  firmware " << b["firmware_version"];
         if (b.value("session", false) == true) out << "  (in use by a client)";
+        if (b.value("stale", false) == true) out << "  (stale: last read " << TextOf(b, "last_read") << ")";
         out << "\n";
     }
     return kExitOk;

@@ -24,6 +24,9 @@ ConfigOutcome LoadServiceConfig(const std::string& path, bool required) {
     ConfigOutcome outcome = ParseServiceConfig(text);
     for (std::string& e : outcome.errors) e = path + ": " + e;
     for (std::string& w : outcome.warnings) w = path + ": " + w;
+    // The files it names, before anything starts: a mistake there is reported before anything
+    // is announced.
+    if (outcome.errors.empty()) CheckMqttFiles(outcome.config.mqtt, outcome.errors, outcome.warnings);
     return outcome;
 }
 

@@ -198,6 +198,8 @@ int RunService(int argc, char* argv[]) {
         LogError("[mqtt]: " + error);
         return 2;
     }
+    // Announced once everything has started: a mistake found while starting is the only word.
+    if (web) LogInfo("web page on " + web->Url());
     BridgeHooks hooks = mqtt.Hooks();
     if (web) hooks.webToken = [&web] { return web->TokenReply(); };
     server.SetBridgeHooks(hooks);
@@ -212,6 +214,16 @@ int RunService(int argc, char* argv[]) {
         stateFileWatch.start(500);
     }
 
+    // Nobody could reach the service any more: ending it lets its supervisor start it anew.
+    QObject::connect(&server, &SocketServer::Lost, &app, [](const QString& why) {
+        LogError(why.toStdString() + "; ending so that the service is started again");
+        QCoreApplication::exit(1);
+    });
+    if (web)
+        QObject::connect(web.get(), &WebServer::Lost, &app, [](const QString& why) {
+            LogError(why.toStdString() + "; ending so that the service is started again");
+            QCoreApplication::exit(1);
+        });
     SystemdNotifier systemd;
     QObject::connect(&owner, &BoardOwner::DevicesChanged, &systemd,
                      [&] { systemd.Status(StatusText(owner, server, mqtt, web.get())); });

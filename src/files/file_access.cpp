@@ -153,14 +153,20 @@ bool FileStamp::operator==(const FileStamp& other) const {
            modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
 }
 
-std::string FileErrorText(int error) {
+std::string SizeText(std::size_t bytes) {
+    if (bytes >= (1u << 20) && bytes % (1u << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+    if (bytes >= (1u << 10) && bytes % (1u << 10) == 0) return std::to_string(bytes >> 10) + " KiB";
+    return std::to_string(bytes) + " bytes";
+}
+
+std::string FileErrorText(int error, std::size_t limit) {
     switch (error) {
         case kNotRegularFile:
             return "not a regular file (a device, pipe or socket is neither read nor replaced)";
         case kFileChanged:
             return "another program changed the file meanwhile; it was left as that program wrote it";
         case EFBIG:
-            return "larger than " + std::to_string(kMaxReadBytes >> 20) + " MiB";
+            return "larger than " + SizeText(limit);
         case EISDIR:
             return "is a folder";
         default:

@@ -23,7 +23,10 @@ constexpr int kFileChanged = -2;     // another program changed the file while i
 // without any write permission, as an editor would treat it).
 
 // The reason for an error code, in English ("No such file or directory", "not a regular file ...").
-std::string FileErrorText(int error);
+// EFBIG names `limit`, the limit the file was read with ("larger than 4 KiB").
+std::string FileErrorText(int error, std::size_t limit = kMaxReadBytes);
+// A size in the largest binary unit that divides it: "4 KiB", "1 MiB", "100 bytes".
+std::string SizeText(std::size_t bytes);
 
 // What a file looked like when it was read, to notice a change before it is replaced.
 struct FileStamp {

@@ -163,7 +163,11 @@ void MqttBridge::PublishChanged(Board& board, const std::string& topic, const st
 }
 
 void MqttBridge::PublishState(Board& board, const HeldDevice& held) {
-    const json state = mqtt::BoardState(board.serial, topics_.ClientId(), held.live, held.config);
+    json state = mqtt::BoardState(board.serial, topics_.ClientId(), held.live, held.config);
+    // The time of the last read only while it is old: a fresh one would make every poll a message.
+    const json freshness = FreshnessJson(held);
+    state["stale"] = freshness["stale"];
+    if (held.stale) state["last_read"] = freshness["last_read"];
     PublishChanged(board, topics_.State(board.id), state.dump(-1, ' ', false, json::error_handler_t::replace), 0);
     for (int n = 0; n < kChannelCount; ++n) {
         PublishChanged(board, topics_.EntityState(board.id, mqtt::ChannelObjectId(n)),

@@ -1,5 +1,7 @@
 #include "mqtt/mqtt_settings.h"
 
+#include <sys/stat.h>
+
 #include <optional>
 
 #include "files/file_access.h"
@@ -68,15 +70,48 @@ void CheckMqttAgainstService(const MqttSection& mqtt, const ServiceSection& serv
         warnings.push_back("[mqtt] has no host: MQTT stays off");
 }
 
-bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
+bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error,
+                      std::vector<std::string>* warnings) {
+    // Who may read it is looked at first: a password others could read is refused, not used.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        if ((info.st_mode & S_IROTH) != 0) {
+            error = "other users may read the password file " + path + ": chmod 600 " + path +
+                    " (owned by the service's user)";
+            return false;
+        }
+        if ((info.st_mode & S_IRGRP) != 0 && warnings)
+            warnings->push_back("the group may read the password file " + path + ": chmod 600 " + path);
+    }
     // A regular file only, and small: a device or a FIFO named here must not stall the service.
-    if (const int failure = files::ReadRegularFile(path, 4096, password); failure != 0) {
-        error = "cannot read the password file " + path + ": " + files::FileErrorText(failure);
+    if (const int failure = files::ReadRegularFile(path, kMaxPasswordBytes, password); failure != 0) {
+        error = "cannot read the password file " + path + ": " + files::FileErrorText(failure, kMaxPasswordBytes);
         return false;
     }
     // The line break an editor or `echo` leaves is not part of the password.
     while (!password.empty() && (password.back() == '\n' || password.back() == '\r')) password.pop_back();
     return true;
+}
+
+bool CheckCaFile(const std::string& path, std::string& error) {
+    // The TLS library opens the file by itself, blocking: a FIFO named here would stall the
+    // service for good. So it is read once here, as every other named file is.
+    std::string contents;
+    if (const int failure = files::ReadRegularFile(path, kMaxCaFileBytes, contents); failure != 0) {
+        error = "cannot read the CA file " + path + ": " + files::FileErrorText(failure, kMaxCaFileBytes);
+        return false;
+    }
+    return true;
+}
+
+void CheckMqttFiles(const MqttSection& mqtt, std::vector<std::string>& errors, std::vector<std::string>& warnings) {
+    if (!mqtt.Enabled()) return;
+    std::string error;
+    if (!mqtt.passwordFile.empty()) {
+        std::string password;
+        if (!ReadPasswordFile(mqtt.passwordFile, password, error, &warnings)) errors.push_back(error);
+    }
+    if (!mqtt.caFile.empty() && !CheckCaFile(mqtt.caFile, error)) errors.push_back(error);
 }
 
 }  // namespace quelvan::service

@@ -36,7 +36,17 @@ ConfigSection MqttConfigSection(MqttSection& target);
 void CheckMqttAgainstService(const MqttSection& mqtt, const ServiceSection& service, std::vector<std::string>& errors,
                              std::vector<std::string>& warnings);
 
-// The password from [mqtt] password_file: the file's text without a final line break.
-bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error);
+// The password from [mqtt] password_file: the file's text without a final line break. A file
+// others may read is refused; one the group may read gives a warning (when `warnings` is given).
+bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error,
+                      std::vector<std::string>* warnings = nullptr);
+// [mqtt] ca_file: a regular file that can be read (checked before the TLS library opens it).
+bool CheckCaFile(const std::string& path, std::string& error);
+// The files [mqtt] names, looked at before the service starts anything, while MQTT is on.
+void CheckMqttFiles(const MqttSection& mqtt, std::vector<std::string>& errors, std::vector<std::string>& warnings);
+
+// The largest password and CA files read.
+inline constexpr std::size_t kMaxPasswordBytes = 4u << 10;
+inline constexpr std::size_t kMaxCaFileBytes = 1u << 20;
 
 }  // namespace quelvan::service

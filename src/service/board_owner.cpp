@@ -1,5 +1,6 @@
 #include "service/board_owner.h"
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QSocketNotifier>
@@ -27,6 +28,13 @@ bool IsConfigReport(std::uint8_t id) {
 
 }  // namespace
 
+nlohmann::json FreshnessJson(const HeldDevice& board) {
+    nlohmann::json lastRead = nullptr;
+    if (board.lastReadMs > 0)
+        lastRead = QDateTime::fromMSecsSinceEpoch(board.lastReadMs, Qt::UTC).toString(Qt::ISODate).toStdString();
+    return {{"stale", board.stale}, {"last_read", lastRead}};
+}
+
 struct BoardOwner::Waiting {
     HolderId holder = 0;
     std::function<void()> work;
@@ -40,6 +48,8 @@ struct BoardOwner::Board {
     std::unique_ptr<BoardProtocol> protocol;
     std::deque<Waiting> waiting;
     QElapsedTimer sinceHolderSpoke;
+    QElapsedTimer sessionSince;
+    QElapsedTimer sinceRead;  // since the live state was last read, or the board came
     QElapsedTimer sinceConfigRead;
     bool liveDirty = false;
     bool configDirty = false;
@@ -137,6 +147,7 @@ void BoardOwner::Acquire(HidDevice& device, int index) {
     board->view.serial = serial;
     board->protocol = std::make_unique<BoardProtocol>(clock_);
     board->protocol->SetDevice(held);
+    board->sinceRead.start();
     LogInfo(std::string(RoleName(role)) + (serial.empty() ? "" : " " + serial) + " at " + held->DevicePath() + " held");
     Board& entry = *board;
     boards_.push_back(std::move(board));
@@ -192,11 +203,13 @@ void BoardOwner::WhenFree(const std::string& device, HolderId holder, std::funct
         return;
     }
     const HolderId current = b->view.sessionHolder;
-    if (current == 0 || current == holder) {
+    // Nobody jumps the queue: a holder whose session was just ended comes after those waiting.
+    if (current == holder || (current == 0 && b->waiting.empty())) {
         work();
         return;
     }
     b->waiting.push_back({holder, std::move(work), std::move(failed), QDeadlineTimer(options_.waitMs)});
+    if (current == 0) QueueKick(*b);
     UpdateTimers();
 }
 
@@ -231,6 +244,7 @@ void BoardOwner::ForgetHolder(HolderId holder) {
 bool BoardOwner::BeginSession(const std::string& device, HolderId holder) {
     Board* b = FindEntry(device);
     if (!b || (b->view.sessionHolder != 0 && b->view.sessionHolder != holder)) return false;
+    if (b->view.sessionHolder != holder) b->sessionSince.start();
     b->view.sessionHolder = holder;
     b->sinceHolderSpoke.start();
     UpdateTimers();
@@ -242,18 +256,21 @@ bool BoardOwner::EndSession(const std::string& device, HolderId holder) {
     if (!b || b->view.sessionHolder != holder) return false;
     b->view.sessionHolder = 0;
     if (b->liveDirty || b->configDirty) ReadBoard(*b, b->configDirty);
-    // The next holder's work runs from the event loop, not inside the ending holder's request.
-    if (!b->kickQueued && !b->waiting.empty()) {
-        b->kickQueued = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this, device] {
-                if (Board* again = FindEntry(device)) RunWaiting(*again);
-            },
-            Qt::QueuedConnection);
-    }
+    QueueKick(*b);
     UpdateTimers();
     return true;
+}
+
+void BoardOwner::QueueKick(Board& board) {
+    // The next holder's work runs from the event loop, not inside the ending holder's request.
+    if (board.kickQueued || board.waiting.empty()) return;
+    board.kickQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this, device = board.view.device] {
+            if (Board* again = FindEntry(device)) RunWaiting(*again);
+        },
+        Qt::QueuedConnection);
 }
 
 OpenResult BoardOwner::Open(const std::string& device) {
@@ -298,11 +315,15 @@ void BoardOwner::ReadBoard(Board& board, bool config) {
     BoardProtocol& p = *board.protocol;
     const bool wasValid = board.view.liveValid;
     const LiveState before = board.view.live;
+    const bool wasStale = board.view.stale;
     if (p.ReadLiveState().ok) {
         board.view.live = p.live;
         board.view.liveValid = true;
+        board.view.lastReadMs = QDateTime::currentMSecsSinceEpoch();
+        board.view.stale = false;
+        board.sinceRead.restart();
     }
-    bool changed = board.view.liveValid && (!wasValid || !(before == board.view.live));
+    bool changed = board.view.liveValid && (!wasValid || !(before == board.view.live) || wasStale != board.view.stale);
     if (config && board.view.liveValid && p.live.FirmwareVersion == kSupportedFirmwareVersion &&
         p.ReadDeviceConfig().ok) {
         board.view.config = p.config;
@@ -313,9 +334,19 @@ void BoardOwner::ReadBoard(Board& board, bool config) {
     if (changed) emit StateChanged(QString::fromStdString(board.view.device));
 }
 
+void BoardOwner::UpdateStale(Board& board) {
+    if (options_.pollMs <= 0 || board.view.role != DeviceRole::Board || board.view.stale) return;
+    if (!board.sinceRead.hasExpired(3LL * options_.pollMs)) return;
+    board.view.stale = true;
+    emit StateChanged(QString::fromStdString(board.view.device));
+}
+
 void BoardOwner::PollBoards() {
     // By identity: a state change's receiver may change the list.
-    std::vector<std::string> devices;
+    std::vector<std::string> devices, all;
+    for (const auto& b : boards_) all.push_back(b->view.device);
+    for (const std::string& device : all)
+        if (Board* b = FindEntry(device)) UpdateStale(*b);
     for (const auto& b : boards_)
         if (b->view.role == DeviceRole::Board && b->view.sessionHolder == 0) devices.push_back(b->view.device);
     for (const std::string& device : devices) {
@@ -363,7 +394,7 @@ void BoardOwner::RunSession(const std::string& serial, BoardWork work, Done done
 
 void BoardOwner::Housekeeping() {
     std::vector<Waiting> expired;
-    std::vector<std::string> idle;
+    std::vector<std::string> idle, tooLong;
     for (const auto& b : boards_) {
         auto& waiting = b->waiting;
         for (auto it = waiting.begin(); it != waiting.end();) {
@@ -376,6 +407,19 @@ void BoardOwner::Housekeeping() {
         }
         if (b->view.sessionHolder != 0 && b->sinceHolderSpoke.hasExpired(options_.sessionIdleMs))
             idle.push_back(b->view.device);
+        else if (b->view.sessionHolder != 0 && b->view.role == DeviceRole::Board &&
+                 b->sessionSince.hasExpired(options_.sessionMaxMs))
+            tooLong.push_back(b->view.device);
+    }
+    for (const std::string& device : tooLong) {
+        if (Board* b = FindEntry(device)) {
+            LogWarning("a session on " + b->device->DevicePath() + " ended after " +
+                       (options_.sessionMaxMs % 1000 == 0 ? std::to_string(options_.sessionMaxMs / 1000) + " s"
+                                                          : std::to_string(options_.sessionMaxMs) + " ms") +
+                       ", the longest a session may last");
+            b->liveDirty = true;  // read now: the poll has waited as long as everyone else
+            EndSession(device, b->view.sessionHolder);
+        }
     }
     for (const std::string& device : idle) {
         if (Board* b = FindEntry(device)) {

@@ -7,8 +7,13 @@
 // does, only its transfers reach that device, the owner's own poll of it waits, and work of
 // other holders waits in turn (for at most OwnerOptions::waitMs). A session ends when its
 // holder ends it, when the holder goes (ForgetHolder), when the device leaves the bus, or
-// when its holder has sent nothing for OwnerOptions::sessionIdleMs. What was written during
-// a session is read back when it ends, and only then reported (StateChanged).
+// when its holder has sent nothing for OwnerOptions::sessionIdleMs, and on a board when it has
+// lasted OwnerOptions::sessionMaxMs, however busy its holder keeps it (a bootloader's session,
+// a flash, lasts as long as it needs: cutting it would leave the board in its bootloader).
+// What was written during a session is read back when it ends, and only then reported
+// (StateChanged). A board whose live state has not been read for three poll periods is marked
+// stale (HeldDevice::stale, reported by StateChanged as well), so that what is shown of it
+// can say how old it is.
 //
 // Bridges use RunSession: their work gets the board's records freshly read inside the
 // session, so nothing they write was not just read from the board.
@@ -19,6 +24,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,6 +45,7 @@ struct OwnerOptions {
     std::vector<std::string> boards;  // serial numbers to hold; empty: every board
     int waitMs = 15000;               // longest wait for another holder's session
     int sessionIdleMs = 30000;        // a session whose holder stays silent this long ends
+    int sessionMaxMs = 10000;         // a board's session ends after this long, busy or not
 };
 
 using HolderId = std::uint64_t;
@@ -55,7 +62,15 @@ struct HeldDevice {
     bool configValid = false;
     LiveState live;
     DeviceConfig config;
+    // When the live state was last read (milliseconds since 1970, UTC; 0: never), and whether
+    // that is three poll periods ago or more.
+    qint64 lastReadMs = 0;
+    bool stale = false;
 };
+
+// {"stale": true|false, "last_read": "2026-12-09T17:02:03Z"} (null before the first read): how
+// fresh a board's state is, for every state object the service shows or publishes.
+nlohmann::json FreshnessJson(const HeldDevice& board);
 
 struct OpenResult {
     bool readWrite = false;
@@ -125,6 +140,8 @@ private:
     void ReadBoard(Board& board, bool config);
     void RunWaiting(Board& board);
     void Housekeeping();
+    void UpdateStale(Board& board);
+    void QueueKick(Board& board);
     void UpdateTimers();
     bool Wanted(DeviceRole role, const std::string& serial) const;
 

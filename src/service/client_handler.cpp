@@ -71,6 +71,11 @@ void ClientHandler::Error(const json& id, std::string_view code, const std::stri
 }
 
 void ClientHandler::Handle(const std::string& line) {
+    // A NUL byte ends the text for many a reader: what follows it must never be half-read.
+    if (line.find('\0') != std::string::npos) {
+        Error(nullptr, wire::kBadRequest, "a NUL byte in the message");
+        return;
+    }
     const json request = json::parse(line, nullptr, false);
     if (request.is_discarded() || !request.is_object()) {
         Error(nullptr, wire::kBadRequest, "not a JSON object");
@@ -229,6 +234,7 @@ json ClientHandler::StatusReply() const {
                       {"serial", d->serial},
                       {"session", d->sessionHolder != 0}};
         if (d->liveValid) board["firmware_version"] = d->live.FirmwareVersion;
+        if (d->role == DeviceRole::Board) board.update(FreshnessJson(*d));
         boards.push_back(std::move(board));
     }
     json status = {{"service", "quelvand"},

@@ -122,8 +122,9 @@ bool ReadConfigSections(const std::string& text, const std::vector<ConfigSection
 }
 
 bool ReadConfigFile(const std::string& path, bool required, std::string& text, std::string& error) {
-    if (const int failure = files::ReadRegularFile(path, 1u << 20, text); failure != 0) {
-        if (required || failure != ENOENT) error = "cannot read " + path + ": " + files::FileErrorText(failure);
+    if (const int failure = files::ReadRegularFile(path, kMaxConfigBytes, text); failure != 0) {
+        if (required || failure != ENOENT)
+            error = "cannot read " + path + ": " + files::FileErrorText(failure, kMaxConfigBytes);
         return false;
     }
     return true;

@@ -11,6 +11,7 @@
 //   boards = all          "all", or serial numbers separated by spaces or commas
 //   socket =              the socket's path; empty: the user's or the system's default
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -48,6 +49,9 @@ ConfigSection ServiceConfigSection(ServiceSection& target);
 // False when the text is no INI text at all (nothing read).
 bool ReadConfigSections(const std::string& text, const std::vector<ConfigSection>& sections,
                         std::vector<std::string>& errors, std::vector<std::string>& warnings);
+
+// The largest configuration file read.
+inline constexpr std::size_t kMaxConfigBytes = 1u << 20;
 
 // The file's text; false when it cannot be read, with the reason in `error` unless the file
 // is missing and not `required`.

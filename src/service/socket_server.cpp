@@ -6,12 +6,15 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <QLocalServer>
+#include <QDateTime>
 #include <QLocalSocket>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 
 #include "service/client_handler.h"
 #include "service/service_log.h"
@@ -56,8 +59,9 @@ SocketServer::SocketServer(BoardOwner& owner, QObject* parent) : QObject(parent)
 
 SocketServer::~SocketServer() {
     clients_.clear();
-    if (server_) {
-        server_->close();
+    if (listenFd_ >= 0) {
+        delete notifier_;
+        ::close(listenFd_);
         if (!path_.empty()) ::unlink(path_.c_str());
     }
 }
@@ -97,7 +101,11 @@ bool SocketServer::Listen(const std::string& path, std::string* error) {
     }
     identity_ = {::getuid(), ::getgid()};
     if (const group* g = ::getgrnam("quelvan")) {
-        if (::chown(path.c_str(), static_cast<uid_t>(-1), g->gr_gid) == 0)
+        // Under the unit the socket has the group already (and chown is not among the
+        // system calls the unit allows).
+        struct stat made {};
+        if ((::stat(path.c_str(), &made) == 0 && made.st_gid == g->gr_gid) ||
+            ::chown(path.c_str(), static_cast<uid_t>(-1), g->gr_gid) == 0)
             identity_.group = g->gr_gid;
         else
             LogWarning("cannot give the socket to group quelvan: " + Reason());
@@ -108,59 +116,117 @@ bool SocketServer::Listen(const std::string& path, std::string* error) {
         ::unlink(path.c_str());
         return fail("cannot listen on " + path + ": " + Reason());
     }
-    server_ = new QLocalServer(this);
-    if (!server_->listen(fd)) {
-        ::close(fd);
-        ::unlink(path.c_str());
-        return fail("cannot listen on " + path + ": " + server_->errorString().toStdString());
-    }
+    listenFd_ = fd;
     path_ = path;
-    connect(server_, &QLocalServer::newConnection, this, &SocketServer::Accept);
+    notifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &SocketServer::Accept);
     return true;
 }
 
 void SocketServer::Accept() {
-    while (QLocalSocket* socket = server_->nextPendingConnection()) {
-        const auto peer = PeerOf(static_cast<int>(socket->socketDescriptor()));
-        if (!peer || !PeerAllowed(*peer, identity_)) {
-            LogWarning(peer ? "refused a client of user " + std::to_string(peer->uid) + " (process " +
-                                  std::to_string(peer->pid) + ")"
-                            : "refused a client whose credentials cannot be read");
-            const std::string refusal = std::string(R"({"id":null,"ok":false,"code":")") + std::string(wire::kDenied) +
-                                        R"(","error":"not allowed: root, the service's user and group only"})" + "\n";
-            socket->write(refusal.data(), static_cast<qint64>(refusal.size()));
-            socket->flush();
-            socket->disconnectFromServer();
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            if (socket->state() == QLocalSocket::UnconnectedState) socket->deleteLater();
+    // A bounded number per wake-up, so that a crowd at the door does not starve the boards.
+    for (int i = 0; i < 64; ++i) {
+        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd >= 0) {
+            Serve(fd);
             continue;
         }
-        auto client = std::make_unique<Client>();
-        client->socket = socket;
-        client->handler = std::make_unique<ClientHandler>(
-            owner_,
-            [this, socket](const std::string& message) {
-                socket->write(message.data(), static_cast<qint64>(message.size()));
-                if (socket->bytesToWrite() > kMaxUnsentBytes) {
-                    LogWarning("dropped a client that reads none of its replies");
-                    QMetaObject::invokeMethod(
-                        this, [this, socket] { Drop(socket); }, Qt::QueuedConnection);
+        switch (errno) {
+            case EAGAIN:
+#if EAGAIN != EWOULDBLOCK
+            case EWOULDBLOCK:
+#endif
+                return;
+            case EINTR:
+            case ECONNABORTED:
+            case EPROTO:
+                continue;
+            case EMFILE:
+            case ENFILE:
+            case ENOBUFS:
+            case ENOMEM: {
+                // Temporary: the connection waits in the backlog until a descriptor is free.
+                const std::string why = Reason();
+                notifier_->setEnabled(false);
+                QTimer::singleShot(kPauseWhenOutOfFilesMs, this, [this] {
+                    if (notifier_) notifier_->setEnabled(true);
+                });
+                const qint64 now = QDateTime::currentMSecsSinceEpoch();
+                if (lastPauseLogMs_ < 0 || now - lastPauseLogMs_ >= 60'000) {
+                    lastPauseLogMs_ = now;
+                    LogWarning("cannot accept clients for a moment: " + why + " (" + std::to_string(ClientCount()) +
+                               " connected)");
                 }
-            },
-            [this] { return ClientCount(); }, &hooks_);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            for (const auto& c : clients_) {
-                if (c->socket != socket) continue;
-                const QByteArray bytes = socket->readAll();
-                c->handler->Feed(bytes.constData(), static_cast<std::size_t>(bytes.size()));
                 return;
             }
-        });
-        connect(socket, &QLocalSocket::disconnected, this, [this, socket] { Drop(socket); });
-        clients_.push_back(std::move(client));
-        // Bytes that came with the connection.
-        if (socket->bytesAvailable() > 0) emit socket->readyRead();
+            default: {
+                const std::string why = "the socket " + path_ + " is lost: " + Reason();
+                notifier_->setEnabled(false);
+                emit Lost(QString::fromStdString(why));
+                return;
+            }
+        }
     }
+}
+
+void SocketServer::Refuse(int fd, std::string_view code, const std::string& why) {
+    const std::string refusal =
+        nlohmann::json{{"id", nullptr}, {"ok", false}, {"code", code}, {"error", why}}.dump() + "\n";
+    // One try, never waiting: a refused client gets its reason where the socket takes it.
+    [[maybe_unused]] const auto sent = ::send(fd, refusal.data(), refusal.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    ::close(fd);
+}
+
+void SocketServer::Serve(int fd) {
+    const auto peer = PeerOf(fd);
+    if (!peer || !PeerAllowed(*peer, identity_)) {
+        LogWarning(peer ? "refused a client of user " + std::to_string(peer->uid) + " (process " +
+                              std::to_string(peer->pid) + ")"
+                        : "refused a client whose credentials cannot be read");
+        Refuse(fd, wire::kDenied, "not allowed: root, the service's user and group only");
+        return;
+    }
+    if (ClientCount() >= kMaxClients) {
+        Refuse(fd, wire::kBusy,
+               "the service serves " + std::to_string(kMaxClients) + " clients already; try again later");
+        return;
+    }
+    auto* socket = new QLocalSocket(this);
+    if (!socket->setSocketDescriptor(fd, QLocalSocket::ConnectedState, QIODevice::ReadWrite)) {
+        ::close(fd);
+        delete socket;
+        return;
+    }
+    auto client = std::make_unique<Client>();
+    client->socket = socket;
+    // One log line for a client that stops reading, however many replies are still to come.
+    auto dropping = std::make_shared<bool>(false);
+    client->handler = std::make_unique<ClientHandler>(
+        owner_,
+        [this, socket, dropping](const std::string& message) {
+            if (*dropping) return;
+            socket->write(message.data(), static_cast<qint64>(message.size()));
+            if (socket->bytesToWrite() > kMaxUnsentBytes) {
+                *dropping = true;
+                LogWarning("dropped a client that reads none of its replies");
+                QMetaObject::invokeMethod(
+                    this, [this, socket] { Drop(socket); }, Qt::QueuedConnection);
+            }
+        },
+        [this] { return ClientCount(); }, &hooks_);
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket, dropping] {
+        if (*dropping) return;
+        for (const auto& c : clients_) {
+            if (c->socket != socket) continue;
+            const QByteArray bytes = socket->readAll();
+            c->handler->Feed(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+            return;
+        }
+    });
+    connect(socket, &QLocalSocket::disconnected, this, [this, socket] { Drop(socket); });
+    clients_.push_back(std::move(client));
+    // Bytes that came with the connection.
+    if (socket->bytesAvailable() > 0) emit socket->readyRead();
 }
 
 void SocketServer::Drop(QLocalSocket* socket) {

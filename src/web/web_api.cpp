@@ -179,7 +179,9 @@ json WebApi::BoardsJson() const {
 
 std::optional<json> WebApi::StatusOf(const HeldDevice& board) {
     if (!board.liveValid || !board.configValid) return std::nullopt;
-    return StatusJson(board.live, board.config);
+    json status = StatusJson(board.live, board.config);
+    status.update(FreshnessJson(board));
+    return status;
 }
 
 void WebApi::Write(const Call& call, Work work, Success success) {

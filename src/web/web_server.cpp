@@ -122,14 +122,26 @@ bool WebServer::StartWithToken(const WebSection& settings, const std::string& to
         return false;
     }
     bind(tcp_);
+    KeepAccepting();
     WebSection actual = settings;
     actual.port = tcp_->serverPort();
     url_ = WebPageUrl(actual);
-    LogInfo("web page on " + url_);
     if (!WebListensOnLoopback(settings))
         LogWarning("the web page listens on " + settings.listen +
                    ", beyond this computer, in plain HTTP: put a reverse proxy with TLS in front of it");
     return true;
+}
+
+void WebServer::KeepAccepting() {
+    // Qt stops accepting for good when accepting fails; out of file descriptors is temporary.
+    connect(tcp_, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError error) {
+        if (error == QAbstractSocket::SocketResourceError || error == QAbstractSocket::TemporaryError ||
+            error == QAbstractSocket::NetworkError) {
+            QTimer::singleShot(200, tcp_, [server = tcp_] { server->resumeAccepting(); });
+            return;
+        }
+        emit Lost("the web page's port is lost: " + tcp_->errorString());
+    });
 }
 
 quint16 WebServer::Port() const {
@@ -212,8 +224,8 @@ void WebServer::Serve(const Pending& pending) {
         penalty.since.start();
         penalty.waitMs = std::min<qint64>(options_.maxFailureDelayMs,
                                           qint64{options_.failureDelayMs} << std::min(penalty.failures - 1, 16));
-        LogWarning("web: " + std::string(bearer ? "a wrong token" : "no token") + " from " +
-                   pending.address.toStdString() + " (" + std::to_string(penalty.failures) + " in a row)");
+        refusedTokens_.Note(std::string(bearer ? "a wrong token" : "no token") + " from " +
+                            pending.address.toStdString());
         Write(pending.socket,
               JsonResponse(401,
                            {{"ok", false},

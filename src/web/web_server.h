@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "service/board_owner.h"
+#include "service/repeated_event_log.h"
 #include "web/web_api.h"
 #include "web/web_settings.h"
 
@@ -56,12 +57,17 @@ public:
     nlohmann::json TokenReply() const;
     int Streams() const;
 
+signals:
+    // Accepting failed in a way that will not mend itself (out of descriptors mends itself).
+    void Lost(const QString& why);
+
 protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;
     void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override;
 
 private:
     struct Pending;
+    void KeepAccepting();
     void Admit(Pending pending);
     void Serve(const Pending& pending);
     void OpenStream(QTcpSocket* socket);
@@ -85,6 +91,8 @@ private:
     };
     QHash<QString, Penalty> penalties_;
     std::vector<QPointer<QTcpSocket>> streams_;
+    // Refused tokens: one log line a minute with their count, never one per guess.
+    RepeatedEventLog refusedTokens_{LogLevel::Warning, "API requests refused for a wrong or missing token"};
 };
 
 }  // namespace quelvan::service

@@ -5,10 +5,11 @@
 #include <unistd.h>
 
 #include <QRandomGenerator>
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+
+#include "files/file_access.h"
 
 namespace quelvan::service {
 
@@ -25,19 +26,16 @@ std::string Trimmed(std::string text) {
 }
 
 bool Usable(const std::string& token) {
-    if (token.size() < kMinWebTokenLength) return false;
+    if (token.size() < kMinWebTokenLength || token.size() > kMaxWebTokenLength) return false;
     for (const char c : token)
         if (c <= ' ' || c > '~') return false;
     return true;
 }
 
-WebTokenOutcome ReadToken(int fd, const std::string& path) {
+// The file must hold one token and nothing else (a final line break aside): a file that holds
+// more is not what the service wrote, and no part of it is taken for the token.
+WebTokenOutcome ReadToken(const std::string& path, const struct stat& info) {
     WebTokenOutcome outcome;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) {
-        outcome.error = "cannot read the token file " + path + ": " + Reason();
-        return outcome;
-    }
     if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
         outcome.error = "the token file " + path + " is not a regular file of the service's user";
         return outcome;
@@ -46,12 +44,20 @@ WebTokenOutcome ReadToken(int fd, const std::string& path) {
         outcome.error = "other users may read the token file " + path + ": chmod 600 " + path;
         return outcome;
     }
-    std::array<char, 1024> buffer{};
-    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
-    const std::string token = got > 0 ? Trimmed(std::string(buffer.data(), static_cast<std::size_t>(got))) : "";
+    std::string text;
+    // A token, its line break and maybe a carriage return.
+    constexpr std::size_t kLimit = kMaxWebTokenLength + 2;
+    if (const int failure = files::ReadRegularFile(path, kLimit, text); failure != 0) {
+        outcome.error =
+            "cannot read the token file " + path + ": " +
+            (failure == EFBIG ? "longer than a token (" + std::to_string(kMaxWebTokenLength) + " characters at most)"
+                              : files::FileErrorText(failure));
+        return outcome;
+    }
+    const std::string token = Trimmed(text);
     if (!Usable(token)) {
-        outcome.error = "the token file " + path + " holds no token of " + std::to_string(kMinWebTokenLength) +
-                        " or more printable characters";
+        outcome.error = "the token file " + path + " holds no token of " + std::to_string(kMinWebTokenLength) + " to " +
+                        std::to_string(kMaxWebTokenLength) + " printable characters on one line";
         return outcome;
     }
     outcome.token = token;
@@ -94,12 +100,9 @@ WebTokenOutcome CreateToken(const std::string& path) {
 WebTokenOutcome LoadOrCreateWebToken(const std::string& path) {
     // Twice: another process may make the file between our look and our making it.
     for (int attempt = 0;; ++attempt) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd >= 0) {
-            WebTokenOutcome outcome = ReadToken(fd, path);
-            ::close(fd);
-            return outcome;
-        }
+        // Looked at before it is opened: opening a FIFO would wait for a writer for ever.
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) == 0) return ReadToken(path, info);
         if (errno != ENOENT) return {{}, "cannot read the token file " + path + ": " + Reason(), false};
         WebTokenOutcome created = CreateToken(path);
         if (!created.token.empty() || errno != EEXIST || attempt > 0) return created;

@@ -10,6 +10,8 @@ namespace quelvan::service {
 
 // Shorter tokens (a hand-made file) are refused.
 inline constexpr std::size_t kMinWebTokenLength = 16;
+// A file holding more than this is not a token file.
+inline constexpr std::size_t kMaxWebTokenLength = 256;
 
 struct WebTokenOutcome {
     std::string token;  // empty on failure

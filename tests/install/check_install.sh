@@ -47,6 +47,20 @@ for line in Type=notify User=quelvan RuntimeDirectory=quelvan ProtectSystem=stri
             StateDirectoryMode=0700; do
   grep -qx "$line" "$unit" || fail "quelvand.service lacks $line"
 done
+for unit_file in "$unit" "$root/lib/systemd/user/quelvand.service"; do
+  for line in Restart=on-failure LimitNOFILE=4096 SystemCallFilter=@system-service ProtectProc=invisible \
+              ProcSubset=pid RemoveIPC=yes; do
+    grep -qx "$line" "$unit_file" || fail "$unit_file lacks $line"
+  done
+  grep -q "^MemoryMax=" "$unit_file" || fail "$unit_file sets no MemoryMax"
+  grep -q "^TasksMax=" "$unit_file" || fail "$unit_file sets no TasksMax"
+  # systemd's own assessment of what the service is exposed to: 2.5 or lower (10 is the worst).
+  score="$(cd "$(dirname "$unit_file")" &&
+    systemd-analyze security --offline=yes --no-pager quelvand.service 2>&1 |
+    sed -n 's/.*Overall exposure level for quelvand.service: \([0-9.]*\).*/\1/p')"
+  [ -n "$score" ] || fail "systemd-analyze security gave no score for $unit_file"
+  awk -v s="$score" 'BEGIN { exit !(s <= 2.5) }' || fail "$unit_file: exposure $score, more than 2.5"
+done
 grep -qx "Type=notify" "$root/lib/systemd/user/quelvand.service" || fail "user unit is not Type=notify"
 grep -qx "StateDirectory=quelvan" "$root/lib/systemd/user/quelvand.service" || fail "user unit has no state directory"
 grep -qx "#\[web\]" "$conf" || fail "quelvand.conf does not show [web] (commented out: off by default)"

@@ -3,6 +3,7 @@
 // to the board byte for byte, and how both sides come back after restarts.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -252,8 +253,7 @@ TEST_F(ThroughTheBroker, DiscoveryIsOneDeviceWithEveryEntityCheckedKeyByKey) {
         EXPECT_TRUE(board.contains(key)) << key;
     for (int n = 0; n < 12; ++n) {
         const int value = board["channels"][n]["value"];
-        json light =
-            Parsed(ha->Last(kBase + "/channel_" + std::string(1, static_cast<char>('a' + n)) + "/state"));
+        json light = Parsed(ha->Last(kBase + "/channel_" + std::string(1, static_cast<char>('a' + n)) + "/state"));
         EXPECT_EQ(light["state"], value > 0 ? "ON" : "OFF") << n;
         if (value > 0) {
             EXPECT_EQ(light["brightness"], value) << n;
@@ -493,6 +493,8 @@ TEST_F(ThroughTheBroker, TlsWithACaFileAndAPasswordFromAFile) {
     ASSERT_TRUE(secured.Running()) << ReadFile(secured.Folder() + "/mosquitto.log");
     std::ofstream(dir_.File("right.pw")) << "s3cret pass\n";
     std::ofstream(dir_.File("wrong.pw")) << "guess\n";
+    // A password file for the service's user alone, as the README installs it.
+    for (const char* name : {"right.pw", "wrong.pw"}) ::chmod(dir_.File(name).c_str(), 0600);
 
     for (const bool right : {false, true}) {
         ServiceProcess::Options options;

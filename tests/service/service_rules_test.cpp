@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
 #include "backend/service_protocol.h"
 #include "service/peer_access.h"
+#include "service/repeated_event_log.h"
 #include "service/service_log.h"
 
 namespace quelvan::service {
@@ -60,6 +64,25 @@ TEST(ServiceRules, LogLinesCarryTheJournalsPriorityUnderSystemd) {
     EXPECT_EQ(LogLine(LogLevel::Warning, "refused", true), "<4>refused");
     EXPECT_EQ(LogLine(LogLevel::Info, "two\nlines", true), "<6>two lines");
     EXPECT_EQ(LogLine(LogLevel::Info, "held", false), "quelvand: held");
+}
+
+TEST(ServiceRules, RepeatedEventsAreLoggedAsOneLineAPeriodWithTheirCount) {
+    std::vector<std::string> lines;
+    {
+        RepeatedEventLog refused(LogLevel::Warning, "wrong tokens refused", 150,
+                                 [&](LogLevel, const std::string& line) { lines.push_back(line); });
+        for (int i = 0; i < 500; ++i) refused.Note("from 127.0.0." + std::to_string(i % 7));
+        EXPECT_TRUE(lines.empty()) << "nothing before the period is over";
+        QElapsedTimer t;
+        t.start();
+        while (lines.empty() && t.elapsed() < 2000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0], "500 wrong tokens refused in the last 150 ms (the last from 127.0.0.2)");
+        refused.Note("from ::1");
+        refused.Note("from ::1");
+    }
+    ASSERT_EQ(lines.size(), 2u) << "what is still counted is logged at the end";
+    EXPECT_EQ(lines[1], "2 wrong tokens refused in the last 150 ms (the last from ::1)");
 }
 
 }  // namespace
