@@ -55,6 +55,9 @@ struct HeldDevice {
     bool configValid = false;
     LiveState live;
     DeviceConfig config;
+    // Rows of the day program written through the owner's transfers so far: a change of it
+    // tells its readers to read it anew.
+    unsigned scheduleWrites = 0;
 };
 
 struct OpenResult {
