@@ -32,10 +32,10 @@ const QByteArray kAuthorization = QByteArray("Authorization: Bearer ") + kToken 
 const std::array<QByteArray, 8> kRequests = {
     "GET /api/boards HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kAuthorization + "\r\n",
     "GET /api/boards/QV2-000123/status HTTP/1.1\r\nHost: localhost\r\n" + kAuthorization + "\r\n",
-    "POST /api/boards/QV2-000123/channels/C HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 15\r\n" +
-        kAuthorization + "\r\n{\"percent\": 50}",
-    "POST /api/boards/QV2-000123/schedule/1 HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 24\r\n" +
-        kAuthorization + "\r\n{\"hour\": 7, \"minute\": 5}",
+    "POST /api/boards/QV2-000123/channels/C HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 15\r\n" + kAuthorization +
+        "\r\n{\"percent\": 50}",
+    "POST /api/boards/QV2-000123/schedule/1 HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 24\r\n" + kAuthorization +
+        "\r\n{\"hour\": 7, \"minute\": 5}",
     "POST /api/boards/QV2-000123/mode HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 18\r\n" + kAuthorization +
         "\r\n{\"mode\": \"manual\"}",
     "HEAD / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",

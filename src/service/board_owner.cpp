@@ -5,8 +5,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
-#include <utility>
 #include <cerrno>
+#include <utility>
 
 #include "backend/service_protocol.h"
 #include "service/service_log.h"

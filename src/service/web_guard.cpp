@@ -161,17 +161,15 @@ bool ConnectionGuard::TakeRequest() {
 bool ConnectionGuard::Answered() {
     ++answered_;
     idle_.restart();
-    if (pipelined_ && !refused_) {
-        // What follows is not served: the connection closes after this answer.
-        refused_ = true;
-        socket_->readAll();
-    }
+    // What follows a pipelined request is not served: the connection closes after this answer.
+    if (pipelined_) refused_ = true;
     return pipelined_;
 }
 
 int ConnectionGuard::SlotRank() const {
     if (refused_) return 0;
-    if (stream_ || taken_ > answered_ || arrived_ > answered_) return -1;
+    // The server has a request of it in hand, or it carries an event stream.
+    if (stream_ || taken_ > answered_) return -1;
     return authenticated_ ? 2 : 1;
 }
 

@@ -11,9 +11,9 @@
 // first. A request sent before the previous one was answered (pipelining) is not served: the
 // connection is closed after the first answer, so that answers never come out of order.
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTcpServer>
-#include <QElapsedTimer>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -97,11 +97,11 @@ private:
     std::size_t maxBodyBytes_;
     std::shared_ptr<GuardList> open_;
     QTimer* deadline_;
-    QElapsedTimer idle_;             // since the connection came or its last answer went out
-    int arrived_ = 0;                // requests that arrived whole
-    int taken_ = 0;                  // requests the server handed over
-    int answered_ = 0;               // answers sent
-    bool pipelined_ = false;         // bytes came while a request was unanswered
+    QElapsedTimer idle_;      // since the connection came or its last answer went out
+    int arrived_ = 0;         // requests that arrived whole
+    int taken_ = 0;           // requests the server handed over
+    int answered_ = 0;        // answers sent
+    bool pipelined_ = false;  // bytes came while a request was unanswered
     bool authenticated_ = false;
     QByteArray head_;                // the head of the request arriving now, so far
     std::size_t bodyRemaining_ = 0;  // body bytes of the last complete head still to come

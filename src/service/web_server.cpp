@@ -22,6 +22,8 @@ namespace {
 
 // An event stream whose reader has fallen this far behind is cut off.
 constexpr qint64 kMaxStreamBacklog = 1 << 20;
+// Event streams carry at least this often a comment, when nothing else.
+constexpr int kHeartbeatMs = 5000;
 
 QByteArray Header(const QHttpServerRequest& request, const QByteArray& name) {
     for (const auto& [key, value] : request.headers())
@@ -91,12 +93,19 @@ WebServer::WebServer(BoardOwner& owner, WebServerOptions options, QObject* paren
       options_(options),
       api_(owner),
       guessTimer_(new QTimer(this)),
-      refusalLogTimer_(new QTimer(this)) {
+      refusalLogTimer_(new QTimer(this)),
+      heartbeat_(new QTimer(this)) {
     InitWebResources();
     connect(&owner_, &BoardOwner::StateChanged, this, &WebServer::OnStateChanged);
     connect(&owner_, &BoardOwner::DevicesChanged, this, [this] { SendToStreams(BoardsEvent()); });
     guessTimer_->setInterval(options_.wrongTokenSpacingMs);
     connect(guessTimer_, &QTimer::timeout, this, &WebServer::AnswerGuess);
+    // A comment now and then, so that a page can tell a quiet service from a lost connection.
+    heartbeat_->setInterval(kHeartbeatMs);
+    connect(heartbeat_, &QTimer::timeout, this, [this] {
+        SendToStreams(":\n\n");
+        if (Streams() == 0) heartbeat_->stop();
+    });
     refusalLogTimer_->setInterval(options_.refusalLogMs);
     connect(refusalLogTimer_, &QTimer::timeout, this, [this] {
         if (refusedSinceLog_ == 0) return refusalLogTimer_->stop();
@@ -184,16 +193,15 @@ bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
         }
         return true;
     }
-    Pending pending{socket, request.remoteAddress().toString(), method, path.mid(5), request.body().toStdString(),
-                    close, headOnly};
+    Pending pending{
+        socket, request.remoteAddress().toString(), method, path.mid(5), request.body().toStdString(), close, headOnly};
     // The token first: the right one is served at once, whatever else is going on.
     const QByteArray prefix = "Bearer ";
     const QByteArray given = Header(request, "authorization");
     const bool bearer =
         given.size() > prefix.size() && given.left(prefix.size()).compare(prefix, Qt::CaseInsensitive) == 0;
     const QByteArray token = bearer ? given.mid(prefix.size()).trimmed() : QByteArray();
-    if (!bearer ||
-        !WebTokensEqual(token_, std::string_view(token.constData(), static_cast<std::size_t>(token.size()))))
+    if (!bearer || !WebTokensEqual(token_, std::string_view(token.constData(), static_cast<std::size_t>(token.size()))))
         return Refuse(std::move(pending)), true;
     if (guard) guard->Authenticated();
     Serve(pending);
@@ -248,15 +256,15 @@ void WebServer::Serve(const Pending& pending) {
         return OpenStream(pending.socket);
     }
     const bool scheduleWrite = pending.method == "POST" && segments.size() == 4 && segments[2] == "schedule";
-    api_.Handle(pending.method, segments, pending.body,
-                [this, alive = QPointer<WebServer>(this), socket = pending.socket, close = pending.close,
-                 headOnly = pending.headOnly, scheduleWrite, serial = segments.size() > 1 ? segments[1] : ""](
-                    WebReply reply) {
-                    QList<QPair<QByteArray, QByteArray>> headers;
-                    if (!reply.allow.empty()) headers.append({"Allow", QByteArray::fromStdString(reply.allow)});
-                    Write(socket, JsonResponse(reply.status, reply.body, close, headers), close, headOnly);
-                    if (alive && scheduleWrite && reply.status == 200) SendToStreams(ScheduleEvent(serial));
-                });
+    api_.Handle(
+        pending.method, segments, pending.body,
+        [this, alive = QPointer<WebServer>(this), socket = pending.socket, close = pending.close,
+         headOnly = pending.headOnly, scheduleWrite, serial = segments.size() > 1 ? segments[1] : ""](WebReply reply) {
+            QList<QPair<QByteArray, QByteArray>> headers;
+            if (!reply.allow.empty()) headers.append({"Allow", QByteArray::fromStdString(reply.allow)});
+            Write(socket, JsonResponse(reply.status, reply.body, close, headers), close, headOnly);
+            if (alive && scheduleWrite && reply.status == 200) SendToStreams(ScheduleEvent(serial));
+        });
 }
 
 void WebServer::OpenStream(QTcpSocket* socket) {
@@ -277,6 +285,7 @@ void WebServer::OpenStream(QTcpSocket* socket) {
     }
     socket->write(head);
     streams_.emplace_back(socket);
+    if (!heartbeat_->isActive()) heartbeat_->start();
 }
 
 void WebServer::SendToStreams(const QByteArray& event) {

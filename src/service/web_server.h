@@ -108,6 +108,7 @@ private:
     int refusedSinceLog_ = 0;
     std::string lastRefusedFrom_;
     QTimer* refusalLogTimer_;
+    QTimer* heartbeat_;
     std::vector<QPointer<QTcpSocket>> streams_;
     // Per board: the weather last sent on the streams, the day program's writes last seen.
     QHash<QString, QByteArray> sentWeather_;

@@ -119,9 +119,8 @@ bool WebHostAccepted(const WebSection& web, const std::string& hostHeader) {
         if (address.isLoopback() || address.isEqual(listen, QHostAddress::TolerantConversion)) return true;
         if (listen != QHostAddress::AnyIPv4 && listen != QHostAddress::AnyIPv6) return false;
         const QList<QHostAddress> own = QNetworkInterface::allAddresses();
-        return std::any_of(own.begin(), own.end(), [&](const QHostAddress& a) {
-            return a.isEqual(address, QHostAddress::TolerantConversion);
-        });
+        return std::any_of(own.begin(), own.end(),
+                           [&](const QHostAddress& a) { return a.isEqual(address, QHostAddress::TolerantConversion); });
     }
     const QString name = QString::fromStdString(host);
     const QString self = QHostInfo::localHostName().toLower(), domain = QHostInfo::localDomainName().toLower();

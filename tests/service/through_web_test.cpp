@@ -151,7 +151,8 @@ TEST_F(ThroughTheWeb, TheEventStreamCarriesTheStateAtOnceAtEveryChangeAndAtEvery
     QTcpSocket stream;
     stream.connectToHost("127.0.0.1", server_.Port());
     ASSERT_TRUE(SpinUntil([&] { return stream.state() == QAbstractSocket::ConnectedState; }));
-    stream.write(QByteArray("GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer ") + kToken + "\r\n\r\n");
+    stream.write(QByteArray("GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer ") + kToken +
+                 "\r\n\r\n");
     QByteArray got;
     auto waitFor = [&](const QByteArray& text) {
         return SpinUntil([&] {

@@ -157,9 +157,8 @@ TEST_F(HostileClients, IdleAndSlowConnectionsGiveUpTheirSlotsAndTheOwnerAlwaysFi
     SpinUntil([] { return false; }, 300);
     std::vector<std::unique_ptr<Repeater>> slow;
     for (int i = 0; i < 16; ++i) {
-        slow.push_back(std::make_unique<Repeater>(server_.Port(), "GET / HTTP/1.1\r\nHost: 1", [] {
-            return QString("127.0.0.9");
-        }));
+        slow.push_back(std::make_unique<Repeater>(server_.Port(), "GET / HTTP/1.1\r\nHost: 1",
+                                                  [] { return QString("127.0.0.9"); }));
         slow.back()->Start();
     }
     int answered = 0;
@@ -239,11 +238,23 @@ TEST_F(HostileClients, OnlyThisServersOwnHostNamesAreAnswered) {
         {"192.0.2.7", 421},
         {"", 421},
     };
+    // public_url is what others are given; without it, a page on loopback gives no link.
+    EXPECT_EQ(server_.LinkUrl(), "https://tank.example.lan/");
+    EXPECT_EQ(server_.TokenReply().value("url", ""), "https://tank.example.lan/");
+    WebServer local(owner_);
+    WebSection web;
+    web.enabled = true;
+    web.port = 0;
+    std::string error;
+    ASSERT_TRUE(local.StartWithToken(web, kToken, &error)) << error;
+    EXPECT_EQ(local.LinkUrl(), "");
+    EXPECT_EQ(local.TokenReply().value("url", ""), local.Url());
     for (const Case& c : cases) {
         for (const char* path : {"/", "/api/boards"}) {
-            const QByteArray host = c.host.empty() ? QByteArray() : "Host: " + QByteArray::fromStdString(c.host) + "\r\n";
-            const QByteArray answer =
-                Raw(QByteArray("GET ") + path + " HTTP/1.1\r\n" + host + kRightAuthorization + "Connection: close\r\n\r\n");
+            const QByteArray host =
+                c.host.empty() ? QByteArray() : "Host: " + QByteArray::fromStdString(c.host) + "\r\n";
+            const QByteArray answer = Raw(QByteArray("GET ") + path + " HTTP/1.1\r\n" + host + kRightAuthorization +
+                                          "Connection: close\r\n\r\n");
             EXPECT_EQ(StatusOf(answer), c.status) << "Host: " << c.host << " " << path;
         }
     }
@@ -275,12 +286,14 @@ TEST_F(HostileClients, PipelinedMalformedAndHeadRequestsAreAnsweredInOrderOrRefu
 
     // HEAD: GET's head, without the body.
     const Answer page = Ask("GET", "/", "", "");
-    for (const QByteArray path : {QByteArray("/"), QByteArray("/index.html"), QByteArray("/api/boards")}) {
-        const QByteArray answer = Raw("HEAD " + path + " HTTP/1.1\r\n" + host + kRightAuthorization + "Connection: close\r\n\r\n");
-        EXPECT_EQ(StatusOf(answer), 200) << path.data();
-        EXPECT_TRUE(answer.endsWith("\r\n\r\n")) << path.data() << ": no body";
-        if (path != "/api/boards")
-            EXPECT_TRUE(answer.contains("Content-Length: " + QByteArray::number(page.body.size()) + "\r\n")) << path.data();
+    for (const char* path : {"/", "/index.html", "/api/boards"}) {
+        const QByteArray answer = Raw(QByteArray("HEAD ") + path + " HTTP/1.1\r\n" + host + kRightAuthorization +
+                                      "Connection: close\r\n\r\n");
+        EXPECT_EQ(StatusOf(answer), 200) << path;
+        EXPECT_TRUE(answer.endsWith("\r\n\r\n")) << path << ": no body";
+        if (std::string_view(path) != "/api/boards") {
+            EXPECT_TRUE(answer.contains("Content-Length: " + QByteArray::number(page.body.size()) + "\r\n")) << path;
+        }
     }
 
     // A write pipelined with a read: one answer, the write's, and then the connection closes.
