@@ -127,7 +127,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < size;) {
         const std::uint8_t step = data[i++] % 8;
         if (step <= 2) {
-            const std::size_t n = i < size ? std::min<std::size_t>(data[i++], size - i) : 0;
+            std::size_t n = 0;
+            if (i < size) {
+                n = std::min<std::size_t>(data[i], size - i - 1);
+                ++i;
+            }
             send(connections[step], QByteArray(reinterpret_cast<const char*>(data + i), static_cast<qsizetype>(n)));
             i += n;
         } else if (step == 3) {

@@ -182,21 +182,22 @@ TEST_F(ThroughTheWeb, TheEventStreamCarriesTheStateAtOnceAtEveryChangeAndAtEvery
     EXPECT_TRUE(waitFor(R"("clouds_per_day":7)")) << got.data();
     EXPECT_TRUE(got.contains("event: weather\ndata: {\"serial\":\"QV2-000123\",\"weather\":{")) << got.data();
     got.clear();
-    EXPECT_EQ(Ask("POST", kBoard + "channels/E", R"({"percent": 40})").status, 200);
-    EXPECT_TRUE(waitFor(R"("percent":40.0)")) << got.data();
+    EXPECT_EQ(Ask("POST", kBoard + "channels/E", R"({"percent": 75})").status, 200);
+    EXPECT_TRUE(waitFor(R"("percent":75.0)")) << got.data();
     EXPECT_FALSE(got.contains("event: weather")) << got.data();
 
     // A row of the day program written by another client (quelvanctl, the window) through the
     // owner, and one written through the page: the page is told to read the program anew.
     const std::string device = owner_.FindBoard("QV2-000123")->device;
+    const HolderId kOtherClient = owner_.NewHolder();  // a client without a session
     std::vector<std::uint8_t> row(report::kScheduleLength, 0);
     row[0] = report::kSchedule;
     row[1] = 2;
     got.clear();
-    ASSERT_TRUE(owner_.Transfer(device, 0, false, row));
+    ASSERT_TRUE(owner_.Transfer(device, kOtherClient, false, row));
     row[0] = report::kSchedule;
     row[1] = 2;
-    ASSERT_TRUE(owner_.Transfer(device, 0, true, row));
+    ASSERT_TRUE(owner_.Transfer(device, kOtherClient, true, row));
     EXPECT_TRUE(waitFor("event: schedule\ndata: {\"serial\":\"QV2-000123\"}")) << got.data();
     got.clear();
     EXPECT_EQ(Ask("POST", kBoard + "schedule/1", R"({"hour": 6, "minute": 30})").status, 200);
