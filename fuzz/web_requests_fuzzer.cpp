@@ -21,7 +21,7 @@
 
 #include "fuzz_check.h"
 #include "service/board_owner.h"
-#include "service/web_server.h"
+#include "web/web_server.h"
 #include "simulator/simulated_backend.h"
 
 namespace {
