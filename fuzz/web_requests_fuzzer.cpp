@@ -21,8 +21,8 @@
 
 #include "fuzz_check.h"
 #include "service/board_owner.h"
-#include "web/web_server.h"
 #include "simulator/simulated_backend.h"
+#include "web/web_server.h"
 
 namespace {
 

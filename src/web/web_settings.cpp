@@ -128,6 +128,7 @@ bool WebHostAccepted(const WebSection& web, const std::string& hostHeader) {
         (!domain.isEmpty() && name == self + "." + domain))
         return true;
     return !web.publicUrl.empty() && name == QUrl(QString::fromStdString(web.publicUrl)).host().toLower();
+}
 
 ConfigSection WebConfigSection(WebSection& target) {
     WebSection* web = &target;

@@ -39,6 +39,7 @@ bool ReadWebPublicUrl(const std::string& value, WebSection& web, std::string& wh
 
 // The [web] section, read into `target`: the page is on once the section is there.
 ConfigSection WebConfigSection(WebSection& target);
+
 // Whether `listen` is a loopback address (127.0.0.0/8, ::1).
 bool WebListensOnLoopback(const WebSection& web);
 

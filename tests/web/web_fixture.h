@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "service/board_owner.h"
-#include "web/web_server.h"
 #include "simulator/simulated_backend.h"
+#include "web/web_server.h"
 
 namespace quelvan::service {
 
