@@ -15,7 +15,8 @@ if(result)
   message(FATAL_ERROR "building the fuzz targets failed")
 endif()
 # Each test run starts from the seeds alone, so that its length stays the same.
-foreach(target firmware_file ini flash board_answers argv service_requests service_replies mqtt_commands)
+foreach(target firmware_file ini flash board_answers argv service_requests service_replies mqtt_commands
+               web_requests)
   file(REMOVE_RECURSE "${BUILD}/new/${target}")
   file(MAKE_DIRECTORY "${BUILD}/new/${target}")
 endforeach()

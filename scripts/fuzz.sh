@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # fuzz.sh [SECONDS] [TARGET...]: builds the libFuzzer targets with clang and runs each one
 # for SECONDS (default 60). Targets: firmware_file, ini, flash, board_answers, argv,
-# service_requests, service_replies, mqtt_commands (default: all).
+# service_requests, service_replies, mqtt_commands, web_requests (default: all).
 # New inputs collect in build-fuzz/corpus/TARGET; crashes are saved in build-fuzz/artifacts.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(firmware_file ini flash board_answers argv service_requests service_replies mqtt_commands)
+[ ${#targets[@]} -eq 0 ] && targets=(firmware_file ini flash board_answers argv service_requests service_replies mqtt_commands web_requests)
 
 compiler="$(command -v clang++-14 || command -v clang++ || true)"
 if [ -z "$compiler" ]; then

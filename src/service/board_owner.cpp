@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #include "backend/service_protocol.h"
 #include "service/service_log.h"
@@ -53,6 +54,7 @@ struct BoardOwner::Board {
     QElapsedTimer sinceConfigRead;
     bool liveDirty = false;
     bool configDirty = false;
+    bool scheduleDirty = false;  // a row of the day program was written since the last report
     bool readBackQueued = false;
     bool kickQueued = false;
 };
@@ -255,7 +257,10 @@ bool BoardOwner::EndSession(const std::string& device, HolderId holder) {
     Board* b = FindEntry(device);
     if (!b || b->view.sessionHolder != holder) return false;
     b->view.sessionHolder = 0;
-    if (b->liveDirty || b->configDirty) ReadBoard(*b, b->configDirty);
+    if (b->liveDirty || b->configDirty)
+        ReadBoard(*b, b->configDirty);
+    else if (std::exchange(b->scheduleDirty, false))
+        emit StateChanged(QString::fromStdString(b->view.device));
     QueueKick(*b);
     UpdateTimers();
     return true;
@@ -292,6 +297,10 @@ bool BoardOwner::Transfer(const std::string& device, HolderId holder, bool isSet
         // A failed set may still have reached the board: it is read back all the same.
         if (buffer[0] == report::kLiveState) b->liveDirty = true;
         if (IsConfigReport(buffer[0])) b->configDirty = true;
+        if (buffer[0] == report::kSchedule && buffer.size() > 1 && buffer[1] < report::kCommandEnterBootloader) {
+            ++b->view.scheduleWrites;
+            b->scheduleDirty = true;
+        }
         if (!inSession && !b->readBackQueued && options_.pollMs > 0) {
             b->readBackQueued = true;
             QMetaObject::invokeMethod(
@@ -331,6 +340,7 @@ void BoardOwner::ReadBoard(Board& board, bool config) {
         board.sinceConfigRead.start();
         changed = true;
     }
+    if (std::exchange(board.scheduleDirty, false)) changed = true;
     if (changed) emit StateChanged(QString::fromStdString(board.view.device));
 }
 

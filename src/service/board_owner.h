@@ -66,6 +66,9 @@ struct HeldDevice {
     // that is three poll periods ago or more.
     qint64 lastReadMs = 0;
     bool stale = false;
+    // Rows of the day program written through the owner's transfers so far: a change of it
+    // tells its readers to read it anew.
+    unsigned scheduleWrites = 0;
 };
 
 // {"stale": true|false, "last_read": "2026-12-09T17:02:03Z"} (null before the first read): how

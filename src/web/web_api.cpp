@@ -1,5 +1,6 @@
 #include "web/web_api.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdio>
@@ -154,6 +155,9 @@ void WebApi::Handle(const std::string& method, const std::vector<std::string>& p
     }
     Call call{serial, parameter, json::object(), std::move(answer)};
     if (method == "POST" && (route->needsBody || !body.empty())) {
+        // The JSON reader would take a NUL for the end of the text and what follows it for
+        // nothing: a body with one is malformed.
+        if (body.find('\0') != std::string::npos) return call.answer(Error(400, "the body is not a JSON object"));
         call.body = json::parse(body, nullptr, false);
         if (call.body.is_discarded() || !call.body.is_object())
             return call.answer(Error(400, "the body is not a JSON object"));
@@ -284,16 +288,17 @@ void WebApi::SetWeather(const Call& call) {
 }
 
 void WebApi::SetEntry(const Call& call) {
-    std::optional<int> index;
-    if (int number = 0;
-        !call.parameter.empty() && call.parameter.size() <= 3 &&
-        std::from_chars(call.parameter.data(), call.parameter.data() + call.parameter.size(), number).ptr ==
-            call.parameter.data() + call.parameter.size())
-        index = number;
+    // One spelling per row: digits only, no sign, no leading zero; checked against the row
+    // count the owner last read before the board is touched.
+    const std::string& text = call.parameter;
+    const bool digits = !text.empty() && text.size() <= 3 && (text == "0" || text.front() != '0') &&
+                        std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
     const HeldDevice& held = *owner_.FindBoard(call.serial);
-    const int count = held.liveValid ? held.live.EntryCount : 255;
-    if (!index || *index >= count)
-        return call.answer(Error(404, "no entry " + call.parameter + ": the day program has " + std::to_string(count) +
+    if (!held.liveValid) return call.answer(Error(503, "the board has not been read yet"));
+    const int count = held.live.EntryCount;
+    const int index = digits ? std::stoi(text) : -1;
+    if (index < 0 || index >= count)
+        return call.answer(Error(404, "no entry " + text + ": the day program has " + std::to_string(count) +
                                           " entries (0.." + std::to_string(count - 1) + ")"));
     if (auto bad = UnknownKey(call.body, {"hour", "minute", "channels"})) return call.answer(*bad);
     const bool time = call.body.contains("hour") || call.body.contains("minute");
@@ -322,7 +327,7 @@ void WebApi::SetEntry(const Call& call) {
     auto config = std::make_shared<DeviceConfig>();
     Write(
         call,
-        [index = *index, hour, minute, colors, written, config](BoardProtocol& board) -> std::optional<WebReply> {
+        [index, hour, minute, colors, written, config](BoardProtocol& board) -> std::optional<WebReply> {
             ScheduleTable table;
             const ScheduleLoadResult load = LoadSchedule(board, table);
             if (!load.complete)

@@ -57,12 +57,18 @@ HeadCheck CheckRequestHead(std::string_view bytes, std::size_t maxBodyBytes) {
     std::optional<std::size_t> length;
     while (lineEnd != std::string_view::npos && lineEnd + 1 < head.size()) {
         const std::size_t next = head.find('\n', lineEnd + 1);
-        const std::string_view line = Trim(head.substr(lineEnd + 1, next - lineEnd - 1));
+        const std::string_view raw = head.substr(lineEnd + 1, next - lineEnd - 1);
+        const std::string_view line = Trim(raw);
         lineEnd = next;
         if (line.empty()) break;
+        // A line folded onto the one before, or a name with white space before its colon,
+        // would be read differently by different readers: neither is taken.
+        if (raw.front() == ' ' || raw.front() == '\t') return Refused(400, "a header line starting with white space");
         const std::size_t colon = line.find(':');
         if (colon == std::string_view::npos) return Refused(400, "a header line without a colon");
         const std::string_view name = line.substr(0, colon), value = Trim(line.substr(colon + 1));
+        if (name.empty() || name.find_first_of(" \t") != std::string_view::npos)
+            return Refused(400, "white space in a header's name");
         if (SameName(name, "transfer-encoding")) return Refused(411, "a body needs a Content-Length");
         if (SameName(name, "upgrade")) return Refused(400, "no other protocol is spoken here");
         if (SameName(name, "content-length")) {
@@ -92,7 +98,7 @@ void GuardedTcpServer::incomingConnection(qintptr handle) {
         return;
     }
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    if (*open_ >= maxConnections_) {
+    if (OpenConnections() >= maxConnections_ && !FreeSlot()) {
         socket->write(
             HttpResponse(503, "application/json", R"({"ok":false,"error":"too many connections"})", {}, true));
         socket->disconnectFromHost();
@@ -102,13 +108,27 @@ void GuardedTcpServer::incomingConnection(qintptr handle) {
     addPendingConnection(socket);
 }
 
-ConnectionGuard::ConnectionGuard(QTcpSocket* socket, std::size_t maxBodyBytes, std::shared_ptr<int> open)
+bool GuardedTcpServer::FreeSlot() {
+    ConnectionGuard* victim = nullptr;
+    for (ConnectionGuard* guard : *open_) {
+        const int rank = guard->SlotRank();
+        if (rank < 0) continue;
+        if (!victim || rank < victim->SlotRank() || (rank == victim->SlotRank() && guard->IdleMs() > victim->IdleMs()))
+            victim = guard;
+    }
+    if (!victim) return false;
+    victim->Evict();
+    return true;
+}
+
+ConnectionGuard::ConnectionGuard(QTcpSocket* socket, std::size_t maxBodyBytes, std::shared_ptr<GuardList> open)
     : QObject(socket),
       socket_(socket),
       maxBodyBytes_(maxBodyBytes),
       open_(std::move(open)),
       deadline_(new QTimer(this)) {
-    ++*open_;
+    open_->push_back(this);
+    idle_.start();
     setObjectName("quelvan-connection-guard");
     deadline_->setSingleShot(true);
     connect(deadline_, &QTimer::timeout, this, [this] {
@@ -119,7 +139,7 @@ ConnectionGuard::ConnectionGuard(QTcpSocket* socket, std::size_t maxBodyBytes, s
 }
 
 ConnectionGuard::~ConnectionGuard() {
-    --*open_;
+    std::erase(*open_, this);
 }
 
 ConnectionGuard* ConnectionGuard::Of(QTcpSocket* socket) {
@@ -132,6 +152,33 @@ void ConnectionGuard::BecomeStream() {
     deadline_->stop();
 }
 
+bool ConnectionGuard::TakeRequest() {
+    ++taken_;
+    if (taken_ > answered_ + 1) pipelined_ = true;
+    return !refused_ && !stream_ && taken_ == answered_ + 1;
+}
+
+bool ConnectionGuard::Answered() {
+    ++answered_;
+    idle_.restart();
+    // What follows a pipelined request is not served: the connection closes after this answer.
+    if (pipelined_) refused_ = true;
+    return pipelined_;
+}
+
+int ConnectionGuard::SlotRank() const {
+    if (refused_) return 0;
+    // The server has a request of it in hand, or it carries an event stream.
+    if (stream_ || taken_ > answered_) return -1;
+    return authenticated_ ? 2 : 1;
+}
+
+void ConnectionGuard::Evict() {
+    std::erase(*open_, this);
+    refused_ = true;
+    socket_->abort();
+}
+
 void ConnectionGuard::OnReadyRead() {
     if (refused_ || stream_) {
         // Nothing more is a request: the server must not answer into the stream.
@@ -139,13 +186,14 @@ void ConnectionGuard::OnReadyRead() {
         return;
     }
     const QByteArray data = socket_->peek(socket_->bytesAvailable());
+    if (arrived_ > answered_ && !data.isEmpty()) pipelined_ = true;
     qsizetype at = 0;
     while (at < data.size()) {
         if (bodyRemaining_ > 0) {
             const auto take = std::min<std::size_t>(bodyRemaining_, static_cast<std::size_t>(data.size() - at));
             at += static_cast<qsizetype>(take);
             bodyRemaining_ -= take;
-            if (bodyRemaining_ == 0) deadline_->start(kIdleMs);
+            if (bodyRemaining_ == 0) Arrived(at < data.size());
             continue;
         }
         if (head_.isEmpty()) deadline_->start(kRequestMs);
@@ -162,8 +210,14 @@ void ConnectionGuard::OnReadyRead() {
         at += static_cast<qsizetype>(check.headBytes) - before;
         head_.clear();
         bodyRemaining_ = check.bodyBytes;
-        if (bodyRemaining_ == 0) deadline_->start(kIdleMs);
+        if (bodyRemaining_ == 0) Arrived(at < data.size());
     }
+}
+
+void ConnectionGuard::Arrived(bool more) {
+    ++arrived_;
+    deadline_->start(kIdleMs);
+    if (more) pipelined_ = true;
 }
 
 void ConnectionGuard::Refuse(int status, const char* reason) {

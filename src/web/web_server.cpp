@@ -6,6 +6,7 @@
 #include <QtHttpServer/QHttpServerRequest>
 #include <algorithm>
 
+#include "schedule/board_json.h"
 #include "service/service_log.h"
 #include "web/web_guard.h"
 #include "web/web_token.h"
@@ -17,22 +18,12 @@ static void InitWebResources() {
 
 namespace quelvan::service {
 
-struct WebServer::Pending {
-    QPointer<QTcpSocket> socket;
-    QString address;
-    std::string method;
-    QString path;
-    QByteArray authorization;
-    std::string body;
-    bool close = false;
-};
-
 namespace {
 
 // An event stream whose reader has fallen this far behind is cut off.
 constexpr qint64 kMaxStreamBacklog = 1 << 20;
-// Wrong tokens are forgotten after this long without another.
-constexpr qint64 kPenaltyMemoryMs = 10 * 60 * 1000;
+// Event streams carry at least this often a comment, when nothing else.
+constexpr int kHeartbeatMs = 5000;
 
 QByteArray Header(const QHttpServerRequest& request, const QByteArray& name) {
     for (const auto& [key, value] : request.headers())
@@ -70,10 +61,23 @@ const QList<QPair<QByteArray, QByteArray>> kPageHeaders = {
     {"X-Frame-Options", "DENY"},
 };
 
-void Write(QTcpSocket* socket, const QByteArray& response, bool close) {
+// Every answer goes out here, so that the connection's guard knows it: after a pipelined
+// request the connection closes. A HEAD request gets the head alone.
+void Write(QTcpSocket* socket, QByteArray response, bool close, bool headOnly = false) {
     if (!socket || socket->state() != QAbstractSocket::ConnectedState) return;
+    if (ConnectionGuard* guard = ConnectionGuard::Of(socket); guard && guard->Answered() && !close) {
+        close = true;
+        response.insert(response.indexOf("\r\n") + 2, "Connection: close\r\n");
+    }
+    if (headOnly) response.truncate(response.indexOf("\r\n\r\n") + 4);
     socket->write(response);
     if (close) socket->disconnectFromHost();
+}
+
+QByteArray Error(int status, const char* text, bool close, QList<QPair<QByteArray, QByteArray>> headers = {}) {
+    return HttpResponse(status, "application/json",
+                        QByteArray::fromStdString(nlohmann::json{{"ok", false}, {"error", text}}.dump()), headers,
+                        close);
 }
 
 QByteArray JsonResponse(int status, const nlohmann::json& body, bool close,
@@ -84,10 +88,31 @@ QByteArray JsonResponse(int status, const nlohmann::json& body, bool close,
 }  // namespace
 
 WebServer::WebServer(BoardOwner& owner, WebServerOptions options, QObject* parent)
-    : QAbstractHttpServer(parent), owner_(owner), options_(options), api_(owner) {
+    : QAbstractHttpServer(parent),
+      owner_(owner),
+      options_(options),
+      api_(owner),
+      guessTimer_(new QTimer(this)),
+      refusalLogTimer_(new QTimer(this)),
+      heartbeat_(new QTimer(this)) {
     InitWebResources();
     connect(&owner_, &BoardOwner::StateChanged, this, &WebServer::OnStateChanged);
     connect(&owner_, &BoardOwner::DevicesChanged, this, [this] { SendToStreams(BoardsEvent()); });
+    guessTimer_->setInterval(options_.wrongTokenSpacingMs);
+    connect(guessTimer_, &QTimer::timeout, this, &WebServer::AnswerGuess);
+    // A comment now and then, so that a page can tell a quiet service from a lost connection.
+    heartbeat_->setInterval(kHeartbeatMs);
+    connect(heartbeat_, &QTimer::timeout, this, [this] {
+        SendToStreams(":\n\n");
+        if (Streams() == 0) heartbeat_->stop();
+    });
+    refusalLogTimer_->setInterval(options_.refusalLogMs);
+    connect(refusalLogTimer_, &QTimer::timeout, this, [this] {
+        if (refusedSinceLog_ == 0) return refusalLogTimer_->stop();
+        LogWarning("web: " + std::to_string(refusedSinceLog_) + " requests with a wrong or no token refused in " +
+                   std::to_string(options_.refusalLogMs / 1000) + " s, the last from " + lastRefusedFrom_);
+        refusedSinceLog_ = 0;
+    });
 }
 
 WebServer::~WebServer() {
@@ -123,9 +148,10 @@ bool WebServer::StartWithToken(const WebSection& settings, const std::string& to
     }
     bind(tcp_);
     KeepAccepting();
-    WebSection actual = settings;
-    actual.port = tcp_->serverPort();
-    url_ = WebPageUrl(actual);
+    settings_ = settings;
+    settings_.port = tcp_->serverPort();
+    url_ = WebPageUrl(settings_);
+    linkUrl_ = !settings.publicUrl.empty() ? settings.publicUrl : WebListensOnLoopback(settings) ? "" : url_;
     if (!WebListensOnLoopback(settings))
         LogWarning("the web page listens on " + settings.listen +
                    ", beyond this computer, in plain HTTP: put a reverse proxy with TLS in front of it");
@@ -149,7 +175,7 @@ quint16 WebServer::Port() const {
 }
 
 nlohmann::json WebServer::TokenReply() const {
-    return {{"enabled", true}, {"url", url_}, {"token", token_}};
+    return {{"enabled", true}, {"url", settings_.publicUrl.empty() ? url_ : settings_.publicUrl}, {"token", token_}};
 }
 
 int WebServer::Streams() const {
@@ -157,101 +183,100 @@ int WebServer::Streams() const {
 }
 
 bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
+    ConnectionGuard* guard = ConnectionGuard::Of(socket);
+    if (guard && !guard->TakeRequest()) return true;
     const QString path = request.url().path();
-    const std::string method = MethodName(request.method());
+    const bool headOnly = request.method() == QHttpServerRequest::Method::Head;
+    const std::string method = headOnly ? "GET" : MethodName(request.method());
     const bool close = Header(request, "connection").compare("close", Qt::CaseInsensitive) == 0;
+    if (!WebHostAccepted(settings_, Header(request, "host").toStdString()))
+        return Write(socket, Error(421, "this server does not answer for that host name", close), close), true;
     if (!path.startsWith("/api/")) {
         if (path != "/" && path != "/index.html") {
-            Write(socket, JsonResponse(404, {{"ok", false}, {"error", "no such page"}}, close), close);
+            Write(socket, Error(404, "no such page", close), close, headOnly);
         } else if (method != "GET") {
-            Write(socket,
-                  JsonResponse(405, {{"ok", false}, {"error", "the page takes GET"}}, close, {{"Allow", "GET"}}),
-                  close);
+            Write(socket, Error(405, "the page takes GET", close, {{"Allow", "GET, HEAD"}}), close);
         } else {
             static const QByteArray page = [] {
                 QFile file(":/quelvan/web/index.html");
                 return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
             }();
-            Write(socket, HttpResponse(200, "text/html; charset=utf-8", page, kPageHeaders, close), close);
+            Write(socket, HttpResponse(200, "text/html; charset=utf-8", page, kPageHeaders, close), close, headOnly);
         }
         return true;
     }
-    Pending pending{socket,      request.remoteAddress().toString(), method,
-                    path.mid(5), Header(request, "authorization"),   request.body().toStdString(),
-                    close};
-    Admit(std::move(pending));
+    Pending pending{
+        socket, request.remoteAddress().toString(), method, path.mid(5), request.body().toStdString(), close, headOnly};
+    // The token first: the right one is served at once, whatever else is going on.
+    const QByteArray prefix = "Bearer ";
+    const QByteArray given = Header(request, "authorization");
+    const bool bearer =
+        given.size() > prefix.size() && given.left(prefix.size()).compare(prefix, Qt::CaseInsensitive) == 0;
+    const QByteArray token = bearer ? given.mid(prefix.size()).trimmed() : QByteArray();
+    if (!bearer || !WebTokensEqual(token_, std::string_view(token.constData(), static_cast<std::size_t>(token.size()))))
+        return Refuse(std::move(pending)), true;
+    if (guard) guard->Authenticated();
+    Serve(pending);
     return true;
 }
 
 void WebServer::missingHandler(const QHttpServerRequest&, QTcpSocket* socket) {
-    Write(socket, JsonResponse(404, {{"ok", false}, {"error", "no such page"}}, false), false);
+    Write(socket, Error(404, "no such page", false), false);
 }
 
-void WebServer::Admit(Pending pending) {
-    // Addresses that tried wrong tokens long ago are forgotten, so that many cannot fill memory.
-    if (penalties_.size() > 1024 && !penalties_.contains(pending.address))
-        penalties_.removeIf([](const auto& entry) {
-            return entry.value().waiting == 0 && entry.value().since.elapsed() > kPenaltyMemoryMs;
-        });
-    Penalty& penalty = penalties_[pending.address];
-    if (penalty.failures > 0 && penalty.since.elapsed() > kPenaltyMemoryMs) penalty = Penalty{};
-    const qint64 left = penalty.failures > 0 ? penalty.waitMs - penalty.since.elapsed() : 0;
-    if (left <= 0) return Serve(pending);
-    if (penalty.waiting >= options_.maxWaitingPerAddress) {
-        Write(pending.socket,
-              JsonResponse(429, {{"ok", false}, {"error", "too many requests after wrong tokens"}}, pending.close),
-              pending.close);
-        return;
+void WebServer::Refuse(Pending pending) {
+    ++refusedSinceLog_;
+    lastRefusedFrom_ = pending.address.toStdString();
+    if (!refusalLogTimer_->isActive()) {
+        LogWarning("web: a request with a wrong or no token from " + lastRefusedFrom_ +
+                   "; further ones are counted and logged once a minute");
+        refusedSinceLog_ = 0;
+        refusalLogTimer_->start();
     }
-    ++penalty.waiting;
-    QTimer::singleShot(static_cast<int>(left), this, [this, pending] {
-        if (auto it = penalties_.find(pending.address); it != penalties_.end()) --it->waiting;
-        Admit(pending);
-    });
+    if (static_cast<int>(guesses_.size()) >= options_.maxWaitingGuesses)
+        return Write(pending.socket, Error(429, "too many requests with a wrong token; try again later", true), true);
+    guesses_.push_back(std::move(pending));
+    if (!guessTimer_->isActive()) guessTimer_->start();
+}
+
+void WebServer::AnswerGuess() {
+    // One answer per tick; those whose client went away meanwhile cost nothing.
+    while (!guesses_.empty()) {
+        const Pending pending = std::move(guesses_.front());
+        guesses_.pop_front();
+        if (!pending.socket || pending.socket->state() != QAbstractSocket::ConnectedState) continue;
+        Write(pending.socket,
+              Error(401, "wrong token, or none (the API needs Authorization: Bearer and the token)", pending.close,
+                    {{"WWW-Authenticate", "Bearer"}}),
+              pending.close, pending.headOnly);
+        break;
+    }
+    if (guesses_.empty()) guessTimer_->stop();
 }
 
 void WebServer::Serve(const Pending& pending) {
     if (!pending.socket) return;
-    const QByteArray prefix = "Bearer ";
-    const QByteArray& given = pending.authorization;
-    const bool bearer =
-        given.size() > prefix.size() && given.left(prefix.size()).compare(prefix, Qt::CaseInsensitive) == 0;
-    const QByteArray token = bearer ? given.mid(prefix.size()).trimmed() : QByteArray();
-    if (!bearer ||
-        !WebTokensEqual(token_, std::string_view(token.constData(), static_cast<std::size_t>(token.size())))) {
-        Penalty& penalty = penalties_[pending.address];
-        ++penalty.failures;
-        penalty.since.start();
-        penalty.waitMs = std::min<qint64>(options_.maxFailureDelayMs,
-                                          qint64{options_.failureDelayMs} << std::min(penalty.failures - 1, 16));
-        refusedTokens_.Note(std::string(bearer ? "a wrong token" : "no token") + " from " +
-                            pending.address.toStdString());
-        Write(pending.socket,
-              JsonResponse(401,
-                           {{"ok", false},
-                            {"error", bearer ? "wrong token" : "the API needs the token (Authorization: Bearer)"}},
-                           pending.close, {{"WWW-Authenticate", "Bearer"}}),
-              pending.close);
-        return;
-    }
-    if (auto it = penalties_.find(pending.address); it != penalties_.end() && it->waiting == 0) penalties_.erase(it);
-
     std::vector<std::string> segments;
     for (const QString& part : pending.path.split('/')) segments.push_back(part.toStdString());
     if (segments == std::vector<std::string>{"events"}) {
         if (pending.method != "GET")
-            return Write(pending.socket,
-                         JsonResponse(405, {{"ok", false}, {"error", "this resource takes GET"}}, pending.close,
-                                      {{"Allow", "GET"}}),
+            return Write(pending.socket, Error(405, "this resource takes GET", pending.close, {{"Allow", "GET"}}),
                          pending.close);
+        if (pending.headOnly)
+            return Write(pending.socket, HttpResponse(200, "text/event-stream", {}, {}, pending.close), pending.close,
+                         true);
         return OpenStream(pending.socket);
     }
-    api_.Handle(pending.method, segments, pending.body,
-                [socket = pending.socket, close = pending.close](WebReply reply) {
-                    QList<QPair<QByteArray, QByteArray>> headers;
-                    if (!reply.allow.empty()) headers.append({"Allow", QByteArray::fromStdString(reply.allow)});
-                    Write(socket, JsonResponse(reply.status, reply.body, close, headers), close);
-                });
+    const bool scheduleWrite = pending.method == "POST" && segments.size() == 4 && segments[2] == "schedule";
+    api_.Handle(
+        pending.method, segments, pending.body,
+        [this, alive = QPointer<WebServer>(this), socket = pending.socket, close = pending.close,
+         headOnly = pending.headOnly, scheduleWrite, serial = segments.size() > 1 ? segments[1] : ""](WebReply reply) {
+            QList<QPair<QByteArray, QByteArray>> headers;
+            if (!reply.allow.empty()) headers.append({"Allow", QByteArray::fromStdString(reply.allow)});
+            Write(socket, JsonResponse(reply.status, reply.body, close, headers), close, headOnly);
+            if (alive && scheduleWrite && reply.status == 200) SendToStreams(ScheduleEvent(serial));
+        });
 }
 
 void WebServer::OpenStream(QTcpSocket* socket) {
@@ -265,10 +290,14 @@ void WebServer::OpenStream(QTcpSocket* socket) {
         "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
         "X-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\nretry: 3000\n\n";
     head += BoardsEvent();
-    for (const HeldDevice* d : owner_.Devices())
-        if (d->role == DeviceRole::Board) head += StatusEvent(*d);
+    for (const HeldDevice* d : owner_.Devices()) {
+        if (d->role != DeviceRole::Board) continue;
+        head += StatusEvent(*d);
+        head += WeatherEvent(*d);
+    }
     socket->write(head);
     streams_.emplace_back(socket);
+    if (!heartbeat_->isActive()) heartbeat_->start();
 }
 
 void WebServer::SendToStreams(const QByteArray& event) {
@@ -294,10 +323,30 @@ QByteArray WebServer::BoardsEvent() const {
     return "event: boards\ndata: " + QByteArray::fromStdString(api_.BoardsJson().dump()) + "\n\n";
 }
 
+QByteArray WebServer::WeatherEvent(const HeldDevice& board) {
+    if (!board.configValid) return {};
+    const nlohmann::json data = {{"serial", board.serial}, {"weather", WeatherJson(board.config)}};
+    QByteArray event = "event: weather\ndata: " + QByteArray::fromStdString(data.dump()) + "\n\n";
+    sentWeather_.insert(QString::fromStdString(board.serial), event);
+    return event;
+}
+
+QByteArray WebServer::ScheduleEvent(const std::string& serial) {
+    // The page reads the day program anew: it is not part of what the owner keeps.
+    return "event: schedule\ndata: " + QByteArray::fromStdString(nlohmann::json{{"serial", serial}}.dump()) + "\n\n";
+}
+
 void WebServer::OnStateChanged(const QString& device) {
+    const HeldDevice* board = owner_.Find(device.toStdString());
+    if (!board || board->role != DeviceRole::Board) return;
+    const QString serial = QString::fromStdString(board->serial);
+    const bool scheduleWritten = seenScheduleWrites_.value(serial) != board->scheduleWrites;
+    seenScheduleWrites_.insert(serial, board->scheduleWrites);
     if (streams_.empty()) return;
-    if (const HeldDevice* board = owner_.Find(device.toStdString()); board && board->role == DeviceRole::Board)
-        SendToStreams(StatusEvent(*board));
+    SendToStreams(StatusEvent(*board));
+    const QByteArray before = sentWeather_.value(serial);
+    if (const QByteArray weather = WeatherEvent(*board); weather != before) SendToStreams(weather);
+    if (scheduleWritten) SendToStreams(ScheduleEvent(board->serial));
 }
 
 }  // namespace quelvan::service

@@ -4,13 +4,20 @@
 // that carry the token, and a stream of server-sent events with every board's live state,
 // sent whenever the owner reads it anew (each poll, each change), so the page never polls.
 //
-// Every /api/ request carries "Authorization: Bearer <token>". The token is compared in
-// constant time; after a wrong one, the next request from the same address waits, longer
-// after each further failure (by timer, never blocking the loop), so that guessing is slow.
+// Every /api/ request carries "Authorization: Bearer <token>", compared in constant time
+// before anything else: the right token is served at once, always. Wrong (or missing) tokens
+// are answered one at a time, a fixed interval apart, whoever sends them from whatever
+// address, with only a few waiting at once and the rest refused at once (429), so that no
+// pattern of addresses or connections raises the rate of guesses answered. Refusals are
+// logged once a minute as a count.
+//
+// A request whose Host header names neither this computer, a loopback name, the listen
+// address nor public_url's host is answered 421, so that a page of a foreign name that
+// resolves here (DNS rebinding) cannot talk to the API.
 
-#include <QElapsedTimer>
 #include <QHash>
 #include <QPointer>
+#include <QString>
 #include <QtHttpServer/QAbstractHttpServer>
 #include <deque>
 #include <functional>
@@ -20,20 +27,20 @@
 #include <vector>
 
 #include "service/board_owner.h"
-#include "service/repeated_event_log.h"
 #include "web/web_api.h"
 #include "web/web_settings.h"
 
 class QTcpSocket;
+class QTimer;
 
 namespace quelvan::service {
 
 class GuardedTcpServer;
 
 struct WebServerOptions {
-    int failureDelayMs = 500;       // after the first wrong token; doubled for each further one
-    int maxFailureDelayMs = 8000;   // the longest wait
-    int maxWaitingPerAddress = 16;  // requests held back at once per address; more get 429
+    int wrongTokenSpacingMs = 600;  // wrong tokens are answered this far apart: 100 a minute at most
+    int maxWaitingGuesses = 8;      // wrong tokens waiting at once; more get 429
+    int refusalLogMs = 60'000;      // refused tokens are logged as a count this often
     int maxConnections = 64;
     int maxStreams = 8;
 };
@@ -53,6 +60,10 @@ public:
 
     quint16 Port() const;
     std::string Url() const { return url_; }
+    // The address to give to others (Home Assistant's link to the page): public_url, or the
+    // page's own address when it listens beyond loopback; empty when there is none that works
+    // anywhere but on this computer.
+    std::string LinkUrl() const { return linkUrl_; }
     // What quelvanctl service web-token is answered.
     nlohmann::json TokenReply() const;
     int Streams() const;
@@ -66,14 +77,26 @@ protected:
     void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override;
 
 private:
-    struct Pending;
+    struct Pending {
+        QPointer<QTcpSocket> socket;
+        QString address;
+        std::string method;
+        QString path;
+        std::string body;
+        bool close = false;
+        bool headOnly = false;  // HEAD: the answer to GET without its body
+    };
     void KeepAccepting();
-    void Admit(Pending pending);
+    void Refuse(Pending pending);
+    void AnswerGuess();
     void Serve(const Pending& pending);
     void OpenStream(QTcpSocket* socket);
     void SendToStreams(const QByteArray& event);
     QByteArray StatusEvent(const HeldDevice& board) const;
     QByteArray BoardsEvent() const;
+    // A board's weather (a change of it is sent alone), a hint that its day program changed.
+    QByteArray WeatherEvent(const HeldDevice& board);
+    static QByteArray ScheduleEvent(const std::string& serial);
     void OnStateChanged(const QString& device);
 
     BoardOwner& owner_;
@@ -81,18 +104,20 @@ private:
     WebApi api_;
     GuardedTcpServer* tcp_ = nullptr;
     std::string token_;
-    std::string url_;
-    // Per remote address: wrong tokens in a row and when its next request may be looked at.
-    struct Penalty {
-        int failures = 0;
-        QElapsedTimer since;  // since the last failure
-        qint64 waitMs = 0;
-        int waiting = 0;
-    };
-    QHash<QString, Penalty> penalties_;
+    std::string url_, linkUrl_;
+    WebSection settings_;
+    // Wrong tokens waiting for their answer, answered one per tick of the timer.
+    std::deque<Pending> guesses_;
+    QTimer* guessTimer_;
+    // Refused tokens since the last log line, and the address of the last one.
+    int refusedSinceLog_ = 0;
+    std::string lastRefusedFrom_;
+    QTimer* refusalLogTimer_;
+    QTimer* heartbeat_;
     std::vector<QPointer<QTcpSocket>> streams_;
-    // Refused tokens: one log line a minute with their count, never one per guess.
-    RepeatedEventLog refusedTokens_{LogLevel::Warning, "API requests refused for a wrong or missing token"};
+    // Per board: the weather last sent on the streams, the day program's writes last seen.
+    QHash<QString, QByteArray> sentWeather_;
+    QHash<QString, unsigned> seenScheduleWrites_;
 };
 
 }  // namespace quelvan::service

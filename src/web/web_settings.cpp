@@ -5,6 +5,9 @@
 
 #include <QHostAddress>
 #include <QHostInfo>
+#include <QNetworkInterface>
+#include <QUrl>
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <optional>
@@ -80,6 +83,53 @@ bool ReadWebTokenFile(const std::string& value, WebSection& web, std::string& wh
     return true;
 }
 
+bool ReadWebPublicUrl(const std::string& value, WebSection& web, std::string& why) {
+    why = "an http:// or https:// address with a host name, such as https://tank.example.lan/";
+    if (value.empty()) {
+        web.publicUrl.clear();
+        return true;
+    }
+    const QUrl url(QString::fromStdString(value), QUrl::StrictMode);
+    if (!url.isValid() || (url.scheme() != "https" && url.scheme() != "http") || url.host().isEmpty() ||
+        !url.userInfo().isEmpty() || url.hasQuery() || url.hasFragment())
+        return false;
+    std::string text = url.toString(QUrl::FullyEncoded).toStdString();
+    if (text.back() != '/') text += '/';
+    web.publicUrl = text;
+    return true;
+}
+
+bool WebHostAccepted(const WebSection& web, const std::string& hostHeader) {
+    std::string host = QString::fromStdString(hostHeader).trimmed().toLower().toStdString();
+    if (!host.empty() && host.front() == '[') {
+        const std::size_t close = host.find(']');
+        if (close == std::string::npos) return false;
+        const std::string rest = host.substr(close + 1);
+        if (!rest.empty() && (rest.front() != ':' || !PortNumber(std::string_view(rest).substr(1)))) return false;
+        host = host.substr(1, close - 1);
+    } else if (const std::size_t colon = host.find(':'); colon != std::string::npos) {
+        if (!PortNumber(std::string_view(host).substr(colon + 1))) return false;
+        host.resize(colon);
+    }
+    if (!host.empty() && host.back() == '.') host.pop_back();
+    if (host.empty()) return false;
+    const QHostAddress address(QString::fromStdString(host));
+    if (!address.isNull()) {
+        const QHostAddress listen(QString::fromStdString(web.listen));
+        if (address.isLoopback() || address.isEqual(listen, QHostAddress::TolerantConversion)) return true;
+        if (listen != QHostAddress::AnyIPv4 && listen != QHostAddress::AnyIPv6) return false;
+        const QList<QHostAddress> own = QNetworkInterface::allAddresses();
+        return std::any_of(own.begin(), own.end(),
+                           [&](const QHostAddress& a) { return a.isEqual(address, QHostAddress::TolerantConversion); });
+    }
+    const QString name = QString::fromStdString(host);
+    const QString self = QHostInfo::localHostName().toLower(), domain = QHostInfo::localDomainName().toLower();
+    if (name == "localhost" || name.endsWith(".localhost") || name == self ||
+        (!domain.isEmpty() && name == self + "." + domain))
+        return true;
+    return !web.publicUrl.empty() && name == QUrl(QString::fromStdString(web.publicUrl)).host().toLower();
+}
+
 ConfigSection WebConfigSection(WebSection& target) {
     WebSection* web = &target;
     const auto key = [web](const char* name, bool (*read)(const std::string&, WebSection&, std::string&)) {
@@ -87,7 +137,8 @@ ConfigSection WebConfigSection(WebSection& target) {
                          [web, read](const std::string& value, std::string& why) { return read(value, *web, why); }};
     };
     return {"web",
-            {key("listen", ReadWebListen), key("port", ReadWebPort), key("token_file", ReadWebTokenFile)},
+            {key("listen", ReadWebListen), key("port", ReadWebPort), key("token_file", ReadWebTokenFile),
+             key("public_url", ReadWebPublicUrl)},
             [web] { web->enabled = true; }};
 }
 

@@ -7,6 +7,7 @@
 //   listen = 127.0.0.1    the address to listen on (ADDRESS, or ADDRESS:PORT, [IPv6]:PORT)
 //   port = 8468
 //   token_file =          empty: web-token in the service's state directory
+//   public_url =          the address others reach the page by (a reverse proxy's https://…/)
 //
 // Whatever the address, the API answers only requests that carry the token; without a token
 // the page is not served at all, so a non-loopback address is never open without one.
@@ -22,6 +23,7 @@ struct WebSection {
     std::string listen = "127.0.0.1";
     int port = 8468;
     std::string tokenFile;  // empty: DefaultWebTokenPath()
+    std::string publicUrl;  // http(s)://HOST[:PORT]/PATH/ or empty
 
     // Whether the port came with listen or from its own key (they must agree).
     bool portInListen = false;
@@ -33,8 +35,11 @@ struct WebSection {
 bool ReadWebListen(const std::string& value, WebSection& web, std::string& why);
 bool ReadWebPort(const std::string& value, WebSection& web, std::string& why);
 bool ReadWebTokenFile(const std::string& value, WebSection& web, std::string& why);
+bool ReadWebPublicUrl(const std::string& value, WebSection& web, std::string& why);
+
 // The [web] section, read into `target`: the page is on once the section is there.
 ConfigSection WebConfigSection(WebSection& target);
+
 // Whether `listen` is a loopback address (127.0.0.0/8, ::1).
 bool WebListensOnLoopback(const WebSection& web);
 
@@ -42,6 +47,12 @@ bool WebListensOnLoopback(const WebSection& web);
 // service web-token): http://ADDRESS:PORT/ with a wildcard address
 // (0.0.0.0, ::) replaced by this computer's name. Empty while the page is off.
 std::string WebPageUrl(const WebSection& web);
+
+// Whether a request's Host header (HOST or HOST:PORT) names this server: a loopback name or
+// address, the listen address (with a wildcard, any of this computer's addresses), this
+// computer's name, or public_url's host. Anything else is a name this server is not (DNS
+// rebinding).
+bool WebHostAccepted(const WebSection& web, const std::string& hostHeader);
 
 // Where the token is kept unless token_file says otherwise: web-token in the state
 // directory systemd gives the service ($STATE_DIRECTORY: /var/lib/quelvan for the system

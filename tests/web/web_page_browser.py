@@ -2,12 +2,17 @@
 """The web page in a real browser: headless Chromium driven through its WebDriver opens the
 page quelvand serves for a simulated board, at a phone's size and a desktop's, enters the
 token, switches the mode, moves a channel slider and checks the board's value through the
-service, and takes screenshots. Any error on the page's console fails the test.
+service, and takes screenshots. At the phone's size it checks the day program's legend,
+its labels' size, dashes for channels of one colour and the sliders' colours; changes made
+by quelvanctl (weather, names, day program) must reach the open page within two seconds; and
+with the service stopped, the page disables every control and says since when its values
+are old. Any error on the page's console fails the test.
 
     web_page_browser.py QUELVAND QUELVANCTL ARTIFACT_DIR
 """
 import json
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -69,6 +74,87 @@ def start_browser(scratch, options):
         raise
 
 
+def run_ctl(env, *args):
+    out = subprocess.run([QUELVANCTL, "--service", *args], env=env, capture_output=True, text=True, timeout=30)
+    assert out.returncode == 0, f"quelvanctl {' '.join(args)}: {out.stderr}"
+    return out.stdout
+
+
+def check_phone_graph(driver):
+    """The legend names every channel; no label smaller than 12 CSS px; channels of one colour
+    have different dashes; each slider is in its channel's colour."""
+    WebDriverWait(driver, 10).until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#legend li")) == 12)
+    legend = [e.text for e in driver.find_elements(By.CSS_SELECTOR, "#legend li")]
+    names = [e.text for e in driver.find_elements(By.CSS_SELECTOR, "#channels label")]
+    assert legend == names, (legend, names)
+    sizes = driver.execute_script("""
+        const g = document.getElementById("graph"), scale = g.getBoundingClientRect().width / g.viewBox.baseVal.width;
+        const size = (e, s) => parseFloat(getComputedStyle(e).fontSize) * s;
+        return [...g.querySelectorAll("text")].map((e) => size(e, scale))
+            .concat([...document.querySelectorAll("#legend li, #channels label")].map((e) => size(e, 1)));""")
+    assert len(sizes) > 20 and min(sizes) >= 12, f"label sizes in CSS px: {sorted(sizes)[:5]}"
+    lines = driver.execute_script("""
+        return [...document.querySelectorAll("#graph polyline")].map((p) =>
+            [p.getAttribute("stroke"), p.getAttribute("stroke-dasharray") || ""]);""")
+    seen = {}
+    for stroke, dash in lines:
+        assert dash not in seen.setdefault(stroke, set()), f"two channels in {stroke} drawn alike: {lines}"
+        seen[stroke].add(dash)
+    sliders = driver.execute_script("""
+        const hex = (c) => { const n = parseInt(c.slice(1), 16); return `rgb(${n >> 16}, ${(n >> 8) & 255}, ${n & 255})`; };
+        return state.schedule.channels.map((c, i) =>
+            [getComputedStyle(document.getElementById("trb" + i)).accentColor, hex(c.color)]);""")
+    assert all(got == want for got, want in sliders), f"slider colours: {sliders}"
+    return lines
+
+
+def check_live(driver, env, scratch):
+    """What quelvanctl changes reaches the open page within two seconds."""
+    run_ctl(env, "weather", "set", "--clouds-per-day", "9")
+    wait_for("the weather on the page", lambda: driver.find_element(By.ID, "cloudsPerDay").text == "9", 2)
+    first = driver.find_element(By.ID, "trb0").find_element(By.XPATH, "preceding-sibling::label").text
+    run_ctl(env, "config", "set", "Names.ColorName1", "1")
+    wait_for("channel B's new name on the page",
+             lambda: driver.find_elements(By.CSS_SELECTOR, "#channels label")[1].text == first, 2)
+    table = os.path.join(scratch, "table.ini")
+    run_ctl(env, "export", table)
+    text = open(table).read()
+    start = text.index("[1]\n")
+    text = text[:start] + re.sub(r"Color0=\d+", "Color0=77", text[start:], count=1)
+    open(table, "w").write(text)
+    run_ctl(env, "import", "table", table)
+    wait_for("the new day program on the page", lambda: driver.execute_script(
+        "return state.schedule && state.schedule.entries.some((e) => e.channels[0] === 77)"), 2)
+    # Two channels in one colour now: told apart by their dashes, in the graph and the legend.
+    lines = check_phone_graph(driver)
+    assert lines[0][0] == lines[1][0] and lines[0][1] != lines[1][1], lines[:2]
+
+
+def check_stale(driver):
+    """A board the service could not read for a while is shown greyed, with its last read."""
+    driver.execute_script("showStatus(Object.assign({}, state.status, "
+                          "{stale: true, last_read: '2026-12-09T10:00:00Z'}))")
+    assert "stale" in driver.find_element(By.ID, "app").get_attribute("class")
+    note = driver.find_element(By.ID, "staleNote")
+    assert note.is_displayed() and "2026" in note.text, note.text
+    driver.execute_script("showStatus(Object.assign({}, state.status, {stale: false}))")
+    assert not note.is_displayed()
+
+
+def check_offline(driver, stop, start):
+    """Without the service every control is off and a banner says since when the values are
+    old; with the service back the page is live again."""
+    stop()
+    WebDriverWait(driver, 15).until(lambda d: d.find_element(By.ID, "offline").is_displayed())
+    assert "Werte sind vom" in driver.find_element(By.ID, "offline").text
+    controls = driver.find_elements(By.CSS_SELECTOR, "#app button, #app select, #app input")
+    assert controls and all(c.get_attribute("disabled") is not None for c in controls), "controls still enabled"
+    driver.save_screenshot(os.path.join(ARTIFACTS, "web-page-offline.png"))
+    start()
+    WebDriverWait(driver, 20).until(lambda d: not d.find_element(By.ID, "offline").is_displayed())
+    WebDriverWait(driver, 10).until(lambda d: d.find_element(By.ID, "mode").get_attribute("disabled") is None)
+
+
 def console_errors(driver):
     return [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
 
@@ -87,8 +173,17 @@ def main():
                     f"token_file = {token_file}\n")
         env = dict(os.environ, QUELVAN_SOCKET=sock)
         log = open(os.path.join(scratch, "quelvand.log"), "w")
-        service = subprocess.Popen([QUELVAND, "--config", config, "--simulate=" + os.path.join(scratch, "board.state")],
-                                   stderr=log, env=env)
+
+        def start_service():
+            nonlocal service
+            service = subprocess.Popen([QUELVAND, "--config", config,
+                                        "--simulate=" + os.path.join(scratch, "board.state")], stderr=log, env=env)
+
+        def stop_service():
+            service.terminate()
+            service.wait(timeout=10)
+
+        start_service()
         wait_for("the service's socket", lambda: os.path.exists(sock) and os.path.exists(token_file))
         token = open(token_file).read().strip()
         wait_for("a board read whole", lambda: board_status(env).get("mode_name"))
@@ -145,7 +240,19 @@ def main():
             WebDriverWait(driver, 10).until(lambda d: d.find_element(By.ID, "trb2").get_attribute("disabled") is not None)
             errors = console_errors(driver)
             assert not errors, f"console errors: {errors}"
-        print("web page: both sizes, token, mode, slider; screenshots in " + ARTIFACTS)
+
+        driver.set_window_size(*SIZES[0])
+        driver.get(url)
+        WebDriverWait(driver, 10).until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#graph polyline")) == 12)
+        check_phone_graph(driver)
+        check_live(driver, env, scratch)
+        check_stale(driver)
+        driver.save_screenshot(os.path.join(ARTIFACTS, "web-page-legend.png"))
+        check_offline(driver, stop_service, start_service)
+        # The browser reports the refused requests of the stopped service; nothing else.
+        errors = [e for e in console_errors(driver) if "ERR_CONNECTION_REFUSED" not in e["message"]]
+        assert not errors, f"console errors: {errors}"
+        print("web page: both sizes, token, mode, slider, legend, live changes, offline; screenshots in " + ARTIFACTS)
         return 0
     finally:
         if driver:
