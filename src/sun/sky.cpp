@@ -128,9 +128,9 @@ double SunTrack::Culmination(double from, double to) const {
 
 std::optional<double> MoonTransit(double latitude, double longitude, double from, double to) {
     ln_lnlat_posn observer{longitude, latitude};
-    // The library finds the transit of the day that contains its start; look from a day
-    // before to catch one that falls early in the span.
-    for (double day = from - 1; day <= to; day += 1) {
+    // The library finds the transit of the day that contains its start: the span's first
+    // day, its next, and for a transit early in the span the day before.
+    for (double day : {from, to, from - 1}) {
         ln_rst_time rst{};
         ln_get_lunar_rst(day, &observer, &rst);
         if (rst.transit >= from && rst.transit < to) return rst.transit;

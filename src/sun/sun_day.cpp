@@ -45,12 +45,20 @@ SunDay::SunDay(const Place& place, const std::string& zone, const CivilDate& dat
     } else {
         polar_ = Polar::Night;
     }
+}
 
-    if (const auto transit = MoonTransit(place.latitude, place.longitude, from, to))
-        moonTransit_ = day_.LocalMinute(UnixSeconds(*transit));
+const SunDay::MoonDay& SunDay::Moon() const {
+    if (moon_) return *moon_;
+    MoonDay moon;
+    const double from = JulianDay(day_.Instant(0)), to = JulianDay(day_.Instant(kMinutesPerDay));
+    if (const auto transit = MoonTransit(place_.latitude, place_.longitude, from, to))
+        moon.transit = day_.LocalMinute(UnixSeconds(*transit));
+    // The phase at the day's local noon: within a day of the real moon's.
     const double localNoon = JulianDay(day_.Instant(720));
-    moonIllumination_ = MoonIllumination(localNoon);
-    moonWaxing_ = MoonWaxing(localNoon);
+    moon.illumination = MoonIllumination(localNoon);
+    moon.waxing = MoonWaxing(localNoon);
+    moon_ = moon;
+    return *moon_;
 }
 
 std::optional<double> SunDay::Cross(double horizon, bool rising) const {

@@ -39,9 +39,11 @@ public:
     double DayLength() const { return dayLength_; }
     Polar PolarState() const { return polar_; }
 
-    std::optional<double> MoonTransitMinute() const { return moonTransit_; }
-    double MoonIlluminatedFraction() const { return moonIllumination_; }
-    bool MoonIsWaxing() const { return moonWaxing_; }
+    // The moon, worked out on the first question (its series are costly, and the light
+    // curve does not need it).
+    std::optional<double> MoonTransitMinute() const { return Moon().transit; }
+    double MoonIlluminatedFraction() const { return Moon().illumination; }
+    bool MoonIsWaxing() const { return Moon().waxing; }
 
     // The sun's elevation (degrees, no refraction) at a local minute, -1440..2880.
     double ElevationAtMinute(double localMinute) const;
@@ -49,16 +51,21 @@ public:
     double UtcSeconds(double localMinute) const { return day_.Instant(localMinute); }
 
 private:
+    struct MoonDay {
+        std::optional<double> transit;
+        double illumination = 0;
+        bool waxing = false;
+    };
+    const MoonDay& Moon() const;
     std::optional<double> Cross(double horizon, bool rising) const;
     Place place_;
     CivilDate date_;
     ZoneClock::Day day_;
     SunTrack track_;
-    std::optional<double> sunrise_, sunset_, civilDawn_, civilDusk_, moonTransit_;
+    std::optional<double> sunrise_, sunset_, civilDawn_, civilDusk_;
     double solarNoon_ = 720, noonElevation_ = 0, dayLength_ = 0;
     Polar polar_ = Polar::None;
-    double moonIllumination_ = 0;
-    bool moonWaxing_ = false;
+    mutable std::optional<MoonDay> moon_;
 };
 
 }  // namespace quelvan::sun

@@ -159,6 +159,13 @@ TEST(SunCommandsOffline, PlacesShowAndProgramNeedNoBoard) {
     EXPECT_EQ(program["entries"].size(), 24u);
     EXPECT_LE(program["max_error"].get<double>(), 1.0);
 
+    // The picture of the page "Grafik", drawn by the graph renderer.
+    ScratchDir dir;
+    const std::string png = dir.File("day.png");
+    r = RunQuelvanctlBinary({"sun", "program", "Manaus", "--rows", "24", "--graph", png});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReadFile(png).substr(0, 8), "\x89PNG\r\n\x1a\n");
+
     r = RunQuelvanctlBinary({"sun", "program", "Arctic/Longyearbyen", "--date", "2026-12-21", "--rows", "6", "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("polar night"), std::string::npos) << r.err;

@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """quelvanctl sun show against an independent computation of the sky (PyEphem, used here only
-as the oracle): sunrise, sunset and civil twilight within a minute, the sun's elevation at a
+as the oracle): sunrise, sunset, civil twilight and solar noon within a minute, the sun's elevation at a
 given time within 0.05 degrees, polar day and night, for both hemispheres, the tropics, recent
 dates, days the clock changes, and a place beyond the polar circle in summer and in winter.
 
@@ -131,6 +131,17 @@ def main():
             if diff > MINUTE_TOLERANCE:
                 failures.append(f"{place} {date} {key}_utc: program {got}, oracle {when} ({diff:.2f} min)")
 
+        # Solar noon: the sun's transit over the meridian (its highest point within seconds).
+        o = observer(lat, lon)
+        o.date = ephem.Date(start.replace(tzinfo=None))
+        transit = o.next_transit(ephem.Sun()).datetime().replace(tzinfo=datetime.timezone.utc)
+        if transit < end:
+            h, m = map(int, first["solar_noon"].split(":"))
+            diff = abs(h * 60 + m - local_minutes(transit, zone, local_start))
+            worst["minutes"] = max(worst["minutes"], diff)
+            if diff > MINUTE_TOLERANCE:
+                failures.append(f"{place} {date} solar_noon: program {first['solar_noon']}, oracle {transit}")
+
         rises = expected["sunrise"] is not None or expected["sunset"] is not None
         if not rises:
             up = elevation(lat, lon, start + (end - start) / 2) > 0
@@ -143,8 +154,7 @@ def main():
         for at in times:
             got = show(binary, place, date, tz, at) if at != times[0] else first
             h, m = map(int, at.split(":"))
-            instant = local_start + datetime.timedelta(hours=h, minutes=m)
-            # On a day the clock changes the hours are counted on the clock, as the program counts them.
+            # On a day the clock changes the time is the clock's, as the program reads it.
             instant = datetime.datetime(day.year, day.month, day.day, h, m, tzinfo=zone)
             want = elevation(lat, lon, instant)
             diff = abs(got["elevation"] - want)
