@@ -14,6 +14,7 @@ PACKAGES=(
   fonts-dejavu-core
   qt6-httpserver-dev qt6-websockets-dev chromium chromium-driver python3-selenium
   librsvg2-bin desktop-file-utils appstream dpkg-dev file zsh man-db
+  libnova-dev tzdata python3-ephem
 )
 
 missing=()

@@ -8,6 +8,7 @@
 #include "cli/json_text.h"
 #include "cli/schedule_commands.h"
 #include "cli/settings_commands.h"
+#include "cli/sun_commands.h"
 #include "device/version.h"
 
 namespace quelvan::cli {
@@ -111,6 +112,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
     app.add_subcommand("save-eeprom", "Store the board's settings in its EEPROM");
     ScheduleGrammar scheduleGrammar(app);
     FileGrammar fileGrammar(app);
+    SunGrammar sunGrammar(app);
 
     auto* service = app.add_subcommand("service", "The service quelvand that shares the boards");
     service->add_subcommand("status", "Whether a service answers, the boards it holds and its MQTT broker");
@@ -217,6 +219,8 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
         if (request.simulate) return usage("'service' asks the service; --simulate has no service");
     } else if (fileGrammar.Handles(name)) {
         fileGrammar.Fill(name, request);
+    } else if (sunGrammar.Handles(name)) {
+        if (const auto error = sunGrammar.Fill(request)) return usage(*error);
     } else if (scheduleGrammar.Handles(name)) {
         if (const auto error = scheduleGrammar.Fill(name, request)) return usage(*error);
     } else {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/settings_request.h"
+#include "cli/sun_request.h"
 
 namespace quelvan::cli {
 
@@ -43,6 +44,9 @@ enum class Command {
     ServiceStatus,
     ServiceForget,
     ServiceWebToken,
+    SunPlaces,
+    SunShow,
+    SunProgram,
 };
 
 struct Request {
@@ -80,6 +84,8 @@ struct Request {
     int graphChannel = 0;
     // service forget
     std::string forgetSerial;
+    // sun places|show|program
+    SunRequest sun;
 };
 
 struct ParseOutcome {

@@ -14,6 +14,7 @@
 #include "cli/service_commands.h"
 #include "cli/settings_commands.h"
 #include "cli/status_report.h"
+#include "cli/sun_commands.h"
 #include "device/channel_names.h"
 
 namespace quelvan::cli {
@@ -161,6 +162,12 @@ const char* CommandName(Command command) {
             return "service forget";
         case Command::ServiceWebToken:
             return "service web-token";
+        case Command::SunPlaces:
+            return "sun places";
+        case Command::SunShow:
+            return "sun show";
+        case Command::SunProgram:
+            return "sun program";
     }
     return "";
 }
@@ -220,6 +227,10 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
         return kExitOk;
     }
     if (request.command == Command::ServiceStatus) return RunServiceStatus(request, backend, out, err);
+    if ((request.command == Command::SunPlaces || request.command == Command::SunShow ||
+         request.command == Command::SunProgram) &&
+        !SunNeedsBoard(request))
+        return RunSunOffline(request, clock, out, err);
     if (request.command == Command::ServiceForget) return RunServiceForget(request, backend, out, err);
     if (request.command == Command::ServiceWebToken) return RunServiceWebToken(request, backend, out, err);
     BoardSession session(backend, clock, trace);
@@ -244,6 +255,11 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
     }
     if (request.command == Command::Config || request.command == Command::Weather) {
         (request.command == Command::Config ? PrintConfig : PrintWeather)(board.config, request.json, out);
+        return kExitOk;
+    }
+    if (request.command == Command::SunProgram) {
+        if (auto failure = RunSunProgram(request, clock, &session, out, err)) return Fail(*failure, request, out, err);
+        if (auto failure = TraceFailure(request, trace)) return Fail(*failure, request, out, err);
         return kExitOk;
     }
     if (request.command == Command::Schedule || request.command == Command::Graph) {
@@ -288,6 +304,9 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
         case Command::ServiceStatus:
         case Command::ServiceForget:
         case Command::ServiceWebToken:
+        case Command::SunPlaces:
+        case Command::SunShow:
+        case Command::SunProgram:
             break;
     }
     if (!failure) failure = TraceFailure(request, trace);
@@ -320,6 +339,16 @@ int RunQuelvanctl(int argc, const char* const argv[], const Clock& clock, std::o
     // read, and a file that cannot be used leaves the board alone.
     const CommandFiles files = PrepareCommandFiles(request);
     if (files.failure) return Fail(*files.failure, request, out, err);
+    // Places and days of the sun need no board.
+    if ((request.command == Command::SunPlaces || request.command == Command::SunShow ||
+         request.command == Command::SunProgram) &&
+        !SunNeedsBoard(request))
+        return RunSunOffline(request, clock, out, err);
+    // A wrong place or date costs no transfer.
+    if (request.command == Command::SunProgram) {
+        SunSubject subject;
+        if (auto failure = ResolveSubject(request, clock, subject)) return Fail(*failure, request, out, err);
+    }
 
     std::string error;
     BackendOptions options{request.simulate, request.stateFile};

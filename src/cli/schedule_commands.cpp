@@ -197,6 +197,21 @@ void PrintSchedule(const std::vector<ScheduleEntry>& table, const DeviceConfig& 
     }
 }
 
+std::optional<Failure> DrawGraphPicture(const GraphRequest& graph, const std::string& output) {
+    std::string picture;
+    if (const auto problem = RunRenderer(RendererPath(), EncodeGraphRequest(graph), picture))
+        return Failure{kExitPictureFailed, "error: " + *problem, {}};
+    // Written as the export writes: a full disk leaves the old picture, and the name is
+    // the one given, whatever its encoding.
+    files::WriteTarget target;
+    int error = files::PrepareWriteTarget(output, target);
+    if (error == 0) error = files::WriteFileContents(target, picture);
+    if (error != 0)
+        return Failure{
+            kExitFileUnusable, "error: cannot write the picture " + output + ": " + files::FileErrorText(error), {}};
+    return std::nullopt;
+}
+
 std::optional<Failure> RunScheduleCommand(BoardSession& session, const Request& request, std::ostream& out) {
     BoardProtocol& board = session.Protocol();
     ScheduleTable table;
@@ -219,19 +234,7 @@ std::optional<Failure> RunScheduleCommand(BoardSession& session, const Request& 
     graph.channel = request.graphChannel;
     graph.width = request.graphWidth;
     graph.height = request.graphHeight;
-    std::string picture;
-    if (const auto problem = RunRenderer(RendererPath(), EncodeGraphRequest(graph), picture))
-        return Failure{kExitPictureFailed, "error: " + *problem, {}};
-    // Written as the export writes: a full disk leaves the old picture, and the name is
-    // the one given, whatever its encoding.
-    files::WriteTarget target;
-    int error = files::PrepareWriteTarget(request.graphOutput, target);
-    if (error == 0) error = files::WriteFileContents(target, picture);
-    if (error != 0) {
-        return Failure{kExitFileUnusable,
-                       "error: cannot write the picture " + request.graphOutput + ": " + files::FileErrorText(error),
-                       {}};
-    }
+    if (auto failure = DrawGraphPicture(graph, request.graphOutput)) return failure;
     if (request.json) {
         out << JsonText(nlohmann::json{{"ok", true},
                                        {"output", request.graphOutput},

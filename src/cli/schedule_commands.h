@@ -16,6 +16,7 @@
 #include "cli/board_session.h"
 #include "cli/command_line.h"
 #include "device/records.h"
+#include "schedule/graph_request.h"
 
 namespace CLI {
 class App;
@@ -43,6 +44,9 @@ private:
 
 // "WxH" with each side a whole number; nullopt for anything else.
 std::optional<std::pair<int, int>> ParseSize(std::string_view text);
+
+// Draws the picture through the renderer and writes it under `output`.
+std::optional<Failure> DrawGraphPicture(const GraphRequest& graph, const std::string& output);
 
 // Loads the table from the connected board and prints it or draws it.
 std::optional<Failure> RunScheduleCommand(BoardSession& session, const Request& request, std::ostream& out);

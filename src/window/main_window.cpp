@@ -22,6 +22,7 @@
 
 #include "device/identification.h"
 #include "window/channel_control.h"
+#include "window/daylight_dialog.h"
 #include "window/page_tab_widget.h"
 #include "window/remembered_state.h"
 #include "window/settings_pages.h"
@@ -138,6 +139,8 @@ TfrmQuelvan::TfrmQuelvan(HidBackend& backend, const Clock& clock, DialogService&
     connect(menu_.mnuDataConfigExport, &QAction::triggered, this, &TfrmQuelvan::mnuDataConfigExportClick);
     connect(menu_.mnuConfigImport, &QAction::triggered, this, &TfrmQuelvan::mnuConfigImportClick);
     connect(menu_.mnuDataImport, &QAction::triggered, this, &TfrmQuelvan::mnuDataImportClick);
+    connect(findChild<QAction*>("mnuDaylight"), &QAction::triggered, this,
+            [this] { OpenDaylightDialog(*this, *remembered_); });
     connect(menu_.mnuAllOff, &QAction::triggered, channels_, &ChannelControl::mnuAllOffClick);
     connect(menu_.mnuAllOn, &QAction::triggered, channels_, &ChannelControl::mnuAllOnClick);
 

@@ -58,6 +58,9 @@ MainMenu BuildMainMenu(QMainWindow& window) {
     m.mnuShowJMP = AddItem(m.mnuMode, "mnuShowJMP", "Seite \"&JMP-Pin\" einblenden", true);
     m.mnuMode->addSeparator();
     m.mnuSaveEEPROM = AddItem(m.mnuMode, "mnuSaveEEPROM", "Einstellungen im EE&PROM speichern");
+    m.mnuMode->addSeparator();
+    // The day from the sun at a place (found by its name, mnuDaylight, by its owner).
+    AddItem(m.mnuMode, "mnuDaylight", "&Tageslicht nach Ort …");
 
     // Commands right on the menu bar, without a drop-down.
     m.mnuAllOff = bar->addAction("ALLES &AUS");

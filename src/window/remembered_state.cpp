@@ -11,6 +11,7 @@ namespace {
 
 const QString kDialogFolder = QStringLiteral("FileDialogs/Folder");
 const QString kWindowGeometry = QStringLiteral("Window/Geometry");
+const QString kSunPlace = QStringLiteral("Daylight/Place");
 
 }  // namespace
 
@@ -47,6 +48,16 @@ QByteArray RememberedState::WindowGeometry() const {
 void RememberedState::SetWindowGeometry(const QByteArray& geometry) {
     if (!settings_) return;
     settings_->setValue(kWindowGeometry, geometry);
+    settings_->sync();
+}
+
+QString RememberedState::SunPlace() const {
+    return settings_ ? settings_->value(kSunPlace).toString() : QString();
+}
+
+void RememberedState::SetSunPlace(const QString& place) {
+    if (!settings_) return;
+    settings_->setValue(kSunPlace, place);
     settings_->sync();
 }
 

@@ -31,6 +31,10 @@ public:
     QByteArray WindowGeometry() const;
     void SetWindowGeometry(const QByteArray& geometry);
 
+    // The place last used for daylight from the sun (as typed); empty when none was kept.
+    QString SunPlace() const;
+    void SetSunPlace(const QString& place);
+
 private:
     std::unique_ptr<QSettings> settings_;
 };

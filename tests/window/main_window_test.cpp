@@ -177,7 +177,8 @@ private slots:
                                                 "mnuFlash", "-", "mnuExit"}));
         QCOMPARE(items("mnuMode"),
                  (QStringList{"mnuModeManual", "mnuModeAuto", "mnuModeDemo", "mnuModeFlash", "mnuModeSlave", "-",
-                              "mnuStep", "-", "mnuShowExpert", "mnuShowJMP", "-", "mnuSaveEEPROM"}));
+                              "mnuStep", "-", "mnuShowExpert", "mnuShowJMP", "-", "mnuSaveEEPROM", "-",
+                              "mnuDaylight"}));
         QCOMPARE(items("mnuHelp"), QStringList{"mnuDravik"});
 
         // The captions as they read, each with the letter that Alt or the open menu takes
