@@ -194,7 +194,7 @@ int RunService(int argc, char* argv[]) {
         }
     }
     // Home Assistant links each board's device to the page.
-    if (!mqtt.Start(config.config.mqtt, web ? web->Url() : std::string(), &error)) {
+    if (!mqtt.Start(config.config.mqtt, web ? web->LinkUrl() : std::string(), &error)) {
         LogError("[mqtt]: " + error);
         return 2;
     }
