@@ -80,6 +80,7 @@ struct Request {
     int graphChannel = 0;
     // service forget
     std::string forgetSerial;
+    bool forgetForce = false;
 };
 
 struct ParseOutcome {

@@ -55,6 +55,10 @@ struct HeldDevice {
     bool configValid = false;
     LiveState live;
     DeviceConfig config;
+    // Boards: the live state has not been read for three poll periods (a session kept busy);
+    // `lastReadUnixMs` is when it was read last (wall clock, ms since 1970; 0: never).
+    bool stale = false;
+    std::int64_t lastReadUnixMs = 0;
 };
 
 struct OpenResult {

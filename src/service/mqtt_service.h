@@ -16,6 +16,11 @@ namespace quelvan::service {
 class MqttBridge;
 class MqttClient;
 
+// The page Home Assistant links each board's device to (its configuration_url): the public
+// address when [web] public_url is set; none while the page listens on loopback only (the
+// link is opened on another computer, where that address is not this one); else `pageUrl`.
+std::string LinkedPageUrl(const WebSection& web, const std::string& pageUrl);
+
 class MqttService {
 public:
     explicit MqttService(BoardOwner& owner);

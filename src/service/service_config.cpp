@@ -148,7 +148,8 @@ const std::vector<SectionReader>& Sections() {
           Text("client_id", &MqttSection::clientId), TopicPrefix("discovery_prefix", &MqttSection::discoveryPrefix),
           TopicPrefix("base_topic", &MqttSection::baseTopic)}},
         {"web",
-         {WebKey("listen", ReadWebListen), WebKey("port", ReadWebPort), WebKey("token_file", ReadWebTokenFile)},
+         {WebKey("listen", ReadWebListen), WebKey("port", ReadWebPort), WebKey("token_file", ReadWebTokenFile),
+          WebKey("public_url", ReadWebPublicUrl)},
          [](ServiceConfig& config) { config.web.enabled = true; }},
     };
     return sections;

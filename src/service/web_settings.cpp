@@ -80,6 +80,15 @@ bool ReadWebTokenFile(const std::string& value, WebSection& web, std::string& wh
     return true;
 }
 
+bool ReadWebPublicUrl(const std::string& value, WebSection& web, std::string& why) {
+    why = "an http:// or https:// address such as https://tank.example.lan/";
+    const std::size_t scheme = value.rfind("https://", 0) == 0 ? 8 : value.rfind("http://", 0) == 0 ? 7 : 0;
+    const bool usable = value.empty() || (scheme > 0 && value.size() > scheme && value[scheme] != '/' &&
+                                          value.find_first_of(" \t\"<>\\") == std::string::npos);
+    if (usable) web.publicUrl = value;
+    return usable;
+}
+
 bool WebListensOnLoopback(const WebSection& web) {
     return QHostAddress(QString::fromStdString(web.listen)).isLoopback();
 }

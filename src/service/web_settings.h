@@ -7,6 +7,8 @@
 //   listen = 127.0.0.1    the address to listen on (ADDRESS, or ADDRESS:PORT, [IPv6]:PORT)
 //   port = 8468
 //   token_file =          empty: web-token in the service's state directory
+//   public_url =          the address the page is reached at from elsewhere (a reverse
+//                         proxy's: https://tank.example.lan/); empty: none
 //
 // Whatever the address, the API answers only requests that carry the token; without a token
 // the page is not served at all, so a non-loopback address is never open without one.
@@ -20,6 +22,7 @@ struct WebSection {
     std::string listen = "127.0.0.1";
     int port = 8468;
     std::string tokenFile;  // empty: DefaultWebTokenPath()
+    std::string publicUrl;  // empty: none
 
     // Whether the port came with listen or from its own key (they must agree).
     bool portInListen = false;
@@ -31,6 +34,7 @@ struct WebSection {
 bool ReadWebListen(const std::string& value, WebSection& web, std::string& why);
 bool ReadWebPort(const std::string& value, WebSection& web, std::string& why);
 bool ReadWebTokenFile(const std::string& value, WebSection& web, std::string& why);
+bool ReadWebPublicUrl(const std::string& value, WebSection& web, std::string& why);
 // Whether `listen` is a loopback address (127.0.0.0/8, ::1).
 bool WebListensOnLoopback(const WebSection& web);
 
