@@ -31,7 +31,8 @@ std::unique_ptr<HidBackend> MakeBackend(const BackendOptions& options, const Clo
     }
 
     sim::BoardSettings settings;
-    if (!options.freshSerial.empty()) settings.serialNumber.assign(options.freshSerial.begin(), options.freshSerial.end());
+    if (!options.freshSerial.empty())
+        settings.serialNumber.assign(options.freshSerial.begin(), options.freshSerial.end());
     auto simulated = std::make_unique<sim::SimulatedHidBackend>(settings, &clock);
     if (!options.stateFile.empty()) {
         std::string message;

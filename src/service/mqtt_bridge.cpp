@@ -100,6 +100,7 @@ void MqttBridge::SyncDevices() {
                            " have the same serial number " + held->serial + "; only the first is published");
             continue;
         }
+        sharedSerialWarned_.erase(held->device);
         present.insert(held->device);
     }
     for (auto it = sharedSerialWarned_.begin(); it != sharedSerialWarned_.end();)
@@ -138,7 +139,8 @@ void MqttBridge::OnStateChanged(const QString& deviceName) {
     if (it == boards_.end()) {
         // A board read at its arrival reports its state before its arrival is announced.
         const HeldDevice* held = owner_.Find(device);
-        if (held && held->role == DeviceRole::Board && !held->serial.empty()) SyncDevices();
+        if (held && held->role == DeviceRole::Board && !held->serial.empty() && !sharedSerialWarned_.count(device))
+            SyncDevices();
         return;
     }
     const HeldDevice* held = owner_.Find(device);
@@ -315,7 +317,10 @@ void MqttBridge::HandleStaleState(const std::string& id, const std::string& payl
 
 void MqttBridge::WatchOwnTopics(const Board& board, bool watch) {
     for (const std::string& filter : {topics_.BoardConfigs(board.id), topics_.Availability(board.id)})
-        watch ? transport_.Subscribe(filter, kQos) : transport_.Unsubscribe(filter);
+        if (watch)
+            transport_.Subscribe(filter, kQos);
+        else
+            transport_.Unsubscribe(filter);
 }
 
 void MqttBridge::RepublishEmptied() {

@@ -91,9 +91,9 @@ private:
         std::string serial, id;
         bool force = false;
         bool judging = true;
-        std::set<std::string> topics;              // the board's retained topics
-        std::map<std::string, std::string> held;   // those the broker holds, with their payload
-        std::set<int> waiting;                     // emptying: messages not yet confirmed
+        std::set<std::string> topics;             // the board's retained topics
+        std::map<std::string, std::string> held;  // those the broker holds, with their payload
+        std::set<int> waiting;                    // emptying: messages not yet confirmed
         int emptied = 0;
         ForgetDone done;
     };

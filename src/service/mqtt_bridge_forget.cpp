@@ -7,6 +7,8 @@
 
 #include <QTimer>
 #include <algorithm>
+#include <cstdlib>
+#include <string>
 
 #include "service/mqtt_bridge.h"
 #include "service/mqtt_discovery.h"
@@ -64,7 +66,9 @@ void MqttBridge::Forget(const std::string& serial, bool force, ForgetDone done) 
         return FinishForget(key, false, "the broker connection failed while forgetting");
     QTimer::singleShot(options_.forgetTimeoutMs, this, [this, key] {
         const Forgetting* f = ForgettingWithKey(key);
-        if (f) FinishForget(key, false, f->judging ? "the broker did not answer in time" : "the broker did not confirm in time");
+        if (f)
+            FinishForget(key, false,
+                         f->judging ? "the broker did not answer in time" : "the broker did not confirm in time");
     });
 }
 

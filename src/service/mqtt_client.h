@@ -83,8 +83,9 @@ public:
     // this many of them in a row mean that another client uses the id.
     static constexpr int kShortConnectionMs = 5000;
     static constexpr int kShortConnectionsForTakeover = 3;
-    // While the id seems taken, a connection must last this long to clear the suspicion.
-    static constexpr int kStableConnectionMs = 300000;
+    // While the id seems taken, a connection must last this long to clear the suspicion: the
+    // other client, backing off as well, comes back within the longest back-off.
+    static constexpr int kStableConnectionMs = 2 * kMaxBackoffMs;
 
 private:
     enum class State { Idle, Connecting, Connected, Waiting };

@@ -98,8 +98,8 @@ Applied ApplyCommand(const Command& command, BoardProtocol& board, int remembere
             const int value = command.value == kLastBrightness
                                   ? BrightnessForOn(board.live.ChannelValue[channel], remembered)
                                   : command.value;
-            std::string what = "channel " + std::string(1, ChannelLetter(command.channel)) + " to " +
-                               std::to_string(value);
+            std::string what =
+                "channel " + std::string(1, ChannelLetter(command.channel)) + " to " + std::to_string(value);
             if (config.Mode != 0) {
                 // As "ALLES EIN": the board's own program would override the value at once.
                 config.Mode = 0;

@@ -17,7 +17,6 @@ namespace quelvan::testing {
 
 using nlohmann::json;
 
-
 inline constexpr const char* kSerial = "QV2-000123";
 inline constexpr const char* kClientId = "quelvand-test";
 inline const std::string kBase = std::string("quelvan/") + kSerial;

@@ -135,8 +135,8 @@ TEST_F(Owners, FreshSimulatedBoardsHaveTheirOwnSerialsAndOfTwoWithOneSerialOnlyT
         auto ha = HomeAssistant();
         EXPECT_TRUE(WaitForDiscovery(*ha, "QV2-000123")) << service_->Log();
         EXPECT_TRUE(WaitForDiscovery(*ha, "QV2-000124")) << service_->Log();
-        EXPECT_TRUE(ha->WaitFor(std::string("quelvan/service/") + kClientId + "/boards",
-                                R"(["QV2-000123","QV2-000124"])"));
+        EXPECT_TRUE(
+            ha->WaitFor(std::string("quelvan/service/") + kClientId + "/boards", R"(["QV2-000123","QV2-000124"])"));
     }
     ASSERT_EQ(service_->Stop(), 0);
 

@@ -18,8 +18,8 @@ TEST(MqttOwnerRules, ForgetEmptiesOnlyWhatTheBrokerHoldsOfABoardThatIsGoneAndThi
     const mqtt::Topics t("homeassistant", "quelvan", "quelvand-a");
     const std::string id = "QV2-1";
     auto config = [&](const std::string& service) {
-        return json{{"availability", {{{"topic", t.Availability(id)}}, {{"topic", "quelvan/service/" + service +
-                                                                                     "/availability"}}}}}
+        return json{{"availability",
+                     {{{"topic", t.Availability(id)}}, {{"topic", "quelvan/service/" + service + "/availability"}}}}}
             .dump();
     };
     const std::string lightConfig = t.Config(mqtt::Component::Light, id, "channel_a");
@@ -39,7 +39,9 @@ TEST(MqttOwnerRules, ForgetEmptiesOnlyWhatTheBrokerHoldsOfABoardThatIsGoneAndThi
          false,
          nullptr,
          3},
-        {"online", {{t.Availability(id), "online"}, {t.State(id), R"({"service":"quelvand-b"})"}}, false,
+        {"online",
+         {{t.Availability(id), "online"}, {t.State(id), R"({"service":"quelvand-b"})"}},
+         false,
          "board QV2-1 is online (held by the service quelvand-b)"},
         {"online, owner unknown", {{t.Availability(id), "online"}}, false, "board QV2-1 is online;"},
         {"online, forced", {{t.Availability(id), "online"}}, true, nullptr, 1},
@@ -48,7 +50,9 @@ TEST(MqttOwnerRules, ForgetEmptiesOnlyWhatTheBrokerHoldsOfABoardThatIsGoneAndThi
          false,
          "belongs to the service quelvand_b, not to this one (quelvand-a)"},
         {"another service's, forced", {{t.State(id), R"({"service":"quelvand-b"})"}}, true, nullptr, 1},
-        {"no state: the configs name the service", {{lightConfig, config("quelvand-b")}}, false,
+        {"no state: the configs name the service",
+         {{lightConfig, config("quelvand-b")}},
+         false,
          "belongs to the service quelvand-b"},
         {"no state, configs of this service", {{lightConfig, config("quelvand-a")}}, false, nullptr, 1},
         {"a state that names nobody", {{t.State(id), R"({"service":7})"}}, false, nullptr, 1},

@@ -140,8 +140,7 @@ TEST_F(ThroughTheBroker, DiscoveryIsOneDeviceWithEveryEntityCheckedKeyByKey) {
         EXPECT_TRUE(board.contains(key)) << key;
     for (int n = 0; n < 12; ++n) {
         const int value = board["channels"][n]["value"];
-        json light =
-            Parsed(ha->Last(kBase + "/channel_" + std::string(1, static_cast<char>('a' + n)) + "/state"));
+        json light = Parsed(ha->Last(kBase + "/channel_" + std::string(1, static_cast<char>('a' + n)) + "/state"));
         EXPECT_EQ(light["state"], value > 0 ? "ON" : "OFF") << n;
         if (value > 0) {
             EXPECT_EQ(light["brightness"], value) << n;
