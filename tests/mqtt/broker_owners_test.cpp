@@ -89,10 +89,10 @@ TEST_F(Owners, ForgetRefusesATypoAnOnlineBoardAndAnotherServicesBoardAndForceIsU
     EXPECT_TRUE(ha->WaitFor(std::string("quelvan/") + kOtherSerial + "/availability", "online"));
     EXPECT_NE(other->Log().find("another client emptied its retained topics"), std::string::npos);
 
-    // Its service stopped (the board offline), the state still names that service.
-    std::string otherLog;
-    ASSERT_EQ(other->Stop(&otherLog), 0);
-    ASSERT_TRUE(ha->WaitFor(std::string("quelvan/") + kOtherSerial + "/availability", "offline")) << otherLog;
+    // Its board unplugged (offline) and the service gone: the state still names that service.
+    SetPlugged(second, false);
+    ASSERT_TRUE(ha->WaitFor(std::string("quelvan/") + kOtherSerial + "/availability", "offline")) << other->Log();
+    other->Kill();
     const ProcessResult notOurs = Ctl({"service", "forget", kOtherSerial});
     EXPECT_NE(notOurs.exitCode, 0);
     EXPECT_NE(notOurs.err.find("belongs to the service quelvand-other, not to this one (quelvand-test)"),
