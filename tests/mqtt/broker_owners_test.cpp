@@ -147,9 +147,10 @@ TEST_F(Owners, FreshSimulatedBoardsHaveTheirOwnSerialsAndOfTwoWithOneSerialOnlyT
         b.Board().Config().Mode = 0;
         b.Board().Live().ChannelValue.fill(3000);
     });
-    StartService({state_, copy});
+    // Listening before the service starts: every state it publishes comes as it is sent.
     auto ha = HomeAssistant();
-    ASSERT_TRUE(WaitForDiscovery(*ha)) << service_->Log();
+    StartService({state_, copy});
+    ASSERT_TRUE(WaitForDiscovery(*ha, kSerial, true)) << service_->Log();
     ha->Listen(milliseconds(2000));
     int states = 0;
     for (const MqttMessage& m : ha->Messages()) {
