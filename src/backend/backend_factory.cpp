@@ -30,7 +30,10 @@ std::unique_ptr<HidBackend> MakeBackend(const BackendOptions& options, const Clo
         return HidapiBackend::Create(real, error);
     }
 
-    auto simulated = std::make_unique<sim::SimulatedHidBackend>(sim::BoardSettings{}, &clock);
+    sim::BoardSettings settings;
+    if (!options.freshSerial.empty())
+        settings.serialNumber.assign(options.freshSerial.begin(), options.freshSerial.end());
+    auto simulated = std::make_unique<sim::SimulatedHidBackend>(settings, &clock);
     if (!options.stateFile.empty()) {
         std::string message;
         if (!simulated->SetStateFile(options.stateFile, &message)) {

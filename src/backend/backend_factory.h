@@ -17,6 +17,9 @@ struct BackendOptions {
     // With a state file: hold its lock for the backend's whole life (a short command that
     // must not interleave with other processes sharing the board).
     bool holdStateFile = false;
+    // With simulate: the serial number of a board made afresh (no state file yet); empty: the
+    // simulator's own. A state file that exists keeps the one it has.
+    std::string freshSerial = {};
     // Real devices: watch for devices coming and going. A command that scans once and
     // does not follow the bus has no use for the udev monitor.
     bool watchDevices = true;

@@ -481,8 +481,10 @@ std::optional<std::string> ServiceBackend::StatusJson() {
     return reply->dump();
 }
 
-std::optional<std::string> ServiceBackend::ForgetJson(const std::string& serial) {
-    const auto reply = connection_->Request({{"op", wire::kForget}, {"serial", serial}});
+std::optional<std::string> ServiceBackend::ForgetJson(const std::string& serial, bool force) {
+    nlohmann::json request = {{"op", wire::kForget}, {"serial", serial}};
+    if (force) request["force"] = true;
+    const auto reply = connection_->Request(request);
     if (!reply) return std::nullopt;
     return reply->dump();
 }

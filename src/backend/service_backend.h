@@ -57,8 +57,8 @@ public:
     // connection has ended.
     std::optional<std::string> StatusJson();
     // The service's reply to "forget" (ok or not) as JSON text; nullopt when the connection
-    // has ended.
-    std::optional<std::string> ForgetJson(const std::string& serial);
+    // has ended. `force`: also a board that another service held or that is online.
+    std::optional<std::string> ForgetJson(const std::string& serial, bool force = false);
     // The web page's address and token (kWebToken's reply).
     std::optional<std::string> WebTokenJson();
 

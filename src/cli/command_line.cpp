@@ -119,6 +119,8 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
     auto* forget =
         service->add_subcommand("forget", "Remove a board that is gone for good from Home Assistant (through MQTT)");
     forget->add_option("SERIAL", request.forgetSerial, "The board's serial number")->required();
+    forget->add_flag("--force", request.forgetForce,
+                     "Also when the board is online or held by another service (one that is gone for good)");
     service->add_subcommand("web-token", "The web page's access token (and its address), from the service");
     service->require_subcommand(1);
 

@@ -86,6 +86,7 @@ struct Request {
     std::string forgetSerial;
     // sun places|show|program
     SunRequest sun;
+    bool forgetForce = false;
 };
 
 struct ParseOutcome {

@@ -51,7 +51,8 @@ std::string MqttLine(const json& mqtt) {
 
 int RunServiceForget(const Request& request, HidBackend& backend, std::ostream& out, std::ostream& err) {
     auto* service = dynamic_cast<ServiceBackend*>(&backend);
-    const std::optional<std::string> text = service ? service->ForgetJson(request.forgetSerial) : std::nullopt;
+    const std::optional<std::string> text =
+        service ? service->ForgetJson(request.forgetSerial, request.forgetForce) : std::nullopt;
     json reply = text ? json::parse(*text, nullptr, false) : json();
     if (!reply.is_object()) return NoService(request, out, err);
     if (reply.value("ok", false) != true) {

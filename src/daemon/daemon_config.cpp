@@ -30,4 +30,11 @@ ConfigOutcome LoadServiceConfig(const std::string& path, bool required) {
     return outcome;
 }
 
+std::string LinkedPageUrl(const WebSection& web, const std::string& pageUrl) {
+    if (!web.enabled) return {};
+    if (!web.publicUrl.empty()) return web.publicUrl;
+    if (WebListensOnLoopback(web)) return {};
+    return pageUrl;
+}
+
 }  // namespace quelvan::service

@@ -29,6 +29,11 @@ ConfigOutcome ParseServiceConfig(const std::string& text);
 // Reads the file; a missing file is an error only when `required`.
 ConfigOutcome LoadServiceConfig(const std::string& path, bool required);
 
+// The page Home Assistant links each board's device to (its configuration_url): the public
+// address when [web] public_url is set; none while the page listens on loopback only (the
+// link is opened on another computer, where that address is not this one); else `pageUrl`.
+std::string LinkedPageUrl(const WebSection& web, const std::string& pageUrl);
+
 inline constexpr const char* kDefaultConfigPath = "/etc/quelvan/quelvand.conf";
 
 }  // namespace quelvan::service

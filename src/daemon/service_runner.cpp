@@ -104,12 +104,21 @@ std::string StatusText(const BoardOwner& owner, const SocketServer& server, cons
     return text;
 }
 
-// The simulated boards: one, or several side by side (each in its own state file).
+std::string SimulatedSerial(std::size_t index) {
+    char text[16];
+    std::snprintf(text, sizeof text, "QV2-%06zu", 123 + index);
+    return text;
+}
+
+// The simulated boards: one, or several side by side (each in its own state file). Boards
+// made afresh get serial numbers of their own (QV2-000123, QV2-000124 ...): with one serial
+// number they would be one device to Home Assistant.
 std::unique_ptr<HidBackend> MakeServiceBackend(const Options& options, const Clock& clock, std::string* error) {
     BackendOptions backendOptions;
     backendOptions.simulate = !options.stateFiles.empty();
     std::vector<std::unique_ptr<HidBackend>> parts;
     for (const std::string& file : options.stateFiles.empty() ? std::vector<std::string>{""} : options.stateFiles) {
+        backendOptions.freshSerial = parts.empty() ? std::string() : SimulatedSerial(parts.size());
         backendOptions.stateFile =
             file.empty() ? std::string() : QFileInfo(QString::fromStdString(file)).absoluteFilePath().toStdString();
         std::unique_ptr<HidBackend> part = MakeBackend(backendOptions, clock, error);
@@ -194,7 +203,7 @@ int RunService(int argc, char* argv[]) {
         }
     }
     // Home Assistant links each board's device to the page.
-    if (!mqtt.Start(config.config.mqtt, web ? web->LinkUrl() : std::string(), &error)) {
+    if (!mqtt.Start(config.config.mqtt, web ? LinkedPageUrl(config.config.web, web->Url()) : std::string(), &error)) {
         LogError("[mqtt]: " + error);
         return 2;
     }

@@ -17,6 +17,8 @@ using nlohmann::json;
 constexpr int kQos = 1;  // configs, availability and commands: confirmed by the broker
 constexpr const char* kOnline = "online";
 constexpr const char* kOffline = "offline";
+// Emptied topics come in a burst (a forget empties them all); one answer after it.
+constexpr int kRepublishDelayMs = 1000;
 
 bool Readable(const HeldDevice& held) {
     return held.role == DeviceRole::Board && held.liveValid && held.configValid &&
@@ -24,13 +26,6 @@ bool Readable(const HeldDevice& held) {
 }
 
 }  // namespace
-
-struct MqttBridge::Forgetting {
-    int key = 0;
-    std::set<int> waiting;
-    int topics = 0;
-    ForgetDone done;
-};
 
 MqttBridge::MqttBridge(BoardOwner& owner, MqttTransport& transport, BridgeOptions options, QObject* parent)
     : QObject(parent),
@@ -41,6 +36,9 @@ MqttBridge::MqttBridge(BoardOwner& owner, MqttTransport& transport, BridgeOption
     rediscovery_ = new QTimer(this);
     rediscovery_->setSingleShot(true);
     connect(rediscovery_, &QTimer::timeout, this, &MqttBridge::RepublishAll);
+    republish_ = new QTimer(this);
+    republish_->setSingleShot(true);
+    connect(republish_, &QTimer::timeout, this, &MqttBridge::RepublishEmptied);
     connect(&owner_, &BoardOwner::DevicesChanged, this, &MqttBridge::SyncDevices);
     connect(&owner_, &BoardOwner::StateChanged, this, &MqttBridge::OnStateChanged);
     SyncDevices();
@@ -78,7 +76,9 @@ std::optional<mqtt::DeviceFacts> MqttBridge::FactsOf(const HeldDevice& held) con
 // ---- boards coming, changing and going ----
 
 void MqttBridge::SyncDevices() {
-    std::set<std::string> present;
+    // Boards already published first, so that a board sharing its serial number with one
+    // that is published never takes its place.
+    std::vector<const HeldDevice*> boards;
     for (const HeldDevice* held : owner_.Devices()) {
         if (held->role != DeviceRole::Board) continue;
         if (held->serial.empty()) {
@@ -86,8 +86,25 @@ void MqttBridge::SyncDevices() {
                 LogWarning("MQTT: a board without a serial number at " + held->info.path + " is not published");
             continue;
         }
+        boards.push_back(held);
+    }
+    std::stable_partition(boards.begin(), boards.end(),
+                          [this](const HeldDevice* held) { return boards_.count(held->device) > 0; });
+    std::set<std::string> present;
+    std::map<std::string, const HeldDevice*> bySerial;
+    for (const HeldDevice* held : boards) {
+        const auto [first, fresh] = bySerial.try_emplace(mqtt::TopicId(held->serial), held);
+        if (!fresh) {
+            if (sharedSerialWarned_.insert(held->device).second)
+                LogWarning("MQTT: boards at " + first->second->info.path + " and " + held->info.path +
+                           " have the same serial number " + held->serial + "; only the first is published");
+            continue;
+        }
+        sharedSerialWarned_.erase(held->device);
         present.insert(held->device);
     }
+    for (auto it = sharedSerialWarned_.begin(); it != sharedSerialWarned_.end();)
+        it = owner_.Find(*it) ? std::next(it) : sharedSerialWarned_.erase(it);
     bool changed = false;
     for (auto it = boards_.begin(); it != boards_.end();) {
         if (present.count(it->first)) {
@@ -98,6 +115,7 @@ void MqttBridge::SyncDevices() {
         if (gone.announced && transport_.Connected()) {
             transport_.Publish(topics_.Availability(gone.id), kOffline, kQos, true);
             transport_.Unsubscribe(topics_.Command(gone.id, "+"));
+            WatchOwnTopics(gone, false);
             changed = true;
         }
         it = boards_.erase(it);
@@ -121,7 +139,8 @@ void MqttBridge::OnStateChanged(const QString& deviceName) {
     if (it == boards_.end()) {
         // A board read at its arrival reports its state before its arrival is announced.
         const HeldDevice* held = owner_.Find(device);
-        if (held && held->role == DeviceRole::Board && !held->serial.empty()) SyncDevices();
+        if (held && held->role == DeviceRole::Board && !held->serial.empty() && !sharedSerialWarned_.count(device))
+            SyncDevices();
         return;
     }
     const HeldDevice* held = owner_.Find(device);
@@ -146,7 +165,10 @@ void MqttBridge::Announce(Board& board, const mqtt::DeviceFacts& facts) {
     transport_.Publish(topics_.Availability(board.id), kOnline, kQos, true);
     // Only the boards this service holds: with several services on one broker, each hears
     // only its own boards' commands.
-    if (first) transport_.Subscribe(topics_.Command(board.id, "+"), kQos);
+    if (first) {
+        transport_.Subscribe(topics_.Command(board.id, "+"), kQos);
+        WatchOwnTopics(board, true);
+    }
     board.announced = true;
     board.facts = facts;
     if (first) {
@@ -163,15 +185,14 @@ void MqttBridge::PublishChanged(Board& board, const std::string& topic, const st
 }
 
 void MqttBridge::PublishState(Board& board, const HeldDevice& held) {
-    json state = mqtt::BoardState(board.serial, topics_.ClientId(), held.live, held.config);
-    // The time of the last read only while it is old: a fresh one would make every poll a message.
-    const json freshness = FreshnessJson(held);
-    state["stale"] = freshness["stale"];
-    if (held.stale) state["last_read"] = freshness["last_read"];
+    const json state =
+        mqtt::BoardState(board.serial, topics_.ClientId(), held.live, held.config, held.stale, held.lastReadMs);
     PublishChanged(board, topics_.State(board.id), state.dump(-1, ' ', false, json::error_handler_t::replace), 0);
+    auto& lastOn = lastOn_.try_emplace(board.serial).first->second;
     for (int n = 0; n < kChannelCount; ++n) {
-        PublishChanged(board, topics_.EntityState(board.id, mqtt::ChannelObjectId(n)),
-                       mqtt::ChannelState(held.live.ChannelValue[static_cast<std::size_t>(n)]), 0);
+        const int value = held.live.ChannelValue[static_cast<std::size_t>(n)];
+        if (value > 0) lastOn[static_cast<std::size_t>(n)] = value;
+        PublishChanged(board, topics_.EntityState(board.id, mqtt::ChannelObjectId(n)), mqtt::ChannelState(value), 0);
     }
     PublishChanged(board, topics_.EntityAvailability(board.id, mqtt::kWaterTemperature),
                    mqtt::WaterTemperatureAvailability(held.live), kQos);
@@ -209,6 +230,10 @@ void MqttBridge::OnDisconnected() {
     }
     staleChecks_.clear();
     rediscovery_->stop();
+    republish_->stop();
+    std::vector<int> keys;
+    for (const auto& f : forgetting_) keys.push_back(f->key);
+    for (const int key : keys) FinishForget(key, false, "the broker connection was lost");
 }
 
 void MqttBridge::RepublishAll() {
@@ -227,6 +252,18 @@ void MqttBridge::PublishOffline() {
 }
 
 void MqttBridge::OnMessage(const std::string& topic, const std::string& payload, bool retained) {
+    if (TakeForgetMessage(topic, payload, retained)) return;
+    if (payload.empty() && !retained) {
+        // Someone emptied a retained topic; of a board published here, its configs come again.
+        for (auto& [device, board] : boards_) {
+            if (!board.announced) continue;
+            const auto own = mqtt::RetainedTopicsOfBoard(topics_, board.id);
+            if (std::find(own.begin(), own.end(), topic) == own.end()) continue;
+            board.emptied = true;
+            if (!republish_->isActive()) republish_->start(kRepublishDelayMs);
+            return;
+        }
+    }
     if (topic == topics_.HomeAssistantStatus()) {
         // Home Assistant's birth after its restart; a retained copy is an old one.
         if (payload == kOnline && !retained && !rediscovery_->isActive()) {
@@ -250,7 +287,7 @@ void MqttBridge::OnMessage(const std::string& topic, const std::string& payload,
 // ---- boards that went while the service was down ----
 
 void MqttBridge::HandleRegistry(const std::string& payload) {
-    const json ids = json::parse(payload, nullptr, false);
+    const json ids = mqtt::ParsePayload(payload);
     if (!ids.is_array()) return;
     for (const json& entry : ids) {
         if (!entry.is_string()) continue;
@@ -265,7 +302,7 @@ void MqttBridge::HandleRegistry(const std::string& payload) {
 void MqttBridge::HandleStaleState(const std::string& id, const std::string& payload) {
     staleChecks_.erase(id);
     transport_.Unsubscribe(topics_.State(id));
-    const json state = json::parse(payload, nullptr, false);
+    const json state = mqtt::ParsePayload(payload);
     // Anyone may publish there: a field of another type is no answer, and must not throw.
     auto text = [&state](const char* key, const std::string& otherwise) {
         const auto it = state.find(key);
@@ -274,6 +311,27 @@ void MqttBridge::HandleStaleState(const std::string& id, const std::string& payl
     if (BoardWithId(id) || !state.is_object() || text("service", "") != topics_.ClientId()) return;
     LogInfo("MQTT: board " + text("serial", id) + " went while the service was away: marked offline");
     transport_.Publish(topics_.Availability(id), kOffline, kQos, true);
+}
+
+// ---- configs emptied by someone else ----
+
+void MqttBridge::WatchOwnTopics(const Board& board, bool watch) {
+    for (const std::string& filter : {topics_.BoardConfigs(board.id), topics_.Availability(board.id)})
+        if (watch)
+            transport_.Subscribe(filter, kQos);
+        else
+            transport_.Unsubscribe(filter);
+}
+
+void MqttBridge::RepublishEmptied() {
+    for (auto& [device, board] : boards_) {
+        if (!board.emptied) continue;
+        board.emptied = false;
+        LogWarning("MQTT: board " + board.serial + ": another client emptied its retained topics; published again");
+        board.facts.reset();
+        board.sent.clear();
+        OnStateChanged(QString::fromStdString(device));
+    }
 }
 
 // ---- commands ----
@@ -307,7 +365,13 @@ void MqttBridge::RunNextCommand() {
     auto applied = std::make_shared<mqtt::Applied>();
     owner_.RunSession(
         next.serial,
-        [applied, command = next.command](BoardProtocol& board) { *applied = ApplyCommand(command, board); },
+        [this, applied, next](BoardProtocol& board) {
+            int remembered = 0;
+            if (const auto it = lastOn_.find(next.serial);
+                it != lastOn_.end() && next.command.kind == mqtt::Command::Kind::Channel)
+                remembered = it->second[static_cast<std::size_t>(next.command.channel)];
+            *applied = ApplyCommand(next.command, board, remembered);
+        },
         [this, applied, next](bool ok, const std::string& error) {
             if (!ok)
                 LogWarning("MQTT: board " + next.serial + ": " + next.topic + " not carried out: " + error);
@@ -328,45 +392,6 @@ void MqttBridge::RunNextCommand() {
                     Qt::QueuedConnection);
             }
         });
-}
-
-// ---- forgetting a board ----
-
-void MqttBridge::Forget(const std::string& serial, ForgetDone done) {
-    const std::string id = mqtt::TopicId(serial);
-    if (serial.empty()) return done(false, "no serial number given", 0);
-    if (BoardWithId(id)) return done(false, "this service holds board " + serial + "; it would come back at once", 0);
-    if (!transport_.Connected()) return done(false, "not connected to the broker", 0);
-    auto forgetting = std::make_unique<Forgetting>();
-    for (const std::string& topic : mqtt::RetainedTopicsOfBoard(topics_, id)) {
-        const int mid = transport_.Publish(topic, std::string(), kQos, true);
-        if (mid <= 0) return done(false, "the broker connection failed while forgetting", 0);
-        forgetting->waiting.insert(mid);
-        ++forgetting->topics;
-    }
-    forgetting->done = std::move(done);
-    const int key = forgetting->key = ++lastForgetKey_;
-    QTimer::singleShot(options_.forgetTimeoutMs, this, [this, key] {
-        const auto it = std::find_if(forgetting_.begin(), forgetting_.end(), [key](auto& f) { return f->key == key; });
-        if (it == forgetting_.end()) return;
-        std::unique_ptr<Forgetting> f = std::move(*it);
-        forgetting_.erase(it);
-        f->done(false, "the broker did not confirm in time", f->topics);
-    });
-    LogInfo("MQTT: forgetting board " + serial + " (" + std::to_string(forgetting->topics) + " topics)");
-    forgetting_.push_back(std::move(forgetting));
-}
-
-void MqttBridge::OnPublished(int messageId) {
-    for (auto it = forgetting_.begin(); it != forgetting_.end(); ++it) {
-        if (!(*it)->waiting.erase(messageId)) continue;
-        if ((*it)->waiting.empty()) {
-            std::unique_ptr<Forgetting> f = std::move(*it);
-            forgetting_.erase(it);
-            f->done(true, {}, f->topics);
-        }
-        return;
-    }
 }
 
 }  // namespace quelvan::service

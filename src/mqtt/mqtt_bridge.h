@@ -7,9 +7,14 @@
 // and when Home Assistant announces itself on <prefix>/status; the service's will marks it
 // offline when it dies; a board that went while the service was down is marked offline
 // when the service finds it in its own retained list of boards and the board's retained
-// state says this service held it.
+// state says this service held it. Configs of a held board that someone else empties are
+// published again.
+//
+// Several boards with one serial number cannot share its topics: the first one held is
+// published, the others are left out (and named in the log).
 
 #include <QObject>
+#include <array>
 #include <deque>
 #include <functional>
 #include <map>
@@ -55,9 +60,11 @@ public:
     void OnPublished(int messageId);
 
     // Removes a board that is gone for good from Home Assistant: an empty retained message on
-    // each of its topics. `done` runs once the broker has confirmed them all (or it failed).
+    // each of its topics that holds something. First the broker's retained messages of the
+    // board are looked at (JudgeForget decides), then emptied. `done` runs once the broker
+    // has confirmed them all, or with the reason it was refused or failed.
     using ForgetDone = std::function<void(bool ok, const std::string& error, int topics)>;
-    void Forget(const std::string& serial, ForgetDone done);
+    void Forget(const std::string& serial, bool force, ForgetDone done);
     // Before a clean stop: the boards and the service itself offline.
     void PublishOffline();
 
@@ -72,12 +79,30 @@ private:
         bool announced = false;  // configs and "online" sent on this connection
         std::optional<mqtt::DeviceFacts> facts;
         std::map<std::string, std::string> sent;  // retained topic -> what was published last
+        bool emptied = false;                     // someone emptied its configs: publish again
     };
     struct Queued {
         std::string serial, topic;
         mqtt::Command command;
     };
-    struct Forgetting;
+    // A forget in progress: first looking at what the broker holds, then emptying it.
+    struct Forgetting {
+        int key = 0;
+        std::string serial, id;
+        bool force = false;
+        bool judging = true;
+        std::set<std::string> topics;             // the board's retained topics
+        std::map<std::string, std::string> held;  // those the broker holds, with their payload
+        std::set<int> waiting;                    // emptying: messages not yet confirmed
+        int emptied = 0;
+        ForgetDone done;
+    };
+    Forgetting* ForgettingWithKey(int key);
+    void FinishForget(int key, bool ok, const std::string& error);
+    void JudgeForgetting(Forgetting& forgetting);
+    bool TakeForgetMessage(const std::string& topic, const std::string& payload, bool retained);
+    void WatchOwnTopics(const Board& board, bool watch);
+    void RepublishEmptied();
 
     void SyncDevices();
     void OnStateChanged(const QString& device);
@@ -100,6 +125,9 @@ private:
     mqtt::Topics topics_;
     std::map<std::string, Board> boards_;  // by the owner's device identity
     std::set<std::string> warnedDevices_;
+    std::set<std::string> sharedSerialWarned_;
+    // By serial number: each channel's last value above 0, for "ON" without a brightness.
+    std::map<std::string, std::array<int, kChannelCount>> lastOn_;
     std::deque<Queued> commands_;
     bool commandRunning_ = false;
     bool nextQueued_ = false;
@@ -108,6 +136,7 @@ private:
     std::vector<std::unique_ptr<Forgetting>> forgetting_;
     int lastForgetKey_ = 0;
     QTimer* rediscovery_ = nullptr;
+    QTimer* republish_ = nullptr;
 };
 
 }  // namespace quelvan::service

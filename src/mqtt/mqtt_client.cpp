@@ -109,7 +109,7 @@ void MqttClient::Lost(const std::string& why) {
     Drop(reader_);
     Drop(writer_);
     socket_ = -1;
-    if (wasConnected) backoffMs_ = 1000;
+    if (wasConnected && ConnectionLasted()) backoffMs_ = 1000;
     const int jitter = backoffMs_ / 4;
     const int delay = backoffMs_ - jitter + QRandomGenerator::global()->bounded(2 * jitter + 1);
     retry_->start(delay);
@@ -119,6 +119,23 @@ void MqttClient::Lost(const std::string& why) {
                    std::to_string((delay + 500) / 1000) + " s");
     lastError_ = why;
     if (wasConnected && onDisconnected) onDisconnected();
+}
+
+bool MqttClient::ConnectionLasted() {
+    const qint64 lasted = connectedFor_.isValid() ? connectedFor_.elapsed() : 0;
+    if (lasted >= (clientIdTaken_ ? kStableConnectionMs : kShortConnectionMs)) {
+        if (clientIdTaken_) LogInfo("MQTT: the client id " + options_.clientId + " is this service's alone again");
+        shortConnections_ = 0;
+        clientIdTaken_ = false;
+        return true;
+    }
+    if (lasted < kShortConnectionMs && ++shortConnections_ >= kShortConnectionsForTakeover && !clientIdTaken_) {
+        clientIdTaken_ = true;
+        LogWarning("MQTT: another client uses the client id " + options_.clientId +
+                   ": the broker drops this connection right after each connect; backing off (give each service "
+                   "its own client_id)");
+    }
+    return !clientIdTaken_ && shortConnections_ == 0;
 }
 
 void MqttClient::SyncNotifiers() {
@@ -209,17 +226,22 @@ void MqttClient::Close(int timeoutMs) {
 }
 
 std::string MqttClient::StateText() const {
+    std::string text = "off";
     switch (state_) {
         case State::Connected:
-            return "connected";
+            text = "connected";
+            break;
         case State::Connecting:
-            return "connecting";
+            text = "connecting";
+            break;
         case State::Waiting:
-            return "waiting " + std::to_string((retry_->remainingTime() + 999) / 1000) + " s to reconnect";
+            text = "waiting " + std::to_string((retry_->remainingTime() + 999) / 1000) + " s to reconnect";
+            break;
         case State::Idle:
             break;
     }
-    return "off";
+    if (clientIdTaken_) text += " (another client uses the client id " + options_.clientId + ")";
+    return text;
 }
 
 // ---- the library's callbacks, inside its loop calls ----
@@ -232,7 +254,7 @@ void MqttClient::OnConnect(mosquitto*, void* self, int code) {
     }
     client->state_ = State::Connected;
     client->connectTimeout_->stop();
-    client->backoffMs_ = 1000;
+    client->connectedFor_.start();
     if (!client->lastError_.empty())
         LogInfo("MQTT: connected to " + client->options_.host + ":" + std::to_string(client->options_.port));
     client->lastError_.clear();

@@ -9,7 +9,14 @@
 // up to 60 seconds (a quarter more or less at random, so that many services do not come
 // back at the same moment), and a connection attempt without an answer is given up after
 // 15 seconds. Username and password, TLS with a CA file, and a will message are set once.
+//
+// Another client with the same client id makes the broker drop this connection as soon as
+// it connects, and this one drops the other in turn. Connections lost again right after
+// they were made, several times in a row, are taken for that: the client says so (log,
+// status) and keeps backing off instead of coming back after a second, until a
+// connection lasts.
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <functional>
 #include <memory>
@@ -63,13 +70,22 @@ public:
     std::function<void(int messageId)> onPublished;
 
     // For `quelvanctl service status`: "connected", "connecting", or "waiting N s to
-    // reconnect", and the last problem.
+    // reconnect" (with "another client uses the client id …" while that seems so), and the
+    // last problem.
     std::string StateText() const;
+    bool ClientIdTaken() const { return clientIdTaken_; }
     const std::string& LastError() const { return lastError_; }
     const MqttClientOptions& Options() const { return options_; }
 
     static constexpr int kMaxBackoffMs = 60000;
     static constexpr int kConnectTimeoutMs = 15000;
+    // A connection lost within this time after it was made counts as dropped at once;
+    // this many of them in a row mean that another client uses the id.
+    static constexpr int kShortConnectionMs = 5000;
+    static constexpr int kShortConnectionsForTakeover = 3;
+    // While the id seems taken, a connection must last this long to clear the suspicion: the
+    // other client, backing off as well, comes back within the longest back-off.
+    static constexpr int kStableConnectionMs = 2 * kMaxBackoffMs;
 
 private:
     enum class State { Idle, Connecting, Connected, Waiting };
@@ -79,6 +95,8 @@ private:
     static void OnPublish(mosquitto*, void* self, int mid);
 
     void Connect();
+    // Counts a connection that was lost; whether the back-off starts again at a second.
+    bool ConnectionLasted();
     void Lost(const std::string& why);
     void SyncNotifiers();
     void Readable();
@@ -96,6 +114,9 @@ private:
     QTimer* retry_ = nullptr;
     QTimer* connectTimeout_ = nullptr;
     int backoffMs_ = 1000;
+    QElapsedTimer connectedFor_;
+    int shortConnections_ = 0;
+    bool clientIdTaken_ = false;
     std::string lastError_;
     bool closing_ = false;
 };

@@ -1,5 +1,6 @@
 #include "mqtt/mqtt_commands.h"
 
+#include <algorithm>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
@@ -44,7 +45,7 @@ ParsedCommand ParseChannel(int channel, std::string_view payload) {
         brightness = static_cast<int>(RoundHalfEven(value));
     }
     if (!on && !brightness) return Refuse("neither \"state\" nor \"brightness\"");
-    const int value = on == false ? 0 : brightness ? *brightness : kChannelFullOn;
+    const int value = on == false ? 0 : brightness ? *brightness : kLastBrightness;
     return {Command{Command::Kind::Channel, channel, value}, {}};
 }
 
@@ -65,6 +66,7 @@ ParsedCommand ParseCommand(std::string_view objectId, std::string_view payload, 
     if (payload.size() > kMaxCommandPayload)
         return Refuse("payload of " + std::to_string(payload.size()) + " bytes, more than " +
                       std::to_string(kMaxCommandPayload));
+    if (payload.find('\0') != std::string_view::npos) return Refuse("a NUL byte in the payload");
     if (const auto channel = ChannelOfObjectId(objectId)) return ParseChannel(*channel, payload);
     if (objectId == "mode") {
         const std::string_view name = Trimmed(payload);
@@ -83,20 +85,28 @@ ParsedCommand ParseCommand(std::string_view objectId, std::string_view payload, 
     return Refuse("no such command");
 }
 
-Applied ApplyCommand(const Command& command, BoardProtocol& board) {
+int BrightnessForOn(int current, int remembered) {
+    if (current > 0) return current;  // already on: left as it is
+    return remembered > 0 ? std::min(remembered, kChannelFullOn) : kChannelFullOn;
+}
+
+Applied ApplyCommand(const Command& command, BoardProtocol& board, int remembered) {
     DeviceConfig& config = board.config;
     switch (command.kind) {
         case Command::Kind::Channel: {
+            const auto channel = static_cast<std::size_t>(command.channel);
+            const int value = command.value == kLastBrightness
+                                  ? BrightnessForOn(board.live.ChannelValue[channel], remembered)
+                                  : command.value;
             std::string what =
-                "channel " + std::string(1, ChannelLetter(command.channel)) + " to " + std::to_string(command.value);
+                "channel " + std::string(1, ChannelLetter(command.channel)) + " to " + std::to_string(value);
             if (config.Mode != 0) {
                 // As "ALLES EIN": the board's own program would override the value at once.
                 config.Mode = 0;
                 if (!board.WriteDeviceConfig().ok) return {false, what + ": switching to Manuell failed"};
                 what += " (switched to Manuell first)";
             }
-            board.live.ChannelValue[static_cast<std::size_t>(command.channel)] =
-                static_cast<std::int16_t>(command.value);
+            board.live.ChannelValue[channel] = static_cast<std::int16_t>(value);
             return {board.WriteLiveState(false, false, true).ok, what};
         }
         case Command::Kind::Mode:

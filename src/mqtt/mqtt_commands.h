@@ -3,7 +3,8 @@
 // why, and what an accepted command writes to the board (the same as the window's action).
 //
 //   channel_a .. channel_l  JSON: {"state": "ON"|"OFF", "brightness": 0..4096}, either or
-//                           both ("ON" alone is full, as the channel's "EIN"); "transition"
+//                           both ("ON" alone brings back the channel's last brightness
+//                           above 0, full when none is known); "transition"
 //                           and keys a light does not have are ignored. In any mode but
 //                           "Manuell" the board is switched to "Manuell" first, as "ALLES EIN"
 //                           does, since otherwise its own program overrides the value.
@@ -14,8 +15,9 @@
 //   sync_clock, save_eeprom "PRESS"
 //
 // Refused, with nothing sent to the board: a retained command (a replayed one must not
-// switch lights on), a payload over kMaxCommandPayload bytes, one that does not parse, a
-// value out of range, an unknown mode, an unknown object id.
+// switch lights on), a payload over kMaxCommandPayload bytes, one with a NUL byte anywhere
+// (a parser that stops there would act on half of it), one that does not parse, a value out
+// of range, an unknown mode, an unknown object id.
 
 #include <optional>
 #include <string>
@@ -26,12 +28,15 @@
 namespace quelvan::service::mqtt {
 
 inline constexpr std::size_t kMaxCommandPayload = 256;
+// A channel's value in a command that only says "ON": its last brightness, found out when
+// the command is carried out.
+inline constexpr int kLastBrightness = -1;
 
 struct Command {
     enum class Kind { Channel, Mode, CloudsPerDay, CloudSeconds, StormsPerDay, StormMinutes, SyncClock, SaveEEPROM };
     Kind kind = Kind::SyncClock;
     int channel = 0;  // Channel: 0..11
-    int value = 0;    // Channel: the raw value 0..4096; Mode: 0..4; the weather numbers
+    int value = 0;    // Channel: the raw value 0..4096 or kLastBrightness; Mode: 0..4; the weather numbers
     bool operator==(const Command&) const = default;
 };
 
@@ -46,8 +51,13 @@ struct Applied {
     bool ok = false;
     std::string what;  // for the log: "channel C to 1234 (mode Manuell first)"
 };
+// The value "ON" without a brightness sets: the channel's value while it is on, else the last
+// value above 0 the service saw (`remembered`, 0 when none), else full.
+int BrightnessForOn(int current, int remembered);
+
 // Writes an accepted command to the board, whose records were just read completely (a
-// bridge's session); what the window writes for the same change, no more.
-Applied ApplyCommand(const Command& command, BoardProtocol& board);
+// bridge's session); what the window writes for the same change, no more. `remembered`:
+// the channel's last brightness above 0 as the bridge saw it (0: none known).
+Applied ApplyCommand(const Command& command, BoardProtocol& board, int remembered = 0);
 
 }  // namespace quelvan::service::mqtt

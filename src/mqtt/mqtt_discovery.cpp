@@ -63,7 +63,7 @@ json EntityConfig(const Topics& topics, const DeviceFacts& facts, const EntityKi
         config.update({{"device_class", "voltage"},
                        {"unit_of_measurement", "V"},
                        {"state_class", "measurement"},
-                       {"suggested_display_precision", 2},
+                       {"suggested_display_precision", 1},
                        {"entity_category", "diagnostic"}});
         return config;
     }

@@ -75,6 +75,7 @@ nlohmann::json MqttService::Status() const {
             {"tls", !o.caFile.empty()},
             {"client_id", o.clientId},
             {"connected", client_->Connected()},
+            {"client_id_taken", client_->ClientIdTaken()},
             {"state", client_->StateText()},
             {"last_error", client_->LastError()},
             {"discovery_prefix", settings_.discoveryPrefix},
@@ -86,8 +87,8 @@ BridgeHooks MqttService::Hooks() {
     BridgeHooks hooks;
     hooks.mqttStatus = [this] { return Status(); };
     if (bridge_)
-        hooks.forget = [this](const std::string& serial, BridgeHooks::ForgetDone done) {
-            bridge_->Forget(serial, std::move(done));
+        hooks.forget = [this](const std::string& serial, bool force, BridgeHooks::ForgetDone done) {
+            bridge_->Forget(serial, force, std::move(done));
         };
     return hooks;
 }

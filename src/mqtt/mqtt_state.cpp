@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 
 #include "device/board_modes.h"
 #include "device/channel_names.h"
@@ -27,6 +28,12 @@ double PercentNumber(int value) {
     return std::nearbyint(PercentOfChannelValue(value) * 100) / 100;
 }
 
+// The board measures its supply to about a tenth of a volt; the millivolts below that are
+// noise, and every one of them would be a new value in Home Assistant's history.
+double SupplyVolts(int millivolts) {
+    return std::nearbyint(millivolts / 100.0) / 10.0;
+}
+
 template <typename T>
 json OptionalNumber(const std::optional<T>& value) {
     return value ? json(*value) : json(nullptr);
@@ -34,14 +41,28 @@ json OptionalNumber(const std::optional<T>& value) {
 
 }  // namespace
 
+json ParsePayload(std::string_view payload) {
+    if (payload.find('\0') != std::string_view::npos) return json(json::value_t::discarded);
+    return json::parse(payload, nullptr, false);
+}
+
 std::string ChannelEntityName(int channel, int colorName) {
     const std::string byLetter = ChannelDisplayName(channel, 0);
     if (colorName <= 0 || colorName >= static_cast<int>(ColorNames.size())) return byLetter;
     return byLetter + " (" + ChannelDisplayName(channel, colorName) + ")";
 }
 
+std::string UtcText(std::int64_t unixMs) {
+    const std::time_t seconds = static_cast<std::time_t>(unixMs >= 0 ? unixMs / 1000 : (unixMs - 999) / 1000);
+    std::tm utc{};
+    ::gmtime_r(&seconds, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
 json BoardState(const std::string& serial, const std::string& service, const LiveState& live,
-                const DeviceConfig& config) {
+                const DeviceConfig& config, bool stale, std::int64_t lastReadUnixMs) {
     json channels = json::array();
     for (int n = 0; n < kChannelCount; ++n) {
         const int value = live.ChannelValue[static_cast<std::size_t>(n)];
@@ -55,7 +76,7 @@ json BoardState(const std::string& serial, const std::string& service, const Liv
     const MoonPhase moon = ComputeMoonPhase(live.MoonTransitHour, live.MoonTransitMinute, config.FullmoonTransitHour,
                                             config.FullmoonTransitMinute);
     const WeatherView weather = ViewWeather(config);
-    return {
+    json state = {
         {"serial", serial},
         {"service", service},
         {"firmware_version", live.FirmwareVersion},
@@ -64,7 +85,7 @@ json BoardState(const std::string& serial, const std::string& service, const Liv
         {"mode_name", modeName.empty() ? json(nullptr) : json(std::string(modeName))},
         {"time_lapse", config.TimeLapse},
         {"channels", channels},
-        {"supply_voltage", live.SupplyVoltage / 1000.0},
+        {"supply_voltage", SupplyVolts(live.SupplyVoltage)},
         {"temperature", live.Temperature == kNoTemperatureSensor ? json(nullptr) : json(live.Temperature / 10.0)},
         {"moon_transit", TwoDigits(live.MoonTransitHour) + ":" + TwoDigits(live.MoonTransitMinute)},
         {"moon_phase", moon.phase},
@@ -73,7 +94,11 @@ json BoardState(const std::string& serial, const std::string& service, const Liv
         {"cloud_seconds", OptionalNumber(weather.cloudSeconds)},
         {"storms_per_day", weather.stormsPerDay},
         {"storm_minutes", OptionalNumber(weather.stormMinutes)},
+        {"stale", stale},
     };
+    // Only while stale: a time that changed with every read would be a new message each time.
+    if (stale) state["last_read"] = lastReadUnixMs > 0 ? json(UtcText(lastReadUnixMs)) : json(nullptr);
+    return state;
 }
 
 std::string ChannelState(int value) {

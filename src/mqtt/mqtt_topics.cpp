@@ -109,6 +109,29 @@ std::string Topics::HomeAssistantStatus() const {
     return prefix_ + "/status";
 }
 
+std::string Topics::ServiceProbe() const {
+    return base_ + "/service/" + TopicId(clientId_) + "/probe";
+}
+
+std::string Topics::BoardConfigs(const std::string& id) const {
+    return prefix_ + "/+/" + id + "/+/config";
+}
+
+std::string Topics::BoardTopics(const std::string& id) const {
+    return base_ + "/" + id + "/#";
+}
+
+std::optional<std::string> Topics::ParseServiceAvailability(std::string_view topic) const {
+    const std::string head = base_ + "/service/";
+    constexpr std::string_view tail = "/availability";
+    if (topic.size() <= head.size() + tail.size() || topic.substr(0, head.size()) != head ||
+        topic.substr(topic.size() - tail.size()) != tail)
+        return std::nullopt;
+    const std::string_view client = topic.substr(head.size(), topic.size() - head.size() - tail.size());
+    if (client.find('/') != std::string_view::npos) return std::nullopt;
+    return std::string(client);
+}
+
 std::string Topics::CommandFilter() const {
     return base_ + "/+/+/set";
 }

@@ -9,6 +9,7 @@
 //   <base>/<id>/<object id>/set                commands (never retained)
 //   <base>/service/<client>/availability       the service itself: online, or its will offline
 //   <base>/service/<client>/boards             the ids it has announced online, retained JSON
+//   <base>/service/<client>/probe              its own marker, never retained (see Forget)
 //   <prefix>/<component>/<id>/<object id>/config   discovery, retained JSON
 //   <prefix>/status                            Home Assistant announcing itself
 //
@@ -58,6 +59,12 @@ public:
     std::string ServiceAvailability() const;
     std::string ServiceBoards() const;
     std::string HomeAssistantStatus() const;
+    std::string ServiceProbe() const;
+    // Every config of one board: <prefix>/+/<id>/+/config; everything under <base>/<id>/.
+    std::string BoardConfigs(const std::string& id) const;
+    std::string BoardTopics(const std::string& id) const;
+    // The client id (reduced) of <base>/service/<client>/availability; nullopt for any other.
+    std::optional<std::string> ParseServiceAvailability(std::string_view topic) const;
     // What the service subscribes to for commands: <base>/+/+/set.
     std::string CommandFilter() const;
 

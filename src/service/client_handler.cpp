@@ -257,9 +257,14 @@ void ClientHandler::Forget(const json& id, const json& request) {
         Error(id, wire::kNoBridge, "this service publishes nothing to MQTT ([mqtt] host is not set)");
         return;
     }
+    const json* force = Field(request, "force");
+    if (force && !force->is_boolean()) {
+        Error(id, wire::kBadRequest, "\"force\" must be true or false");
+        return;
+    }
     // The answer comes once the broker has confirmed; the requests behind it wait.
     waiting_ = true;
-    hooks_->forget(serial->get<std::string>(),
+    hooks_->forget(serial->get<std::string>(), force && force->get<bool>(),
                    [this, id, alive = std::weak_ptr<int>(alive_)](bool ok, const std::string& error, int topics) {
                        if (alive.expired()) return;
                        waiting_ = false;

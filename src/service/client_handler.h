@@ -21,7 +21,7 @@ struct BridgeHooks {
     // Added to the status reply under "mqtt".
     std::function<nlohmann::json()> mqttStatus;
     using ForgetDone = std::function<void(bool ok, const std::string& error, int topics)>;
-    std::function<void(const std::string& serial, ForgetDone done)> forget;
+    std::function<void(const std::string& serial, bool force, ForgetDone done)> forget;
     // The web-token reply: {"enabled": false} while the page is off.
     std::function<nlohmann::json()> webToken;
 };

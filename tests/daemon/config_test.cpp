@@ -151,5 +151,28 @@ TEST(ConfigRules, TheMqttSectionsKeysDefaultsAndBadValues) {
     }
 }
 
+TEST(ConfigRules, TheLinkHomeAssistantOffersIsAnAddressReachableFromElsewhere) {
+    struct Case {
+        const char* section;  // [web] keys; nullptr: no [web]
+        const char* linked;
+    };
+    const Case cases[] = {
+        {nullptr, ""},
+        {"", ""},  // loopback only: no link rather than one that works nowhere else
+        {"listen = ::1\n", ""},
+        {"public_url = https://tank.example.lan/\n", "https://tank.example.lan/"},
+        {"listen = 192.168.1.5\n", "http://192.168.1.5:8468/"},
+        {"listen = 192.168.1.5\npublic_url = https://tank.example.lan/x/\n", "https://tank.example.lan/x/"},
+    };
+    for (const Case& c : cases) {
+        const ConfigOutcome outcome = ParseServiceConfig(c.section ? "[web]\n" + std::string(c.section) : "");
+        ASSERT_TRUE(outcome.errors.empty()) << outcome.errors.front();
+        const WebSection& web = outcome.config.web;
+        EXPECT_EQ(LinkedPageUrl(web, WebPageUrl(web)), c.linked) << (c.section ? c.section : "none");
+    }
+    for (const char* bad : {"tank.example.lan", "ftp://tank/", "https://", "https:///x", "https://a b/"})
+        EXPECT_EQ(ParseServiceConfig("[web]\npublic_url = " + std::string(bad) + "\n").errors.size(), 1u) << bad;
+}
+
 }  // namespace
 }  // namespace quelvan::service

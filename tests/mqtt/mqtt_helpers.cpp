@@ -113,7 +113,8 @@ MqttTestClient::MqttTestClient(int port, MqttClientSetup setup) {
     mosquitto_lib_init();
     // Two clients of one id knock each other off the broker.
     static int made = 0;
-    client_ = mosquitto_new((setup.id + "-" + std::to_string(++made)).c_str(), true, this);
+    const std::string id = setup.exactId ? setup.id : setup.id + "-" + std::to_string(++made);
+    client_ = mosquitto_new(id.c_str(), true, this);
     mosquitto_message_callback_set(client_, &MqttTestClient::OnMessage);
     mosquitto_connect_callback_set(
         client_, [](mosquitto*, void* self, int code) { static_cast<MqttTestClient*>(self)->connected_ = code == 0; });
@@ -185,6 +186,21 @@ bool MqttTestClient::WaitFor(const std::string& topic, const std::string& payloa
             return m && m->payload == payload;
         },
         limit);
+}
+
+int MqttTestClient::StayConnected(std::chrono::milliseconds span) {
+    const auto deadline = std::chrono::steady_clock::now() + span;
+    int dropped = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (mosquitto_loop(client_, 20, 1) == MOSQ_ERR_SUCCESS) continue;
+        if (connected_) ++dropped;
+        connected_ = false;
+        if (mosquitto_reconnect(client_) == MOSQ_ERR_SUCCESS)
+            WaitUntil([this] { return connected_; }, std::chrono::seconds(2));
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return dropped;
 }
 
 void MqttTestClient::Clear() {

@@ -58,6 +58,7 @@ struct MqttClientSetup {
     std::string id = "home-assistant-test";
     std::string username, password;
     std::string caFile;
+    bool exactId = false;  // the id as it stands (else made unique with a number)
 };
 
 class MqttTestClient {
@@ -82,6 +83,9 @@ public:
     bool WaitFor(const std::string& topic, const std::string& payload,
                  std::chrono::milliseconds limit = std::chrono::seconds(10));
     void Clear();
+    // Runs the loop for `span`, connecting again at once whenever the broker drops the
+    // connection (as a second client with the same id does); returns how often it did.
+    int StayConnected(std::chrono::milliseconds span);
 
 private:
     static void OnMessage(mosquitto*, void* self, const ::mosquitto_message* message);

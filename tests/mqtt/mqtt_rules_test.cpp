@@ -64,7 +64,7 @@ TEST(MqttRules, CommandsAreTakenOrRefusedWithAReason) {
     };
     const Case cases[] = {
         {"channel_c", R"({"state":"ON","brightness":1234})", false, Command{Kind::Channel, 2, 1234}},
-        {"channel_c", R"({"state":"ON"})", false, Command{Kind::Channel, 2, 4096}},
+        {"channel_c", R"({"state":"ON"})", false, Command{Kind::Channel, 2, mqtt::kLastBrightness}},
         {"channel_c", R"({"state":"OFF","brightness":99})", false, Command{Kind::Channel, 2, 0}},
         {"channel_l", R"({"brightness":0,"transition":2})", false, Command{Kind::Channel, 11, 0}},
         {"channel_a", R"({"brightness":4095.5})", false, Command{Kind::Channel, 0, 4096}},
@@ -93,6 +93,12 @@ TEST(MqttRules, CommandsAreTakenOrRefusedWithAReason) {
         {"save_eeprom", "PRESS", false, Command{Kind::SaveEEPROM, 0, 0}},
         {"save_eeprom", "press", false, std::nullopt, "PRESS"},
         {"colour", "1", false, std::nullopt, "no such command"},
+        // A NUL byte anywhere: a parser stopping there would take the front for the whole.
+        {"channel_a", std::string("{\"brightness\":5}\0garbage", 24), false, std::nullopt, "NUL"},
+        {"channel_a", std::string("\0{\"brightness\":5}", 16), false, std::nullopt, "NUL"},
+        {"storms_per_day", std::string("20\0", 3), false, std::nullopt, "NUL"},
+        {"mode", std::string("Auto\0", 5), false, std::nullopt, "NUL"},
+        {"sync_clock", std::string("PRESS\0x", 7), false, std::nullopt, "NUL"},
     };
     for (const Case& c : cases) {
         const mqtt::ParsedCommand parsed = mqtt::ParseCommand(c.object, c.payload, c.retained);
@@ -101,6 +107,22 @@ TEST(MqttRules, CommandsAreTakenOrRefusedWithAReason) {
             EXPECT_NE(parsed.refusal.find(c.why), std::string::npos) << parsed.refusal;
         }
     }
+}
+
+TEST(MqttRules, OnWithoutABrightnessBringsBackTheLastOneAboveZero) {
+    struct Case {
+        int current, remembered, expected;
+    };
+    const Case cases[] = {
+        {0, 0, 4096},      // never on: full
+        {0, 1234, 1234},   // off now: the last value above 0
+        {0, 5000, 4096},   // remembered beyond full: full
+        {0, -3, 4096},     // nothing sensible remembered
+        {700, 1234, 700},  // on already: left as it is
+        {-5, 99, 99},      // a stored negative is off
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(mqtt::BrightnessForOn(c.current, c.remembered), c.expected) << c.current << " " << c.remembered;
 }
 
 TEST(MqttRules, ATakenCommandWritesWhatTheWindowWrites) {
@@ -143,6 +165,11 @@ TEST(MqttRules, ATakenCommandWritesWhatTheWindowWrites) {
          {Kind::CloudSeconds, 0, 3},
          {"set 2", "set 4", "set 5", "set 6"},
          [](const LiveState&, const DeviceConfig& c) { EXPECT_EQ(c.CloudD, 55924); }},
+        {"\"ON\" alone on a channel that is off: the remembered brightness",
+         0,
+         {Kind::Channel, 0, mqtt::kLastBrightness},
+         {"set 1"},
+         [](const LiveState& l, const DeviceConfig&) { EXPECT_EQ(l.ChannelValue[0], 777); }},
         {"the clock", 0, {Kind::SyncClock, 0, 0}, {"set 1"}, nullptr},
         {"save to EEPROM", 0, {Kind::SaveEEPROM, 0, 0}, {"set 3"}, nullptr},
     };
@@ -150,6 +177,7 @@ TEST(MqttRules, ATakenCommandWritesWhatTheWindowWrites) {
         sim::SimulatedHidBackend backend;
         backend.Board().SetFrozen(true);
         backend.Board().Config().Mode = static_cast<std::uint8_t>(c.modeBefore);
+        backend.Board().Live().ChannelValue[0] = 0;
         HidDeviceController controller(backend);
         controller.OnDeviceChange = [] {};
         controller.ProcessNotifications();
@@ -158,7 +186,7 @@ TEST(MqttRules, ATakenCommandWritesWhatTheWindowWrites) {
         board.SetDevice(controller.AcquireDevice(0));
         ASSERT_TRUE(board.ReadLiveState().ok && board.ReadDeviceConfig().ok);
         backend.ClearTransfers();
-        const mqtt::Applied applied = mqtt::ApplyCommand(c.command, board);
+        const mqtt::Applied applied = mqtt::ApplyCommand(c.command, board, 777);
         EXPECT_TRUE(applied.ok) << c.what;
         std::vector<std::string> sets;
         for (const sim::SimTransfer& t : backend.Transfers())
@@ -192,7 +220,11 @@ TEST(MqttRules, ABoardsStateAsPublished) {
     EXPECT_EQ(state["channels"][1],
               (json{{"letter", "B"}, {"name", "Warmweiß"}, {"value", 2048}, {"percent", 50.0}, {"state", "ON"}}));
     EXPECT_EQ(state["channels"][4]["percent"], 0.02);
-    EXPECT_EQ(state["supply_voltage"], 12.034);
+    EXPECT_EQ(state["supply_voltage"], 12.0) << "to the tenth of a volt the board measures";
+    for (const auto& [millivolts, volts] : {std::pair{12051, 12.1}, {11949, 11.9}, {12149, 12.1}, {9999, 10.0}}) {
+        live.SupplyVoltage = static_cast<std::uint16_t>(millivolts);
+        EXPECT_EQ(mqtt::BoardState("QV2-1", "q", live, config)["supply_voltage"], volts) << millivolts;
+    }
     EXPECT_TRUE(state["temperature"].is_null());
     EXPECT_EQ(state["moon_phase"], 0.5);
     EXPECT_EQ(state["moon_lit_side"], "right");
@@ -201,6 +233,15 @@ TEST(MqttRules, ABoardsStateAsPublished) {
     EXPECT_EQ(state["storms_per_day"], 20);
     EXPECT_EQ(state["storm_minutes"], 59);
     EXPECT_STREQ(mqtt::WaterTemperatureAvailability(live), "offline");
+    EXPECT_EQ(state["stale"], false);
+    EXPECT_FALSE(state.contains("last_read")) << "a time changing with every read would be a message each time";
+    // Not read for three poll periods (a session kept busy): said, with the last read's time.
+    const json stale = mqtt::BoardState("QV2-1", "q", live, config, true, 1796835903250);
+    EXPECT_EQ(stale["stale"], true);
+    EXPECT_EQ(stale["last_read"], "2026-12-09T17:05:03Z");
+    EXPECT_TRUE(mqtt::BoardState("QV2-1", "q", live, config, true, 0)["last_read"].is_null());
+    EXPECT_EQ(mqtt::UtcText(0), "1970-01-01T00:00:00Z");
+    EXPECT_EQ(mqtt::UtcText(951782400000), "2000-02-29T00:00:00Z");
 
     // Brightness 0 (or a stored negative) is OFF, never "ON" at 0; beyond full is full.
     const std::pair<int, json> lights[] = {{0, {{"state", "OFF"}}},
