@@ -43,6 +43,7 @@ enum class Command {
     ServiceStatus,
     ServiceForget,
     ServiceWebToken,
+    ServiceHistory,  // history, history show ID, restore ID
 };
 
 struct Request {
@@ -80,6 +81,10 @@ struct Request {
     int graphChannel = 0;
     // service forget
     std::string forgetSerial;
+    // service history / history show ID / restore ID [--config|--table]
+    std::string historyAction = "list";  // list, show, restore
+    int historyEntry = 0;
+    std::string historyPart = "all";  // all, config, table
 };
 
 struct ParseOutcome {

@@ -78,6 +78,95 @@ bool ReadBoards(const std::string& value, ServiceConfig& config, std::string& wh
     return true;
 }
 
+// on/off (also yes/no, true/false, 1/0).
+bool ReadSwitch(const std::string& value, bool& target, std::string& why) {
+    const std::string v = files::LowerName(value);
+    if (v == "on" || v == "yes" || v == "true" || v == "1") {
+        target = true;
+    } else if (v == "off" || v == "no" || v == "false" || v == "0") {
+        target = false;
+    } else {
+        why = "on or off";
+        return false;
+    }
+    return true;
+}
+
+bool ReadClockSync(const std::string& value, ServiceConfig& config, std::string& why) {
+    return ReadSwitch(value, config.service.clockSync, why);
+}
+
+bool ReadClockTolerance(const std::string& value, ServiceConfig& config, std::string& why) {
+    const std::optional<int> seconds = WholeNumber(value, 1, 3600);
+    if (!seconds) {
+        why = "a number of seconds 1..3600";
+        return false;
+    }
+    config.service.clockToleranceS = *seconds;
+    return true;
+}
+
+bool ReadHistoryKeep(const std::string& value, ServiceConfig& config, std::string& why) {
+    return ReadSwitch(value, config.history.keep, why);
+}
+
+bool ReadHistoryFolder(const std::string& value, ServiceConfig& config, std::string& why) {
+    if (!value.empty() && value.front() != '/') {
+        why = "an absolute path";
+        return false;
+    }
+    config.history.folder = value;
+    return true;
+}
+
+std::optional<double> Decimal(const std::string& value, double minimum, double maximum) {
+    double number = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+    if (error != std::errc() || end != value.data() + value.size() || !(number >= minimum && number <= maximum))
+        return std::nullopt;
+    return number;
+}
+
+// A bound: empty is off.
+KeyReader Bound(const char* name, std::optional<double> AlarmSection::*field, double minimum, double maximum) {
+    return {name, [=](const std::string& value, ServiceConfig& config, std::string& why) {
+                if (value.empty()) {
+                    config.alarm.*field = std::nullopt;
+                    return true;
+                }
+                const std::optional<double> number = Decimal(value, minimum, maximum);
+                if (!number) {
+                    why = "empty (off) or a number " + std::to_string(static_cast<int>(minimum)) + ".." +
+                          std::to_string(static_cast<int>(maximum)) + " with a decimal point";
+                    return false;
+                }
+                config.alarm.*field = number;
+                return true;
+            }};
+}
+
+KeyReader Hysteresis(const char* name, double AlarmSection::*field) {
+    return {name, [=](const std::string& value, ServiceConfig& config, std::string& why) {
+                const std::optional<double> number = Decimal(value, 0, 10);
+                if (!number) {
+                    why = "a number 0..10 with a decimal point";
+                    return false;
+                }
+                config.alarm.*field = *number;
+                return true;
+            }};
+}
+
+bool ReadMissingAfter(const std::string& value, ServiceConfig& config, std::string& why) {
+    const std::optional<int> seconds = WholeNumber(value, 0, 86400);
+    if (!seconds) {
+        why = "a number of seconds 0..86400 (0: off)";
+        return false;
+    }
+    config.alarm.missingAfterS = *seconds;
+    return true;
+}
+
 // [web] (service/web_settings.h): the page is on once the section is there.
 KeyReader WebKey(const char* name, bool (*read)(const std::string&, WebSection&, std::string&)) {
     return {name, [read](const std::string& value, ServiceConfig& config, std::string& why) {
@@ -140,7 +229,9 @@ const std::vector<SectionReader>& Sections() {
          {{"poll_ms", ReadPollMs},
           {"config_poll_ms", ReadConfigPollMs},
           {"boards", ReadBoards},
-          {"socket", ReadSocket}}},
+          {"socket", ReadSocket},
+          {"clock_sync", ReadClockSync},
+          {"clock_tolerance_s", ReadClockTolerance}}},
         {"mqtt",
          {Text("host", &MqttSection::host), Number("port", &MqttSection::port, 0, 65535),
           Text("username", &MqttSection::username), Text("password_file", &MqttSection::passwordFile, true),
@@ -150,6 +241,15 @@ const std::vector<SectionReader>& Sections() {
         {"web",
          {WebKey("listen", ReadWebListen), WebKey("port", ReadWebPort), WebKey("token_file", ReadWebTokenFile)},
          [](ServiceConfig& config) { config.web.enabled = true; }},
+        {"history", {{"keep", ReadHistoryKeep}, {"folder", ReadHistoryFolder}}},
+        {"alarm",
+         {Bound("water_min", &AlarmSection::waterMin, -20, 80),
+          Bound("water_max", &AlarmSection::waterMax, -20, 80),
+          Bound("supply_min", &AlarmSection::supplyMin, 0, 60),
+          Bound("supply_max", &AlarmSection::supplyMax, 0, 60),
+          Hysteresis("hysteresis_c", &AlarmSection::hysteresisC),
+          Hysteresis("hysteresis_v", &AlarmSection::hysteresisV),
+          {"missing_after_s", ReadMissingAfter}}},
     };
     return sections;
 }
@@ -159,6 +259,10 @@ void CheckAcrossSections(ConfigOutcome& outcome) {
     const ServiceConfig& c = outcome.config;
     if (c.mqtt.Enabled() && c.service.pollMs == 0)
         outcome.errors.push_back("[mqtt] publishes what the poll reads: [service] poll_ms must not be 0");
+    const AlarmSection& a = c.alarm;
+    if ((a.waterMin && a.waterMax && *a.waterMin >= *a.waterMax) ||
+        (a.supplyMin && a.supplyMax && *a.supplyMin >= *a.supplyMax))
+        outcome.errors.push_back("[alarm] a lower bound must lie below its upper bound");
     if (!c.mqtt.Enabled() && (!c.mqtt.username.empty() || !c.mqtt.passwordFile.empty() || !c.mqtt.caFile.empty()))
         outcome.warnings.push_back("[mqtt] has no host: MQTT stays off");
 }

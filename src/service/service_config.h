@@ -9,6 +9,7 @@
 //   config_poll_ms = 10000  how often its settings are read too, while MQTT publishes them
 //   boards = all          "all", or serial numbers separated by spaces or commas
 //   socket =              the socket's path; empty: the user's or the system's default
+//   clock_sync = on       set the boards' clocks; clock_tolerance_s = 2: from this far off
 //
 //   [mqtt]                (off while host is empty; dist/service/quelvand.conf has them all)
 //   host, port, username, password_file, ca_file, keepalive, client_id,
@@ -16,7 +17,12 @@
 //
 //   [web]                 (off without the section; service/web_settings.h)
 //   listen = 127.0.0.1, port = 8468, token_file =
+//
+//   [history]             keep = on, folder =   (empty: the state directory's history/)
+//   [alarm]               water_min, water_max, supply_min, supply_max (off while empty),
+//                         hysteresis_c = 0.3, hysteresis_v = 0.1, missing_after_s = 120
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +35,8 @@ struct ServiceSection {
     int configPollMs = 10000;
     std::vector<std::string> boards;  // empty: all
     std::string socket;               // empty: wire::DefaultServiceSocketPath()
+    bool clockSync = true;            // keep each board's clock on the computer's (clock_keeper.h)
+    int clockToleranceS = 2;
 };
 
 struct MqttSection {
@@ -47,10 +55,27 @@ struct MqttSection {
     int Port() const { return port != 0 ? port : Tls() ? 8883 : 1883; }
 };
 
+// The settings history (history_keeper.h).
+struct HistorySection {
+    bool keep = true;
+    std::string folder;  // empty: DefaultHistoryFolder()
+};
+
+// Alarm bounds (alarm_keeper.h); a bound not set is off.
+struct AlarmSection {
+    std::optional<double> waterMin, waterMax;    // °C
+    std::optional<double> supplyMin, supplyMax;  // V
+    double hysteresisC = 0.3;
+    double hysteresisV = 0.1;
+    int missingAfterS = 120;  // 0: off
+};
+
 struct ServiceConfig {
     ServiceSection service;
     MqttSection mqtt;
     WebSection web;
+    HistorySection history;
+    AlarmSection alarm;
 };
 
 struct ConfigOutcome {

@@ -20,6 +20,7 @@
 #include "device/version.h"
 #include "service/board_owner.h"
 #include "service/combined_backend.h"
+#include "service/keepers.h"
 #include "service/mqtt_service.h"
 #include "service/service_config.h"
 #include "service/service_log.h"
@@ -174,8 +175,11 @@ int RunService(int argc, char* argv[]) {
     // The settings are published too: a change made at the board itself shows within this.
     if (config.config.mqtt.Enabled() || config.config.web.enabled)
         ownerOptions.configPollMs = config.config.service.configPollMs;
+    Keepers keepers(config.config, clock);
+    keepers.Adjust(ownerOptions);
     BoardOwner owner(*backend, clock, ownerOptions);
     if (trace) owner.SetTransferObserver([&trace](const TransferRecord& record) { trace->Write(record); });
+    keepers.Start(owner);
     MqttService mqtt(owner);
     SocketServer server(owner);
     const std::string path =
@@ -200,6 +204,7 @@ int RunService(int argc, char* argv[]) {
     }
     BridgeHooks hooks = mqtt.Hooks();
     if (web) hooks.webToken = [&web] { return web->TokenReply(); };
+    keepers.Attach(hooks, mqtt, web.get());
     server.SetBridgeHooks(hooks);
     owner.Start();
     // A simulated board in a state file is plugged in and out by other programs changing the

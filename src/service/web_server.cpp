@@ -253,6 +253,7 @@ void WebServer::OpenStream(QTcpSocket* socket) {
         "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
         "X-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\nretry: 3000\n\n";
     head += BoardsEvent();
+    head += AlarmsEvent();
     for (const HeldDevice* d : owner_.Devices())
         if (d->role == DeviceRole::Board) head += StatusEvent(*d);
     socket->write(head);
@@ -280,6 +281,16 @@ QByteArray WebServer::StatusEvent(const HeldDevice& board) const {
 
 QByteArray WebServer::BoardsEvent() const {
     return "event: boards\ndata: " + QByteArray::fromStdString(api_.BoardsJson().dump()) + "\n\n";
+}
+
+QByteArray WebServer::AlarmsEvent() const {
+    if (!alarms) return {};
+    const nlohmann::json data = {{"alarms", alarms()}};
+    return "event: alarms\ndata: " + QByteArray::fromStdString(data.dump()) + "\n\n";
+}
+
+void WebServer::AlarmsChanged() {
+    SendToStreams(AlarmsEvent());
 }
 
 void WebServer::OnStateChanged(const QString& device) {

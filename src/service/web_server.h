@@ -55,6 +55,9 @@ public:
     // What quelvanctl service web-token is answered.
     nlohmann::json TokenReply() const;
     int Streams() const;
+    // Every alarm raised now (alarm_keeper.h), sent to the page's event stream; unset: none.
+    std::function<nlohmann::json()> alarms;
+    void AlarmsChanged();
 
 protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;
@@ -68,6 +71,7 @@ private:
     void SendToStreams(const QByteArray& event);
     QByteArray StatusEvent(const HeldDevice& board) const;
     QByteArray BoardsEvent() const;
+    QByteArray AlarmsEvent() const;
     void OnStateChanged(const QString& device);
 
     BoardOwner& owner_;
