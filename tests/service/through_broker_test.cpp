@@ -27,7 +27,8 @@ std::vector<std::string> ObjectIds() {
     std::vector<std::string> ids;
     for (char c = 'a'; c <= 'l'; ++c) ids.push_back(std::string("channel_") + c);
     for (const char* id : {"mode", "water_temperature", "supply_voltage", "moon_phase", "clouds_per_day",
-                           "cloud_seconds", "storms_per_day", "storm_minutes", "sync_clock", "save_eeprom"})
+                           "cloud_seconds", "storms_per_day", "storm_minutes", "sync_clock", "save_eeprom",
+                           "water_alarm", "supply_alarm", "missing_alarm"})
         ids.push_back(id);
     return ids;
 }
@@ -37,6 +38,7 @@ std::string ComponentOf(const std::string& objectId) {
     if (objectId == "mode") return "select";
     if (objectId == "water_temperature" || objectId == "supply_voltage" || objectId == "moon_phase") return "sensor";
     if (objectId == "sync_clock" || objectId == "save_eeprom") return "button";
+    if (objectId.size() > 6 && objectId.substr(objectId.size() - 6) == "_alarm") return "binary_sensor";
     return "number";
 }
 
@@ -214,6 +216,19 @@ TEST_F(ThroughTheBroker, DiscoveryIsOneDeviceWithEveryEntityCheckedKeyByKey) {
          {"storm_minutes", "Dauer eines Gewitters", stormMinutes},
          {"sync_clock", "Uhr stellen", button("sync_clock")},
          {"save_eeprom", "Einstellungen im EEPROM speichern", button("save_eeprom")}});
+    // The alarms' problem sensors; the board missing depends on the service alone.
+    auto alarm = [&](const char* object) {
+        json keys = {{"state_topic", kBase + "/" + object + "/state"},
+                     {"device_class", "problem"},
+                     {"payload_on", "ON"},
+                     {"payload_off", "OFF"},
+                     {"entity_category", "diagnostic"}};
+        if (std::string(object) == "missing_alarm") keys["availability"] = json::array({availability[1]});
+        return keys;
+    };
+    entities.insert(entities.end(), {{"water_alarm", "Temperaturalarm", alarm("water_alarm")},
+                                     {"supply_alarm", "Spannungsalarm", alarm("supply_alarm")},
+                                     {"missing_alarm", "Board nicht erreichbar", alarm("missing_alarm")}});
     ASSERT_EQ(entities.size(), ObjectIds().size());
 
     // As Home Assistant starting now gets them: retained.
@@ -252,8 +267,7 @@ TEST_F(ThroughTheBroker, DiscoveryIsOneDeviceWithEveryEntityCheckedKeyByKey) {
         EXPECT_TRUE(board.contains(key)) << key;
     for (int n = 0; n < 12; ++n) {
         const int value = board["channels"][n]["value"];
-        json light =
-            Parsed(ha->Last(kBase + "/channel_" + std::string(1, static_cast<char>('a' + n)) + "/state"));
+        json light = Parsed(ha->Last(kBase + "/channel_" + std::string(1, static_cast<char>('a' + n)) + "/state"));
         EXPECT_EQ(light["state"], value > 0 ? "ON" : "OFF") << n;
         if (value > 0) {
             EXPECT_EQ(light["brightness"], value) << n;
@@ -474,7 +488,8 @@ TEST_F(ThroughTheBroker, ForgetEmptiesTheConfigsOfAGoneBoardAndRefusesAHeldOne) 
     ASSERT_TRUE(ha->WaitFor(kBase + "/availability", "offline"));
     const ProcessResult forgot = RunQuelvanctlBinary({"--json", "service", "forget", kSerial});
     ASSERT_EQ(forgot.exitCode, 0) << forgot.err;
-    EXPECT_EQ(json::parse(forgot.out)["topics"], 22 + 12 + 3);
+    // Every config, the lights' and the alarms' states, the sensor's availability, state, availability.
+    EXPECT_EQ(json::parse(forgot.out)["topics"], 25 + 12 + 3 + 3);
     // Home Assistant, starting now, finds nothing of the board.
     MqttTestClient fresh(broker_.Port());
     fresh.Subscribe("homeassistant/#");
