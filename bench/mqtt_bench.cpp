@@ -22,9 +22,9 @@
 #include <string>
 #include <thread>
 
+#include "mqtt/mqtt_bridge.h"
+#include "mqtt/mqtt_client.h"
 #include "service/board_owner.h"
-#include "service/mqtt_bridge.h"
-#include "service/mqtt_client.h"
 #include "simulator/simulated_backend.h"
 
 extern char** environ;

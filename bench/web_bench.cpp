@@ -15,8 +15,8 @@
 #include <memory>
 
 #include "service/board_owner.h"
-#include "service/web_server.h"
 #include "simulator/simulated_backend.h"
+#include "web/web_server.h"
 
 namespace {
 

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "fuzz_check.h"
+#include "mqtt/mqtt_bridge.h"
+#include "mqtt/mqtt_commands.h"
 #include "service/board_owner.h"
-#include "service/mqtt_bridge.h"
-#include "service/mqtt_commands.h"
 #include "simulator/simulated_backend.h"
 
 namespace {

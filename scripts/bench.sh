@@ -55,8 +55,8 @@ echo "quelvanctl status and python3-hid under umockdev ..." >&2
 umockdev-wrapper "$build/bench/status_umockdev_bench" "$build/src/cli/quelvanctl" "$here/bench/status_hid.py" \
   --runs "$runs" >"$out/umockdev.txt"
 echo "the service: a forwarded transfer, idle cost, quelvanctl status through it ..." >&2
-"$build/bench/service_transfer_bench" "$build/src/service/quelvand" "${gbench[@]}" >"$out/service.json" 2>/dev/null
-python3 "$here/bench/service_load.py" "$build/src/service/quelvand" "$build/src/cli/quelvanctl" --runs "$runs" \
+"$build/bench/service_transfer_bench" "$build/src/daemon/quelvand" "${gbench[@]}" >"$out/service.json" 2>/dev/null
+python3 "$here/bench/service_load.py" "$build/src/daemon/quelvand" "$build/src/cli/quelvanctl" --runs "$runs" \
   >"$out/service.tsv"
 echo "MQTT: a command to its HID set, a HID read to its publication ..." >&2
 "$build/bench/mqtt_bench" "${gbench[@]}" >"$out/mqtt.json" 2>/dev/null

@@ -1,32 +1,21 @@
 #pragma once
 // quelvand.conf: an INI file of sections, each read by its own reader from a table, so that
-// a bridge adds its section by adding one reader. Every key has a default (the shipped
-// example file documents each); a key the reader does not know is reported, not fatal;
-// a value it cannot use is an error.
+// a bridge adds its section by adding one reader (the program puts the readers together:
+// daemon/daemon_config.h). Every key has a default (the shipped example file documents
+// each); a key the reader does not know is reported, not fatal; a value it cannot use is an
+// error. Here: the reading itself and the owner's own section.
 //
 //   [service]
 //   poll_ms = 1000        how often each board's live state is read; 0: never on its own
 //   config_poll_ms = 10000  how often its settings are read too, while MQTT publishes them
 //   boards = all          "all", or serial numbers separated by spaces or commas
 //   socket =              the socket's path; empty: the user's or the system's default
-//   clock_sync = on       set the boards' clocks; clock_tolerance_s = 2: from this far off
-//
-//   [mqtt]                (off while host is empty; dist/service/quelvand.conf has them all)
-//   host, port, username, password_file, ca_file, keepalive, client_id,
-//   discovery_prefix = homeassistant, base_topic = quelvan
-//
-//   [web]                 (off without the section; service/web_settings.h)
-//   listen = 127.0.0.1, port = 8468, token_file =
-//
-//   [history]             keep = on, folder =   (empty: the state directory's history/)
-//   [alarm]               water_min, water_max, supply_min, supply_max (off while empty),
-//                         hysteresis_c = 0.3, hysteresis_v = 0.1, missing_after_s = 120
+//   clock_sync = on       set the boards' clocks (daemon/clock_keeper.h); clock_tolerance_s = 2
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "service/web_settings.h"
 
 namespace quelvan::service {
 
@@ -35,63 +24,43 @@ struct ServiceSection {
     int configPollMs = 10000;
     std::vector<std::string> boards;  // empty: all
     std::string socket;               // empty: wire::DefaultServiceSocketPath()
-    bool clockSync = true;            // keep each board's clock on the computer's (clock_keeper.h)
+    bool clockSync = true;            // keep each board's clock on the computer's
     int clockToleranceS = 2;
 };
 
-struct MqttSection {
-    std::string host;  // empty: no MQTT
-    int port = 0;      // 0: 1883, or 8883 with TLS
-    std::string username;
-    std::string passwordFile;
-    std::string caFile;  // set: TLS, the broker's certificate checked against this CA
-    int keepalive = 60;
-    std::string clientId;  // empty: quelvand-<host name>
-    std::string discoveryPrefix = "homeassistant";
-    std::string baseTopic = "quelvan";
-
-    bool Enabled() const { return !host.empty(); }
-    bool Tls() const { return !caFile.empty(); }
-    int Port() const { return port != 0 ? port : Tls() ? 8883 : 1883; }
+// One key of a section: its name and how its value is taken into the configuration; false
+// (and `why`, what was expected) for a value that cannot be used.
+struct ConfigKey {
+    const char* name;
+    std::function<bool(const std::string& value, std::string& why)> read;
 };
 
-// The settings history (history_keeper.h).
-struct HistorySection {
-    bool keep = true;
-    std::string folder;  // empty: DefaultHistoryFolder()
+// A section's reader, writing into the settings it was made for.
+struct ConfigSection {
+    const char* name;
+    std::vector<ConfigKey> keys;
+    // For a section whose presence alone means something.
+    std::function<void()> present;
 };
 
-// Alarm bounds (alarm_keeper.h); a bound not set is off.
-struct AlarmSection {
-    std::optional<double> waterMin, waterMax;    // °C
-    std::optional<double> supplyMin, supplyMax;  // V
-    double hysteresisC = 0.3;
-    double hysteresisV = 0.1;
-    int missingAfterS = 120;  // 0: off
-};
+// The [service] section, read into `target`.
+ConfigSection ServiceConfigSection(ServiceSection& target);
 
-struct ServiceConfig {
-    ServiceSection service;
-    MqttSection mqtt;
-    WebSection web;
-    HistorySection history;
-    AlarmSection alarm;
-};
+// Reads the file's text with the given sections; an empty text leaves every default.
+// `errors`: the file cannot be used as it is; `warnings`: unknown sections and keys.
+// False when the text is no INI text at all (nothing read).
+bool ReadConfigSections(const std::string& text, const std::vector<ConfigSection>& sections,
+                        std::vector<std::string>& errors, std::vector<std::string>& warnings);
 
-struct ConfigOutcome {
-    ServiceConfig config;
-    std::vector<std::string> errors;    // the file cannot be used as it is
-    std::vector<std::string> warnings;  // unknown sections and keys
-};
+// The file's text; false when it cannot be read, with the reason in `error` unless the file
+// is missing and not `required`.
+bool ReadConfigFile(const std::string& path, bool required, std::string& text, std::string& error);
 
-// Reads the file's text; an empty text gives the defaults.
-ConfigOutcome ParseServiceConfig(const std::string& text);
-// Reads the file; a missing file is an error only when `required`.
-ConfigOutcome LoadServiceConfig(const std::string& path, bool required);
-
-// The password from [mqtt] password_file: the file's text without a final line break.
-bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error);
-
-inline constexpr const char* kDefaultConfigPath = "/etc/quelvan/quelvand.conf";
+// A whole number in minimum..maximum, nothing else around it.
+std::optional<int> WholeNumber(const std::string& value, int minimum, int maximum);
+// A number with a decimal point in minimum..maximum, nothing else around it.
+std::optional<double> DecimalNumber(const std::string& value, double minimum, double maximum);
+// on/off (also yes/no, true/false, 1/0).
+std::optional<bool> OnOff(const std::string& value);
 
 }  // namespace quelvan::service

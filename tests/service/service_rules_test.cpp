@@ -1,17 +1,11 @@
-// The service's small rules, each a table: who may connect, what the configuration takes,
-// the web token's file, how the byte stream is cut into messages, and how the log lines look.
+// The service's small rules, each a table: who may connect, how the byte stream is cut into
+// messages, and how the log lines look.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-
-#include <fstream>
 
 #include "backend/service_protocol.h"
-#include "run_quelvanctl.h"
 #include "service/peer_access.h"
-#include "service/service_config.h"
 #include "service/service_log.h"
-#include "service/web_token.h"
 
 namespace quelvan::service {
 namespace {
@@ -33,123 +27,6 @@ TEST(ServiceRules, OnlyRootTheServicesUserAndItsGroupMayConnect) {
         {"root's group only", {1001, 0, {}, 7}, false},
     };
     for (const Case& c : cases) EXPECT_EQ(PeerAllowed(c.peer, service), c.allowed) << c.who;
-}
-
-TEST(ServiceRules, ConfigurationKeysDefaultsAndBadValues) {
-    struct Case {
-        const char* text;
-        int pollMs;
-        std::vector<std::string> boards;
-        std::string socket;
-        std::size_t errors, warnings;
-    };
-    const Case cases[] = {
-        {"", 1000, {}, "", 0, 0},
-        {"# only comments\n[service]\n#poll_ms = 5\n", 1000, {}, "", 0, 0},
-        {"[service]\npoll_ms = 250\nboards = QV2-1, QV2-2\nsocket = /tmp/q.sock\n",
-         250,
-         {"QV2-1", "QV2-2"},
-         "/tmp/q.sock",
-         0,
-         0},
-        {"[SERVICE]\nPoll_MS = 0\nboards = all\n", 0, {}, "", 0, 0},
-        {"[service]\npoll_ms = 50\n", 1000, {}, "", 1, 0},
-        {"[service]\npoll_ms = fast\n", 1000, {}, "", 1, 0},
-        {"[service]\npoll_ms = -1\n", 1000, {}, "", 1, 0},
-        {"[service]\nboards =\n", 1000, {}, "", 1, 0},
-        {"[service]\nsocket = relative.sock\n", 1000, {}, "", 1, 0},
-        {"[service]\ncolour = blue\n[garden]\nhost = x\n", 1000, {}, "", 0, 2},
-        {"[service]\npoll_ms = 200\npoll_ms = 300\n", 200, {}, "", 0, 1},
-        {"[service]\npoll_ms 200\n", 1000, {}, "", 1, 0},
-    };
-    for (const Case& c : cases) {
-        const ConfigOutcome outcome = ParseServiceConfig(c.text);
-        EXPECT_EQ(outcome.config.service.pollMs, c.pollMs) << c.text;
-        EXPECT_EQ(outcome.config.service.boards, c.boards) << c.text;
-        EXPECT_EQ(outcome.config.service.socket, c.socket) << c.text;
-        EXPECT_EQ(outcome.errors.size(), c.errors) << c.text;
-        EXPECT_EQ(outcome.warnings.size(), c.warnings) << c.text;
-    }
-    EXPECT_FALSE(LoadServiceConfig("/nonexistent/quelvand.conf", true).errors.empty());
-    EXPECT_TRUE(LoadServiceConfig("/nonexistent/quelvand.conf", false).errors.empty());
-}
-
-TEST(ServiceRules, WebSectionIsOffUnlessPresentAndTakesAddressPortAndTokenFile) {
-    struct Case {
-        const char* text;
-        bool enabled;
-        std::string listen;
-        int port;
-        std::string tokenFile;
-        bool loopback;
-        std::size_t errors;
-    };
-    const Case cases[] = {
-        {"", false, "127.0.0.1", 8468, "", true, 0},
-        {"[web]\n", true, "127.0.0.1", 8468, "", true, 0},
-        {"[Web]\nlisten = ::1\nport = 9000\ntoken_file = /etc/quelvan/web-token\n", true, "::1", 9000,
-         "/etc/quelvan/web-token", true, 0},
-        {"[web]\nlisten = 0.0.0.0:8080\n", true, "0.0.0.0", 8080, "", false, 0},
-        {"[web]\nlisten = [::1]:8080\nport = 8080\n", true, "::1", 8080, "", true, 0},
-        {"[web]\nlisten = localhost\n", true, "127.0.0.1", 8468, "", true, 0},
-        {"[web]\nlisten = 127.0.0.1:8080\nport = 9090\n", true, "127.0.0.1", 8080, "", true, 1},
-        {"[web]\nlisten = tank.local\n", true, "127.0.0.1", 8468, "", true, 1},
-        {"[web]\nport = 0\n", true, "127.0.0.1", 8468, "", true, 1},
-        {"[web]\nport = 70000\n", true, "127.0.0.1", 8468, "", true, 1},
-        {"[web]\ntoken_file = web-token\n", true, "127.0.0.1", 8468, "", true, 1},
-    };
-    for (const Case& c : cases) {
-        const ConfigOutcome outcome = ParseServiceConfig(c.text);
-        const WebSection& web = outcome.config.web;
-        EXPECT_EQ(web.enabled, c.enabled) << c.text;
-        EXPECT_EQ(web.listen, c.listen) << c.text;
-        EXPECT_EQ(web.port, c.port) << c.text;
-        EXPECT_EQ(web.tokenFile, c.tokenFile) << c.text;
-        EXPECT_EQ(WebListensOnLoopback(web), c.loopback) << c.text;
-        EXPECT_EQ(outcome.errors.size(), c.errors) << c.text;
-    }
-}
-
-TEST(ServiceRules, TheWebTokenIsMadeOnceForTheServiceAloneAndAFileOthersMayReadIsRefused) {
-    testing::ScratchDir dir;
-    const std::string path = dir.File("state/quelvan/web-token");
-    const WebTokenOutcome made = LoadOrCreateWebToken(path);
-    ASSERT_TRUE(made.created) << made.error;
-    EXPECT_EQ(made.token.size(), 32u);
-    struct stat info {};
-    ASSERT_EQ(::stat(path.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-    ASSERT_EQ(::stat(dir.File("state/quelvan").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
-    const WebTokenOutcome again = LoadOrCreateWebToken(path);
-    EXPECT_FALSE(again.created);
-    EXPECT_EQ(again.token, made.token);
-    EXPECT_NE(NewWebToken(), made.token);
-
-    struct Case {
-        const char* what;
-        std::string text;
-        mode_t mode;
-        bool usable;
-    };
-    const Case cases[] = {
-        {"a hand-made token", "my-own-long-token-of-30-chars!\n", 0600, true},
-        {"readable by others", "my-own-long-token-of-30-chars!\n", 0644, false},
-        {"too short", "short\n", 0600, false},
-        {"not printable", std::string("a-token-with-a-\x01-in-its-middle\n"), 0600, false},
-    };
-    for (const Case& c : cases) {
-        const std::string file = dir.File("hand-made");
-        std::ofstream(file, std::ios::trunc) << c.text;
-        ::chmod(file.c_str(), c.mode);
-        const WebTokenOutcome read = LoadOrCreateWebToken(file);
-        EXPECT_EQ(!read.token.empty(), c.usable) << c.what << ": " << read.error;
-        EXPECT_FALSE(read.created) << c.what << ": a bad file is refused, not replaced";
-    }
-
-    EXPECT_TRUE(WebTokensEqual("abcdefghijklmnop", "abcdefghijklmnop"));
-    for (const char* wrong : {"", "abcdefghijklmno", "abcdefghijklmnopq", "Abcdefghijklmnop", "abcdefghijklmnoq"})
-        EXPECT_FALSE(WebTokensEqual("abcdefghijklmnop", wrong)) << wrong;
 }
 
 TEST(ServiceRules, MessagesAreCutAtLineBreaksAndOversizedOnesCostOnlyThemselves) {

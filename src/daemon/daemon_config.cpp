@@ -1,0 +1,32 @@
+#include "daemon/daemon_config.h"
+
+namespace quelvan::service {
+
+ConfigOutcome ParseServiceConfig(const std::string& text) {
+    ConfigOutcome outcome;
+    ServiceConfig& c = outcome.config;
+    // Later bridges add their sections here.
+    const std::vector<ConfigSection> sections = {ServiceConfigSection(c.service), MqttConfigSection(c.mqtt),
+                                                 WebConfigSection(c.web), HistoryConfigSection(c.history),
+                                                 AlarmConfigSection(c.alarm)};
+    if (!ReadConfigSections(text, sections, outcome.errors, outcome.warnings)) return outcome;
+    // What only the sections together can tell.
+    CheckMqttAgainstService(c.mqtt, c.service, outcome.errors, outcome.warnings);
+    CheckAlarmBounds(c.alarm, outcome.errors);
+    return outcome;
+}
+
+ConfigOutcome LoadServiceConfig(const std::string& path, bool required) {
+    std::string text, error;
+    if (!ReadConfigFile(path, required, text, error)) {
+        ConfigOutcome outcome;
+        if (!error.empty()) outcome.errors.push_back(error);
+        return outcome;
+    }
+    ConfigOutcome outcome = ParseServiceConfig(text);
+    for (std::string& e : outcome.errors) e = path + ": " + e;
+    for (std::string& w : outcome.warnings) w = path + ": " + w;
+    return outcome;
+}
+
+}  // namespace quelvan::service

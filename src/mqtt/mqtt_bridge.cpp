@@ -1,0 +1,394 @@
+#include "mqtt/mqtt_bridge.h"
+
+#include <QRandomGenerator>
+#include <QTimer>
+#include <algorithm>
+#include <nlohmann/json.hpp>
+
+#include "mqtt/mqtt_state.h"
+#include "service/service_log.h"
+
+namespace quelvan::service {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr int kQos = 1;  // configs, availability and commands: confirmed by the broker
+constexpr const char* kOnline = "online";
+constexpr const char* kOffline = "offline";
+
+bool Readable(const HeldDevice& held) {
+    return held.role == DeviceRole::Board && held.liveValid && held.configValid &&
+           held.live.FirmwareVersion == kSupportedFirmwareVersion;
+}
+
+}  // namespace
+
+struct MqttBridge::Forgetting {
+    int key = 0;
+    std::set<int> waiting;
+    int topics = 0;
+    ForgetDone done;
+};
+
+MqttBridge::MqttBridge(BoardOwner& owner, MqttTransport& transport, BridgeOptions options, QObject* parent)
+    : QObject(parent),
+      owner_(owner),
+      transport_(transport),
+      options_(std::move(options)),
+      topics_(options_.discoveryPrefix, options_.baseTopic, options_.clientId) {
+    rediscovery_ = new QTimer(this);
+    rediscovery_->setSingleShot(true);
+    connect(rediscovery_, &QTimer::timeout, this, &MqttBridge::RepublishAll);
+    connect(&owner_, &BoardOwner::DevicesChanged, this, &MqttBridge::SyncDevices);
+    connect(&owner_, &BoardOwner::StateChanged, this, &MqttBridge::OnStateChanged);
+    SyncDevices();
+}
+
+MqttBridge::~MqttBridge() {
+    for (auto& f : forgetting_) f->done(false, "the service is stopping", 0);
+}
+
+std::vector<std::string> MqttBridge::OnlineBoards() const {
+    std::vector<std::string> serials;
+    for (const auto& [device, board] : boards_)
+        if (board.announced) serials.push_back(board.serial);
+    return serials;
+}
+
+MqttBridge::Board* MqttBridge::BoardWithId(const std::string& id) {
+    for (auto& [device, board] : boards_)
+        if (board.id == id) return &board;
+    return nullptr;
+}
+
+std::optional<mqtt::DeviceFacts> MqttBridge::FactsOf(const HeldDevice& held) const {
+    if (!Readable(held)) return std::nullopt;
+    mqtt::DeviceFacts facts;
+    facts.id = mqtt::TopicId(held.serial);
+    facts.serial = held.serial;
+    facts.manufacturer = held.manufacturer;
+    facts.firmwareVersion = held.live.FirmwareVersion;
+    facts.colorNames = held.config.ColorName;
+    facts.configurationUrl = options_.configurationUrl;
+    return facts;
+}
+
+// ---- boards coming, changing and going ----
+
+void MqttBridge::SyncDevices() {
+    std::set<std::string> present;
+    for (const HeldDevice* held : owner_.Devices()) {
+        if (held->role != DeviceRole::Board) continue;
+        if (held->serial.empty()) {
+            if (warnedDevices_.insert(held->device).second)
+                LogWarning("MQTT: a board without a serial number at " + held->info.path + " is not published");
+            continue;
+        }
+        present.insert(held->device);
+    }
+    bool changed = false;
+    for (auto it = boards_.begin(); it != boards_.end();) {
+        if (present.count(it->first)) {
+            ++it;
+            continue;
+        }
+        Board& gone = it->second;
+        if (gone.announced && transport_.Connected()) {
+            transport_.Publish(topics_.Availability(gone.id), kOffline, kQos, true);
+            transport_.Unsubscribe(topics_.Command(gone.id, "+"));
+            changed = true;
+        }
+        it = boards_.erase(it);
+    }
+    for (const std::string& device : present) {
+        if (boards_.count(device)) continue;
+        const HeldDevice* held = owner_.Find(device);
+        Board board;
+        board.device = device;
+        board.serial = held->serial;
+        board.id = mqtt::TopicId(held->serial);
+        boards_.emplace(device, std::move(board));
+        OnStateChanged(QString::fromStdString(device));
+    }
+    if (changed) PublishRegistry();
+}
+
+void MqttBridge::OnStateChanged(const QString& deviceName) {
+    const std::string device = deviceName.toStdString();
+    auto it = boards_.find(device);
+    if (it == boards_.end()) {
+        // A board read at its arrival reports its state before its arrival is announced.
+        const HeldDevice* held = owner_.Find(device);
+        if (held && held->role == DeviceRole::Board && !held->serial.empty()) SyncDevices();
+        return;
+    }
+    const HeldDevice* held = owner_.Find(device);
+    if (!held || !transport_.Connected()) return;
+    const std::optional<mqtt::DeviceFacts> facts = FactsOf(*held);
+    if (!facts) {
+        if (held->liveValid && held->live.FirmwareVersion != kSupportedFirmwareVersion &&
+            warnedDevices_.insert(device).second)
+            LogWarning("MQTT: board " + held->serial + " runs firmware version " +
+                       std::to_string(held->live.FirmwareVersion) + ", not 4: not published");
+        return;
+    }
+    Board& board = it->second;
+    if (!board.announced || board.facts != facts) Announce(board, *facts);
+    PublishState(board, *held);
+}
+
+void MqttBridge::Announce(Board& board, const mqtt::DeviceFacts& facts) {
+    const bool first = !board.announced;
+    for (const mqtt::Message& m : mqtt::DiscoveryConfigs(topics_, facts))
+        transport_.Publish(m.topic, m.payload, kQos, true);
+    transport_.Publish(topics_.Availability(board.id), kOnline, kQos, true);
+    // Only the boards this service holds: with several services on one broker, each hears
+    // only its own boards' commands.
+    if (first) transport_.Subscribe(topics_.Command(board.id, "+"), kQos);
+    board.announced = true;
+    board.facts = facts;
+    if (first) {
+        LogInfo("MQTT: board " + board.serial + " announced");
+        PublishRegistry();
+    }
+}
+
+void MqttBridge::PublishChanged(Board& board, const std::string& topic, const std::string& payload, int qos) {
+    auto [it, fresh] = board.sent.try_emplace(topic, payload);
+    if (!fresh && it->second == payload) return;
+    it->second = payload;
+    transport_.Publish(topic, payload, qos, true);
+}
+
+void MqttBridge::PublishAlarms(const std::string& serial, const json& alarms, Board* board) {
+    for (const auto& [object, key] : {std::pair{mqtt::kWaterAlarm, "water"}, std::pair{mqtt::kSupplyAlarm, "supply"},
+                                      std::pair{mqtt::kMissingAlarm, "missing"}}) {
+        const std::string topic = topics_.EntityState(mqtt::TopicId(serial), object);
+        const char* payload = alarms.value(key, false) ? "ON" : "OFF";
+        if (board)
+            PublishChanged(*board, topic, payload, kQos);
+        else if (transport_.Connected())
+            transport_.Publish(topic, payload, kQos, true);
+    }
+}
+
+void MqttBridge::AlarmsChanged(const std::string& serial) {
+    if (!alarmState) return;
+    for (auto& [device, board] : boards_) {
+        if (board.serial != serial || !board.announced) continue;
+        if (const HeldDevice* held = owner_.Find(device)) return PublishState(board, *held);
+    }
+    PublishAlarms(serial, alarmState(serial), nullptr);
+}
+
+void MqttBridge::PublishState(Board& board, const HeldDevice& held) {
+    json state = mqtt::BoardState(board.serial, topics_.ClientId(), held.live, held.config);
+    if (alarmState) {
+        state["alarms"] = alarmState(board.serial);
+        PublishAlarms(board.serial, state["alarms"], &board);
+    }
+    PublishChanged(board, topics_.State(board.id), state.dump(-1, ' ', false, json::error_handler_t::replace), 0);
+    for (int n = 0; n < kChannelCount; ++n) {
+        PublishChanged(board, topics_.EntityState(board.id, mqtt::ChannelObjectId(n)),
+                       mqtt::ChannelState(held.live.ChannelValue[static_cast<std::size_t>(n)]), 0);
+    }
+    PublishChanged(board, topics_.EntityAvailability(board.id, mqtt::kWaterTemperature),
+                   mqtt::WaterTemperatureAvailability(held.live), kQos);
+}
+
+void MqttBridge::PublishRegistry() {
+    if (!transport_.Connected()) return;
+    json ids = json::array();
+    for (const auto& [device, board] : boards_)
+        if (board.announced) ids.push_back(board.id);
+    std::sort(ids.begin(), ids.end());
+    const std::string payload = ids.dump();
+    if (payload == registrySent_) return;
+    if (transport_.Publish(topics_.ServiceBoards(), payload, kQos, true) > 0) registrySent_ = payload;
+}
+
+// ---- the connection ----
+
+void MqttBridge::OnConnected() {
+    LogInfo("MQTT: connected; announcing " + std::to_string(boards_.size()) + " board(s)");
+    transport_.Subscribe(topics_.HomeAssistantStatus(), kQos);
+    transport_.Subscribe(topics_.ServiceBoards(), kQos);
+    transport_.Publish(topics_.ServiceAvailability(), kOnline, kQos, true);
+    registrySent_.clear();
+    RepublishAll();
+    PublishRegistry();
+}
+
+void MqttBridge::OnDisconnected() {
+    // Whatever the broker held of this connection may be gone (a broker without persistence):
+    // everything is published again on the next one.
+    for (auto& [device, board] : boards_) {
+        board.announced = false;
+        board.sent.clear();
+    }
+    staleChecks_.clear();
+    rediscovery_->stop();
+}
+
+void MqttBridge::RepublishAll() {
+    for (auto& [device, board] : boards_) {
+        board.announced = false;
+        board.sent.clear();
+        OnStateChanged(QString::fromStdString(device));
+    }
+}
+
+void MqttBridge::PublishOffline() {
+    if (!transport_.Connected()) return;
+    for (const auto& [device, board] : boards_)
+        if (board.announced) transport_.Publish(topics_.Availability(board.id), kOffline, kQos, true);
+    transport_.Publish(topics_.ServiceAvailability(), kOffline, kQos, true);
+}
+
+void MqttBridge::OnMessage(const std::string& topic, const std::string& payload, bool retained) {
+    if (topic == topics_.HomeAssistantStatus()) {
+        // Home Assistant's birth after its restart; a retained copy is an old one.
+        if (payload == kOnline && !retained && !rediscovery_->isActive()) {
+            const int spread = std::max(1, options_.rediscoverySpreadMs);
+            rediscovery_->start(options_.rediscoveryDelayMs + QRandomGenerator::global()->bounded(spread));
+        }
+        return;
+    }
+    if (topic == topics_.ServiceBoards()) {
+        if (retained) HandleRegistry(payload);
+        return;
+    }
+    if (const auto target = topics_.ParseCommand(topic)) {
+        HandleCommand(*target, topic, payload, retained);
+        return;
+    }
+    if (const auto id = topics_.ParseState(topic); id && retained && staleChecks_.count(*id))
+        HandleStaleState(*id, payload);
+}
+
+// ---- boards that went while the service was down ----
+
+void MqttBridge::HandleRegistry(const std::string& payload) {
+    const json ids = json::parse(payload, nullptr, false);
+    if (!ids.is_array()) return;
+    for (const json& entry : ids) {
+        if (!entry.is_string()) continue;
+        const std::string id = entry.get<std::string>();
+        if (id != mqtt::TopicId(id) || BoardWithId(id) || staleChecks_.count(id)) continue;
+        // Another service may hold it by now: its retained state tells.
+        staleChecks_.insert(id);
+        transport_.Subscribe(topics_.State(id), kQos);
+    }
+}
+
+void MqttBridge::HandleStaleState(const std::string& id, const std::string& payload) {
+    staleChecks_.erase(id);
+    transport_.Unsubscribe(topics_.State(id));
+    const json state = json::parse(payload, nullptr, false);
+    // Anyone may publish there: a field of another type is no answer, and must not throw.
+    auto text = [&state](const char* key, const std::string& otherwise) {
+        const auto it = state.find(key);
+        return it != state.end() && it->is_string() ? it->get<std::string>() : otherwise;
+    };
+    if (BoardWithId(id) || !state.is_object() || text("service", "") != topics_.ClientId()) return;
+    LogInfo("MQTT: board " + text("serial", id) + " went while the service was away: marked offline");
+    transport_.Publish(topics_.Availability(id), kOffline, kQos, true);
+}
+
+// ---- commands ----
+
+void MqttBridge::HandleCommand(const mqtt::Topics::CommandTopic& target, const std::string& topic,
+                               const std::string& payload, bool retained) {
+    Board* board = BoardWithId(target.id);
+    if (!board) {
+        LogWarning("MQTT: " + topic + ": no such board here; ignored");
+        return;
+    }
+    const mqtt::ParsedCommand parsed = mqtt::ParseCommand(target.objectId, payload, retained);
+    if (!parsed.command) {
+        LogWarning("MQTT: " + topic + ": refused, nothing sent: " + parsed.refusal);
+        return;
+    }
+    if (commands_.size() >= options_.maxQueuedCommands) {
+        LogWarning("MQTT: " + topic + ": refused, nothing sent: " + std::to_string(commands_.size()) +
+                   " commands are waiting already");
+        return;
+    }
+    commands_.push_back({board->serial, topic, *parsed.command});
+    RunNextCommand();
+}
+
+void MqttBridge::RunNextCommand() {
+    if (commandRunning_ || commands_.empty()) return;
+    commandRunning_ = true;
+    const Queued next = commands_.front();
+    commands_.pop_front();
+    auto applied = std::make_shared<mqtt::Applied>();
+    owner_.RunSession(
+        next.serial,
+        [applied, command = next.command](BoardProtocol& board) { *applied = ApplyCommand(command, board); },
+        [this, applied, next](bool ok, const std::string& error) {
+            if (!ok)
+                LogWarning("MQTT: board " + next.serial + ": " + next.topic + " not carried out: " + error);
+            else if (!applied->ok)
+                LogWarning("MQTT: board " + next.serial + ": " + applied->what + ": the transfer failed");
+            else
+                LogInfo("MQTT: board " + next.serial + ": " + applied->what);
+            commandRunning_ = false;
+            // The next one from the event loop, not from inside this one's session.
+            if (!commands_.empty() && !nextQueued_) {
+                nextQueued_ = true;
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        nextQueued_ = false;
+                        RunNextCommand();
+                    },
+                    Qt::QueuedConnection);
+            }
+        },
+        "MQTT");
+}
+
+// ---- forgetting a board ----
+
+void MqttBridge::Forget(const std::string& serial, ForgetDone done) {
+    const std::string id = mqtt::TopicId(serial);
+    if (serial.empty()) return done(false, "no serial number given", 0);
+    if (BoardWithId(id)) return done(false, "this service holds board " + serial + "; it would come back at once", 0);
+    if (!transport_.Connected()) return done(false, "not connected to the broker", 0);
+    auto forgetting = std::make_unique<Forgetting>();
+    for (const std::string& topic : mqtt::RetainedTopicsOfBoard(topics_, id)) {
+        const int mid = transport_.Publish(topic, std::string(), kQos, true);
+        if (mid <= 0) return done(false, "the broker connection failed while forgetting", 0);
+        forgetting->waiting.insert(mid);
+        ++forgetting->topics;
+    }
+    forgetting->done = std::move(done);
+    const int key = forgetting->key = ++lastForgetKey_;
+    QTimer::singleShot(options_.forgetTimeoutMs, this, [this, key] {
+        const auto it = std::find_if(forgetting_.begin(), forgetting_.end(), [key](auto& f) { return f->key == key; });
+        if (it == forgetting_.end()) return;
+        std::unique_ptr<Forgetting> f = std::move(*it);
+        forgetting_.erase(it);
+        f->done(false, "the broker did not confirm in time", f->topics);
+    });
+    LogInfo("MQTT: forgetting board " + serial + " (" + std::to_string(forgetting->topics) + " topics)");
+    forgetting_.push_back(std::move(forgetting));
+}
+
+void MqttBridge::OnPublished(int messageId) {
+    for (auto it = forgetting_.begin(); it != forgetting_.end(); ++it) {
+        if (!(*it)->waiting.erase(messageId)) continue;
+        if ((*it)->waiting.empty()) {
+            std::unique_ptr<Forgetting> f = std::move(*it);
+            forgetting_.erase(it);
+            f->done(true, {}, f->topics);
+        }
+        return;
+    }
+}
+
+}  // namespace quelvan::service

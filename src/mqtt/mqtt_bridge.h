@@ -1,0 +1,121 @@
+#pragma once
+// Brings every board the owner holds to an MQTT broker, with Home Assistant's discovery:
+// one device per board, its state and availability retained, its commands run inside a
+// session of the owner on records read afresh (never a write of what was not just read).
+//
+// Robust to restarts: everything is published again whenever the connection comes back
+// and when Home Assistant announces itself on <prefix>/status; the service's will marks it
+// offline when it dies; a board that went while the service was down is marked offline
+// when the service finds it in its own retained list of boards and the board's retained
+// state says this service held it.
+
+#include <QObject>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "mqtt/mqtt_commands.h"
+#include "mqtt/mqtt_discovery.h"
+#include "mqtt/mqtt_topics.h"
+#include "mqtt/mqtt_transport.h"
+#include "service/board_owner.h"
+
+class QTimer;
+
+namespace quelvan::service {
+
+struct BridgeOptions {
+    std::string discoveryPrefix = "homeassistant";
+    std::string baseTopic = "quelvan";
+    std::string clientId = "quelvand";
+    std::string configurationUrl;  // a page of the board to link from Home Assistant; empty: none
+    // Home Assistant asks for the configs again after its restart; they follow after this
+    // delay plus a random part of the spread, so that many services do not answer at once.
+    int rediscoveryDelayMs = 500;
+    int rediscoverySpreadMs = 1000;
+    std::size_t maxQueuedCommands = 32;
+    int forgetTimeoutMs = 10000;
+};
+
+class MqttBridge : public QObject {
+    Q_OBJECT
+public:
+    MqttBridge(BoardOwner& owner, MqttTransport& transport, BridgeOptions options, QObject* parent = nullptr);
+    ~MqttBridge() override;
+
+    // From the transport.
+    void OnConnected();
+    void OnDisconnected();
+    void OnMessage(const std::string& topic, const std::string& payload, bool retained);
+    void OnPublished(int messageId);
+
+    // Removes a board that is gone for good from Home Assistant: an empty retained message on
+    // each of its topics. `done` runs once the broker has confirmed them all (or it failed).
+    using ForgetDone = std::function<void(bool ok, const std::string& error, int topics)>;
+    void Forget(const std::string& serial, ForgetDone done);
+    // Before a clean stop: the boards and the service itself offline.
+    void PublishOffline();
+
+    const mqtt::Topics& Topics() const { return topics_; }
+    // Serial numbers of the boards announced online now.
+    std::vector<std::string> OnlineBoards() const;
+    std::size_t QueuedCommands() const { return commands_.size(); }
+
+    // The alarms of a board, {"water", "supply", "missing"} as booleans, added to its state
+    // and published on the alarms' entities; unset: no alarms are published.
+    std::function<nlohmann::json(const std::string& serial)> alarmState;
+    // A board's alarms changed (also a board that is gone).
+    void AlarmsChanged(const std::string& serial);
+
+private:
+    struct Board {
+        std::string device, serial, id;
+        bool announced = false;  // configs and "online" sent on this connection
+        std::optional<mqtt::DeviceFacts> facts;
+        std::map<std::string, std::string> sent;  // retained topic -> what was published last
+    };
+    struct Queued {
+        std::string serial, topic;
+        mqtt::Command command;
+    };
+    struct Forgetting;
+
+    void SyncDevices();
+    void OnStateChanged(const QString& device);
+    void Announce(Board& board, const mqtt::DeviceFacts& facts);
+    void PublishState(Board& board, const HeldDevice& held);
+    void PublishAlarms(const std::string& serial, const nlohmann::json& alarms, Board* board);
+    void PublishChanged(Board& board, const std::string& topic, const std::string& payload, int qos);
+    void PublishRegistry();
+    void RepublishAll();
+    void HandleCommand(const mqtt::Topics::CommandTopic& target, const std::string& topic, const std::string& payload,
+                       bool retained);
+    void HandleRegistry(const std::string& payload);
+    void HandleStaleState(const std::string& id, const std::string& payload);
+    void RunNextCommand();
+    Board* BoardWithId(const std::string& id);
+    std::optional<mqtt::DeviceFacts> FactsOf(const HeldDevice& held) const;
+
+    BoardOwner& owner_;
+    MqttTransport& transport_;
+    BridgeOptions options_;
+    mqtt::Topics topics_;
+    std::map<std::string, Board> boards_;  // by the owner's device identity
+    std::set<std::string> warnedDevices_;
+    std::deque<Queued> commands_;
+    bool commandRunning_ = false;
+    bool nextQueued_ = false;
+    std::string registrySent_;
+    std::set<std::string> staleChecks_;  // ids whose retained state is being looked at
+    std::vector<std::unique_ptr<Forgetting>> forgetting_;
+    int lastForgetKey_ = 0;
+    QTimer* rediscovery_ = nullptr;
+};
+
+}  // namespace quelvan::service
