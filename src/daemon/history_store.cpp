@@ -116,7 +116,7 @@ std::string BodyOfText(const std::string& text) {
 
 std::vector<std::string> HistoryDifferences(const HistoryRecord& before, const HistoryRecord& after) {
     std::vector<std::string> changed;
-    for (const ConfigKey& key : ConfigKeys())
+    for (const quelvan::ConfigKey& key : ConfigKeys())
         if (ReadConfigKey(before.config, key) != ReadConfigKey(after.config, key)) changed.push_back(key.name);
     const std::size_t rows = std::max(before.table.size(), after.table.size());
     for (std::size_t row = 0; row < rows; ++row) {
