@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "device/clock.h"
 #include "daemon/keeper_settings.h"
+#include "device/clock.h"
 
 class QTimer;
 

@@ -14,8 +14,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "device/clock.h"
 #include "daemon/history_store.h"
+#include "device/clock.h"
 
 namespace quelvan::service {
 

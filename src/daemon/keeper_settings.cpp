@@ -55,9 +55,12 @@ ConfigSection HistoryConfigSection(HistorySection& target) {
 ConfigSection AlarmConfigSection(AlarmSection& target) {
     AlarmSection* a = &target;
     return {"alarm",
-            {Bound("water_min", a->waterMin, -20, 80), Bound("water_max", a->waterMax, -20, 80),
-             Bound("supply_min", a->supplyMin, 0, 60), Bound("supply_max", a->supplyMax, 0, 60),
-             Hysteresis("hysteresis_c", a->hysteresisC), Hysteresis("hysteresis_v", a->hysteresisV),
+            {Bound("water_min", a->waterMin, -20, 80),
+             Bound("water_max", a->waterMax, -20, 80),
+             Bound("supply_min", a->supplyMin, 0, 60),
+             Bound("supply_max", a->supplyMax, 0, 60),
+             Hysteresis("hysteresis_c", a->hysteresisC),
+             Hysteresis("hysteresis_v", a->hysteresisV),
              {"missing_after_s",
               [a](const std::string& v, std::string& why) {
                   const std::optional<int> seconds = WholeNumber(v, 0, 86400);

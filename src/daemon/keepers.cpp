@@ -1,11 +1,11 @@
 #include "daemon/keepers.h"
 
 #include "daemon/alarm_keeper.h"
-#include "service/board_owner.h"
-#include "service/client_handler.h"
 #include "daemon/clock_keeper.h"
 #include "daemon/history_keeper.h"
 #include "mqtt/mqtt_service.h"
+#include "service/board_owner.h"
+#include "service/client_handler.h"
 #include "web/web_server.h"
 
 namespace quelvan::service {

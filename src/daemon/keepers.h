@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "device/clock.h"
 #include "daemon/daemon_config.h"
+#include "device/clock.h"
 
 namespace quelvan::service {
 

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "board_fixture.h"
+#include "daemon/alarm_keeper.h"
 #include "mqtt_helpers.h"
-#include "service/alarm_keeper.h"
 #include "service_process.h"
 
 namespace quelvan::testing {

@@ -2,7 +2,7 @@
 // board through the owner, the night of each change of summer time in Europe/Berlin from the
 // time-zone database, the exact transfers of the write, time-lapse and the once-a-minute limit.
 
-#include "service/clock_keeper.h"
+#include "daemon/clock_keeper.h"
 
 #include <gtest/gtest.h>
 

@@ -16,8 +16,8 @@
 #include <thread>
 
 #include "board_fixture.h"
+#include "daemon/history_store.h"
 #include "files_test_support.h"
-#include "service/history_store.h"
 #include "service_process.h"
 
 namespace quelvan::testing {
