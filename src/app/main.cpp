@@ -10,6 +10,7 @@
 
 #include "app/app_options.h"
 #include "app/qt_texts.h"
+#include "app/service_alarms.h"
 #include "app/single_instance.h"
 #include "backend/backend_factory.h"
 #include "backend/service_backend.h"
@@ -18,7 +19,6 @@
 #include "window/dialog_service.h"
 #include "window/main_window.h"
 #include "window/remembered_state.h"
-#include "window/service_alarms.h"
 
 namespace {
 

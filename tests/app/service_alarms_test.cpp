@@ -3,15 +3,13 @@
 // goes over D-Bus to a stand-in notification service on a private session bus, and nowhere
 // when no notification service runs.
 
-#include "window/service_alarms.h"
+#include "app/service_alarms.h"
 
 #include <QLocale>
 #include <QProcess>
 #include <QTest>
 #include <QtDBus/QDBusConnection>
 #include <QtDBus/QDBusConnectionInterface>
-
-#include "window_test_main.h"
 
 using namespace quelvan;
 
@@ -130,5 +128,5 @@ private slots:
     }
 };
 
-QUELVAN_WINDOW_TEST(ServiceAlarmsTest)
+QTEST_GUILESS_MAIN(ServiceAlarmsTest)
 #include "service_alarms_test.moc"

@@ -1,4 +1,4 @@
-#include "window/service_alarms.h"
+#include "app/service_alarms.h"
 
 #include <QLocale>
 #include <QTimer>
