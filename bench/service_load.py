@@ -32,6 +32,9 @@ def start_service(quelvand, folder, state=None, mqtt_port=None, web_port=None):
     conf = os.path.join(folder, "quelvand.conf")
     with open(conf, "w") as f:
         f.write("[service]\npoll_ms = 1000\nsocket = %s\n" % sock)
+        # All three keepers on: the clock (on by default), alarms with every bound, the history.
+        f.write("[alarm]\nwater_min = 20\nwater_max = 30\nsupply_min = 10.5\nsupply_max = 13.5\n")
+        f.write("[history]\nfolder = %s\n" % os.path.join(folder, "history"))
         if mqtt_port:
             f.write("[mqtt]\nhost = 127.0.0.1\nport = %d\nclient_id = quelvand-bench\n" % mqtt_port)
         if web_port:
@@ -166,7 +169,7 @@ def main():
                 before = cpu_seconds(process.pid)
                 time.sleep(args.seconds)
                 used = cpu_seconds(process.pid) - before
-                print("idle CPU, one board polled once a second%s\t%.3f %% of a core\t(%d s)"
+                print("idle CPU, one board polled once a second, clock, alarms and history on%s\t%.3f %% of a core\t(%d s)"
                       % (suffix, 100.0 * used / args.seconds, args.seconds))
                 print("resident memory%s\t%.1f MB\t(peak %.1f MB; Pss %.1f MB, own written pages %.1f MB)"
                       % (suffix, memory_kib(process.pid, "VmRSS") / 1024.0, memory_kib(process.pid, "VmHWM") / 1024.0,

@@ -9,7 +9,7 @@ PACKAGES=(
   libhidapi-dev libudev-dev libsystemd-dev libmosquitto-dev
   libcli11-dev nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  umockdev libumockdev-dev mosquitto openssl
+  umockdev libumockdev-dev mosquitto openssl dbus-daemon
   clang-14 libclang-rt-14-dev
   fonts-dejavu-core
   qt6-httpserver-dev qt6-websockets-dev chromium chromium-driver python3-selenium

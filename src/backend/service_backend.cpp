@@ -489,6 +489,14 @@ std::optional<std::string> ServiceBackend::ForgetJson(const std::string& serial,
     return reply->dump();
 }
 
+std::optional<std::string> ServiceBackend::RequestJson(const std::string& request) {
+    json message = json::parse(request, nullptr, false);
+    if (!message.is_object()) return std::nullopt;
+    const auto reply = connection_->Request(std::move(message));
+    if (!reply) return std::nullopt;
+    return reply->dump();
+}
+
 std::optional<std::string> ServiceBackend::WebTokenJson() {
     const auto reply = connection_->Request({{"op", wire::kWebToken}});
     if (!reply) return std::nullopt;

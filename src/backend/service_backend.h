@@ -61,6 +61,9 @@ public:
     std::optional<std::string> ForgetJson(const std::string& serial, bool force = false);
     // The web page's address and token (kWebToken's reply).
     std::optional<std::string> WebTokenJson();
+    // Any other request given as a JSON object's text (an "op" and its fields), its reply
+    // as text; nullopt when the connection has ended.
+    std::optional<std::string> RequestJson(const std::string& request);
 
     struct Connection;
 

@@ -39,6 +39,11 @@ inline constexpr std::string_view kForget = "forget";
 // lets in may use every board anyway, so the token gives it nothing more; the token file
 // itself stays readable by the service's user only.
 inline constexpr std::string_view kWebToken = "web-token";
+// The settings history quelvand keeps: the entries of a board ("serial", or the only one),
+// one entry's file ("entry"), and writing one back ("entry", "part": all, config or table).
+inline constexpr std::string_view kHistory = "history";
+inline constexpr std::string_view kHistoryShow = "history-show";
+inline constexpr std::string_view kRestore = "restore";
 // The one event: the set of devices the service holds has changed.
 inline constexpr std::string_view kDevicesEvent = "devices";
 

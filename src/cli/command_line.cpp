@@ -122,6 +122,17 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
     forget->add_flag("--force", request.forgetForce,
                      "Also when the board is online or held by another service (one that is gone for good)");
     service->add_subcommand("web-token", "The web page's access token (and its address), from the service");
+    auto* history = service->add_subcommand(
+        "history", "The settings history the service keeps of a board (--device SERIAL where it holds several)");
+    auto* show = history->add_subcommand("show", "One entry of the history: a settings file");
+    show->add_option("ID", request.historyEntry, "The entry's number")->required();
+    auto* restore = service->add_subcommand("restore", "Write an entry of the settings history back to the board");
+    restore->add_option("ID", request.historyEntry, "The entry's number")->required();
+    bool onlyConfig = false, onlyTable = false;
+    auto* configFlag = restore->add_flag("--config", onlyConfig, "Only the settings");
+    restore->add_flag("--table", onlyTable, "Only the day program")->excludes(configFlag);
+    // --device and --json also after the words, as with the other commands.
+    for (auto* sub : {service, history, show, restore}) sub->fallthrough();
     service->require_subcommand(1);
 
     auto* flash = app.add_subcommand("flash", "Write a firmware file (.vbf, .vbf328p) through the board's bootloader");
@@ -215,9 +226,15 @@ ParseOutcome ParseCommandLine(int argc, const char* const argv[], std::ostream& 
         request.command = Command::Flash;
     } else if (name == "service") {
         const std::string what = service->get_subcommands().front()->get_name();
-        request.command = what == "forget"      ? Command::ServiceForget
-                          : what == "web-token" ? Command::ServiceWebToken
-                                                : Command::ServiceStatus;
+        request.command = what == "forget"                         ? Command::ServiceForget
+                          : what == "web-token"                    ? Command::ServiceWebToken
+                          : what == "history" || what == "restore" ? Command::ServiceHistory
+                                                                   : Command::ServiceStatus;
+        if (what == "history" && history->got_subcommand("show")) request.historyAction = "show";
+        if (what == "restore") {
+            request.historyAction = "restore";
+            request.historyPart = onlyConfig ? "config" : onlyTable ? "table" : "all";
+        }
         if (request.simulate) return usage("'service' asks the service; --simulate has no service");
     } else if (fileGrammar.Handles(name)) {
         fileGrammar.Fill(name, request);

@@ -47,6 +47,7 @@ enum class Command {
     SunPlaces,
     SunShow,
     SunProgram,
+    ServiceHistory,  // history, history show ID, restore ID
 };
 
 struct Request {
@@ -87,6 +88,10 @@ struct Request {
     // sun places|show|program
     SunRequest sun;
     bool forgetForce = false;
+    // service history / history show ID / restore ID [--config|--table]
+    std::string historyAction = "list";  // list, show, restore
+    int historyEntry = 0;
+    std::string historyPart = "all";  // all, config, table
 };
 
 struct ParseOutcome {

@@ -168,6 +168,8 @@ const char* CommandName(Command command) {
             return "sun show";
         case Command::SunProgram:
             return "sun program";
+        case Command::ServiceHistory:
+            return "service history";
     }
     return "";
 }
@@ -233,6 +235,7 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
         return RunSunOffline(request, clock, out, err);
     if (request.command == Command::ServiceForget) return RunServiceForget(request, backend, out, err);
     if (request.command == Command::ServiceWebToken) return RunServiceWebToken(request, backend, out, err);
+    if (request.command == Command::ServiceHistory) return RunServiceHistory(request, backend, out, err);
     BoardSession session(backend, clock, trace);
     if (request.command == Command::List) {
         std::ostringstream listing;
@@ -307,6 +310,7 @@ int RunRequest(const Request& request, HidBackend& backend, const Clock& clock, 
         case Command::SunPlaces:
         case Command::SunShow:
         case Command::SunProgram:
+        case Command::ServiceHistory:
             break;
     }
     if (!failure) failure = TraceFailure(request, trace);
@@ -363,13 +367,14 @@ int RunQuelvanctl(int argc, const char* const argv[], const Clock& clock, std::o
                       : request.service ? BackendOptions::Service::Required
                                         : BackendOptions::Service::Auto;
     const bool asksService = request.command == Command::ServiceStatus || request.command == Command::ServiceForget ||
-                             request.command == Command::ServiceWebToken;
+                             request.command == Command::ServiceWebToken || request.command == Command::ServiceHistory;
     if (asksService) options.service = BackendOptions::Service::Required;
     std::unique_ptr<HidBackend> backend = MakeBackend(options, clock, &error);
     if (!backend) {
         if (request.command == Command::ServiceStatus) return RunServiceStatus(request, NoBackend(), out, err);
         if (request.command == Command::ServiceForget) return RunServiceForget(request, NoBackend(), out, err);
         if (request.command == Command::ServiceWebToken) return RunServiceWebToken(request, NoBackend(), out, err);
+        if (request.command == Command::ServiceHistory) return RunServiceHistory(request, NoBackend(), out, err);
         // A state file that cannot be used is a wrong argument; the real devices missing is not.
         const int code = request.simulate ? kExitUsage : kExitNoBoard;
         return Fail(

@@ -94,6 +94,50 @@ int RunServiceWebToken(const Request& request, HidBackend& backend, std::ostream
     return kExitOk;
 }
 
+int RunServiceHistory(const Request& request, HidBackend& backend, std::ostream& out, std::ostream& err) {
+    auto* service = dynamic_cast<ServiceBackend*>(&backend);
+    json ask = {{"op", request.historyAction == "list"   ? "history"
+                       : request.historyAction == "show" ? "history-show"
+                                                         : "restore"}};
+    if (!request.device.empty()) ask["serial"] = request.device;
+    if (request.historyAction != "list") ask["entry"] = request.historyEntry;
+    if (request.historyAction == "restore") ask["part"] = request.historyPart;
+    const std::optional<std::string> text = service ? service->RequestJson(ask.dump()) : std::nullopt;
+    json reply = text ? json::parse(*text, nullptr, false) : json();
+    if (!reply.is_object()) return NoService(request, out, err);
+    reply.erase("id");
+    if (reply.value("ok", false) != true) {
+        const std::string message = "the settings history: " + TextOf(reply, "error");
+        err << "error: " << message << "\n";
+        if (request.json) out << json{{"ok", false}, {"error", message}}.dump() << "\n";
+        return TextOf(reply, "code") == "no-device" ? kExitNoBoard : kExitTransferFailed;
+    }
+    if (request.json) {
+        out << reply.dump(2) << "\n";
+        return kExitOk;
+    }
+    if (request.historyAction == "show") {
+        out << TextOf(reply, "text");
+        return kExitOk;
+    }
+    if (request.historyAction == "restore") {
+        out << "entry " << request.historyEntry << " written back to board " << TextOf(reply, "serial")
+            << (request.historyPart == "all" ? "" : " (" + request.historyPart + " only)") << "\n";
+        return kExitOk;
+    }
+    const json entries = reply.value("entries", json::array());
+    out << "settings history of board " << TextOf(reply, "serial") << ": " << entries.size() << " entries\n";
+    for (const json& e : entries.is_array() ? entries : json::array()) {
+        if (!e.is_object()) continue;
+        std::string changed;
+        for (const json& c : e.value("changed", json::array()))
+            if (c.is_string()) changed += (changed.empty() ? "" : ", ") + c.get<std::string>();
+        out << "  " << e.value("id", 0) << "  " << TextOf(e, "time") << "  " << TextOf(e, "by") << "  "
+            << (changed.empty() ? std::string("-") : changed) << "\n";
+    }
+    return kExitOk;
+}
+
 int RunServiceStatus(const Request& request, HidBackend& backend, std::ostream& out, std::ostream& err) {
     auto* service = dynamic_cast<ServiceBackend*>(&backend);
     const std::optional<std::string> text = service ? service->StatusJson() : std::nullopt;
@@ -115,6 +159,16 @@ int RunServiceStatus(const Request& request, HidBackend& backend, std::ostream& 
     }
     if (status.contains("clients") && status["clients"].is_number()) out << "; clients: " << status["clients"];
     out << "\n" << MqttLine(status.value("mqtt", json())) << "\n";
+    const json alarms = status.value("alarms", json::array());
+    if (alarms.is_array() && !alarms.empty()) {
+        out << "alarms:\n";
+        for (const json& a : alarms)
+            if (a.is_object())
+                out << "  board " << TextOf(a, "serial") << ": " << TextOf(a, "text") << ", since "
+                    << TextOf(a, "since") << "\n";
+    } else if (alarms.is_array()) {
+        out << "alarms: none\n";
+    }
     const json boards = status.value("boards", json::array());
     if (!boards.is_array() || boards.empty()) out << "no board held\n";
     for (const json& b : boards.is_array() ? boards : json::array()) {

@@ -1,11 +1,13 @@
 #pragma once
 // quelvand.conf as a whole: the owner's [service] section (service/service_config.h), the
-// broker's [mqtt] (mqtt/mqtt_settings.h) and the page's [web] (web/web_settings.h), read by
+// broker's [mqtt] (mqtt/mqtt_settings.h), the page's [web] (web/web_settings.h) and the keepers'
+// [history] and [alarm] (daemon/keeper_settings.h), read by
 // one reader from their tables.
 
 #include <string>
 #include <vector>
 
+#include "daemon/keeper_settings.h"
 #include "mqtt/mqtt_settings.h"
 #include "service/service_config.h"
 #include "web/web_settings.h"
@@ -16,6 +18,8 @@ struct ServiceConfig {
     ServiceSection service;
     MqttSection mqtt;
     WebSection web;
+    HistorySection history;
+    AlarmSection alarm;
 };
 
 struct ConfigOutcome {

@@ -18,6 +18,7 @@
 #include "backend/service_protocol.h"
 #include "daemon/combined_backend.h"
 #include "daemon/daemon_config.h"
+#include "daemon/keepers.h"
 #include "device/transfer_trace.h"
 #include "device/version.h"
 #include "mqtt/mqtt_service.h"
@@ -183,8 +184,11 @@ int RunService(int argc, char* argv[]) {
     // The settings are published too: a change made at the board itself shows within this.
     if (config.config.mqtt.Enabled() || config.config.web.enabled)
         ownerOptions.configPollMs = config.config.service.configPollMs;
+    Keepers keepers(config.config, clock);
+    keepers.Adjust(ownerOptions);
     BoardOwner owner(*backend, clock, ownerOptions);
     if (trace) owner.SetTransferObserver([&trace](const TransferRecord& record) { trace->Write(record); });
+    keepers.Start(owner);
     MqttService mqtt(owner);
     SocketServer server(owner);
     const std::string path =
@@ -211,6 +215,7 @@ int RunService(int argc, char* argv[]) {
     if (web) LogInfo("web page on " + web->Url());
     BridgeHooks hooks = mqtt.Hooks();
     if (web) hooks.webToken = [&web] { return web->TokenReply(); };
+    keepers.Attach(hooks, mqtt, web.get());
     server.SetBridgeHooks(hooks);
     owner.Start();
     // A simulated board in a state file is plugged in and out by other programs changing the

@@ -184,9 +184,34 @@ void MqttBridge::PublishChanged(Board& board, const std::string& topic, const st
     transport_.Publish(topic, payload, qos, true);
 }
 
+void MqttBridge::PublishAlarms(const std::string& serial, const json& alarms, Board* board) {
+    for (const auto& [object, key] : {std::pair{mqtt::kWaterAlarm, "water"}, std::pair{mqtt::kSupplyAlarm, "supply"},
+                                      std::pair{mqtt::kMissingAlarm, "missing"}}) {
+        const std::string topic = topics_.EntityState(mqtt::TopicId(serial), object);
+        const char* payload = alarms.value(key, false) ? "ON" : "OFF";
+        if (board)
+            PublishChanged(*board, topic, payload, kQos);
+        else if (transport_.Connected())
+            transport_.Publish(topic, payload, kQos, true);
+    }
+}
+
+void MqttBridge::AlarmsChanged(const std::string& serial) {
+    if (!alarmState) return;
+    for (auto& [device, board] : boards_) {
+        if (board.serial != serial || !board.announced) continue;
+        if (const HeldDevice* held = owner_.Find(device)) return PublishState(board, *held);
+    }
+    PublishAlarms(serial, alarmState(serial), nullptr);
+}
+
 void MqttBridge::PublishState(Board& board, const HeldDevice& held) {
-    const json state =
+    json state =
         mqtt::BoardState(board.serial, topics_.ClientId(), held.live, held.config, held.stale, held.lastReadMs);
+    if (alarmState) {
+        state["alarms"] = alarmState(board.serial);
+        PublishAlarms(board.serial, state["alarms"], &board);
+    }
     PublishChanged(board, topics_.State(board.id), state.dump(-1, ' ', false, json::error_handler_t::replace), 0);
     auto& lastOn = lastOn_.try_emplace(board.serial).first->second;
     for (int n = 0; n < kChannelCount; ++n) {
@@ -391,7 +416,8 @@ void MqttBridge::RunNextCommand() {
                     },
                     Qt::QueuedConnection);
             }
-        });
+        },
+        "MQTT");
 }
 
 }  // namespace quelvan::service

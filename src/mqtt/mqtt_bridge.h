@@ -19,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 #include <string>
@@ -73,6 +74,12 @@ public:
     std::vector<std::string> OnlineBoards() const;
     std::size_t QueuedCommands() const { return commands_.size(); }
 
+    // The alarms of a board, {"water", "supply", "missing"} as booleans, added to its state
+    // and published on the alarms' entities; unset: no alarms are published.
+    std::function<nlohmann::json(const std::string& serial)> alarmState;
+    // A board's alarms changed (also a board that is gone).
+    void AlarmsChanged(const std::string& serial);
+
 private:
     struct Board {
         std::string device, serial, id;
@@ -108,6 +115,7 @@ private:
     void OnStateChanged(const QString& device);
     void Announce(Board& board, const mqtt::DeviceFacts& facts);
     void PublishState(Board& board, const HeldDevice& held);
+    void PublishAlarms(const std::string& serial, const nlohmann::json& alarms, Board* board);
     void PublishChanged(Board& board, const std::string& topic, const std::string& payload, int qos);
     void PublishRegistry();
     void RepublishAll();

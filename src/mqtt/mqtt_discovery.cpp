@@ -93,6 +93,17 @@ json EntityConfig(const Topics& topics, const DeviceFacts& facts, const EntityKi
         config.update(NumberRange(kStormMinutesRange, "min"));
         return config;
     }
+    if (object == kWaterAlarm || object == kSupplyAlarm || object == kMissingAlarm) {
+        const char* name = object == kWaterAlarm    ? "Temperaturalarm"
+                           : object == kSupplyAlarm ? "Spannungsalarm"
+                                                    : "Board nicht erreichbar";
+        return {{"name", name},
+                {"state_topic", topics.EntityState(id, object)},
+                {"device_class", "problem"},
+                {"payload_on", "ON"},
+                {"payload_off", "OFF"},
+                {"entity_category", "diagnostic"}};
+    }
     const char* name = object == "sync_clock" ? "Uhr stellen" : "Einstellungen im EEPROM speichern";
     return {{"name", name},
             {"command_topic", topics.Command(id, object)},
@@ -122,7 +133,9 @@ std::vector<Message> DiscoveryConfigs(const Topics& topics, const DeviceFacts& f
         config["unique_id"] = "quelvan_" + facts.id + "_" + entity.objectId;
         config["device"] = device;
         config["origin"] = origin;
-        config["availability"] = availability;
+        // The board missing is told while the board is gone: only the service's own availability.
+        config["availability"] =
+            entity.objectId == kMissingAlarm ? json::array({{{"topic", topics.ServiceAvailability()}}}) : availability;
         // A sensor without a sensor behind it is unavailable, not 3276.7 °C.
         if (entity.objectId == kWaterTemperature)
             config["availability"].push_back({{"topic", topics.EntityAvailability(facts.id, entity.objectId)}});
@@ -137,7 +150,8 @@ std::vector<std::string> RetainedTopicsOfBoard(const Topics& topics, const std::
     std::vector<std::string> list;
     for (const EntityKind& entity : Entities()) {
         list.push_back(topics.Config(entity.component, id, entity.objectId));
-        if (entity.component == Component::Light) list.push_back(topics.EntityState(id, entity.objectId));
+        if (entity.component == Component::Light || entity.component == Component::BinarySensor)
+            list.push_back(topics.EntityState(id, entity.objectId));
     }
     list.push_back(topics.EntityAvailability(id, kWaterTemperature));
     list.push_back(topics.State(id));

@@ -98,4 +98,12 @@ std::string MqttService::StatusLine() const {
     return "MQTT " + client_->StateText();
 }
 
+void MqttService::SetAlarmState(std::function<nlohmann::json(const std::string& serial)> state) {
+    if (bridge_) bridge_->alarmState = std::move(state);
+}
+
+void MqttService::AlarmsChanged(const std::string& serial) {
+    if (bridge_) bridge_->AlarmsChanged(serial);
+}
+
 }  // namespace quelvan::service

@@ -35,6 +35,9 @@ public:
     BridgeHooks Hooks();
     // One line for systemd's status.
     std::string StatusLine() const;
+    // The alarms (alarm_keeper.h) published with each board; see MqttBridge::alarmState.
+    void SetAlarmState(std::function<nlohmann::json(const std::string& serial)> state);
+    void AlarmsChanged(const std::string& serial);
     // Called when the broker connection comes or goes.
     std::function<void()> onConnectionChanged;
 

@@ -34,6 +34,8 @@ const char* ComponentName(Component component) {
             return "number";
         case Component::Button:
             return "button";
+        case Component::BinarySensor:
+            return "binary_sensor";
     }
     return "";
 }
@@ -54,7 +56,10 @@ const std::vector<EntityKind>& Entities() {
                                  {"storms_per_day", Component::Number},
                                  {"storm_minutes", Component::Number},
                                  {"sync_clock", Component::Button},
-                                 {"save_eeprom", Component::Button}});
+                                 {"save_eeprom", Component::Button},
+                                 {"water_alarm", Component::BinarySensor},
+                                 {"supply_alarm", Component::BinarySensor},
+                                 {"missing_alarm", Component::BinarySensor}});
         return list;
     }();
     return entities;

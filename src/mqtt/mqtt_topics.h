@@ -6,6 +6,7 @@
 //   <base>/<id>/availability                   online / offline, retained
 //   <base>/<id>/channel_a/state ...            one light's state, retained JSON
 //   <base>/<id>/water_temperature/availability online / offline (no sensor), retained
+//   <base>/<id>/water_alarm/state ...          ON / OFF, retained (also supply_, missing_alarm)
 //   <base>/<id>/<object id>/set                commands (never retained)
 //   <base>/service/<client>/availability       the service itself: online, or its will offline
 //   <base>/service/<client>/boards             the ids it has announced online, retained JSON
@@ -30,7 +31,7 @@ std::string TopicId(std::string_view text);
 // other off the broker with the same id.
 std::string DefaultClientId();
 
-enum class Component { Light, Select, Sensor, Number, Button };
+enum class Component { Light, Select, Sensor, Number, Button, BinarySensor };
 const char* ComponentName(Component component);
 
 struct EntityKind {
@@ -38,13 +39,19 @@ struct EntityKind {
     Component component;
 };
 // channel_a .. channel_l, mode, water_temperature, supply_voltage, moon_phase,
-// clouds_per_day, cloud_seconds, storms_per_day, storm_minutes, sync_clock, save_eeprom.
+// clouds_per_day, cloud_seconds, storms_per_day, storm_minutes, sync_clock, save_eeprom,
+// water_alarm, supply_alarm, missing_alarm.
 const std::vector<EntityKind>& Entities();
 // "channel_a" .. "channel_l" for 0..11.
 std::string ChannelObjectId(int channel);
 // 0..11 for a channel's object id, nullopt for anything else.
 std::optional<int> ChannelOfObjectId(std::string_view objectId);
 inline constexpr std::string_view kWaterTemperature = "water_temperature";
+// The alarms' binary sensors, each with its own retained state topic (ON/OFF): the board
+// missing is published while the board is gone, when its state topic says nothing new.
+inline constexpr std::string_view kWaterAlarm = "water_alarm";
+inline constexpr std::string_view kSupplyAlarm = "supply_alarm";
+inline constexpr std::string_view kMissingAlarm = "missing_alarm";
 
 class Topics {
 public:

@@ -229,7 +229,12 @@ void BoardOwner::RunWaiting(Board& board) {
     UpdateTimers();
 }
 
+void BoardOwner::NameHolder(HolderId holder, std::string name) {
+    holderNames_[holder] = std::move(name);
+}
+
 void BoardOwner::ForgetHolder(HolderId holder) {
+    holderNames_.erase(holder);
     for (const auto& b : boards_) {
         auto& waiting = b->waiting;
         waiting.erase(
@@ -291,6 +296,19 @@ bool BoardOwner::Transfer(const std::string& device, HolderId holder, bool isSet
     if (b->view.sessionHolder != 0 && b->view.sessionHolder != holder) return false;
     const bool inSession = b->view.sessionHolder == holder;
     if (inSession) b->sinceHolderSpoke.restart();
+    const bool command = isSet && buffer[0] == report::kSchedule && buffer.size() > 1 &&
+                         (buffer[1] == report::kCommandEnterBootloader || buffer[1] == report::kCommandSaveEEPROM);
+    if (command && buffer[1] == report::kCommandEnterBootloader && b->view.role == DeviceRole::Board) {
+        emit BeforeFirmwareUpdate(QString::fromStdString(device));
+        b = FindEntry(device);
+        if (!b) return false;
+    }
+    if (isSet && b->view.role == DeviceRole::Board && (IsConfigReport(buffer[0]) || buffer[0] == report::kSchedule) &&
+        !command) {
+        (buffer[0] == report::kSchedule ? b->view.tableWrites : b->view.settingsWrites)++;
+        const auto name = holderNames_.find(holder);
+        b->view.lastWriter = name != holderNames_.end() ? name->second : "a client";
+    }
     const bool ok = isSet ? b->device->WriteFeature(buffer.data(), buffer.size())
                           : b->device->ReadFeature(buffer.data(), buffer.size());
     if (isSet && b->view.role == DeviceRole::Board) {
@@ -373,7 +391,7 @@ void BoardOwner::PollBoards() {
     }
 }
 
-void BoardOwner::RunSession(const std::string& serial, BoardWork work, Done done) {
+void BoardOwner::RunSession(const std::string& serial, BoardWork work, Done done, std::string who) {
     const HeldDevice* held = FindBoard(serial);
     if (!held) {
         done(false, serial.empty() ? "no board, or several" : "no board " + serial);
@@ -383,7 +401,7 @@ void BoardOwner::RunSession(const std::string& serial, BoardWork work, Done done
     const HolderId holder = NewHolder();
     WhenFree(
         device, holder,
-        [this, device, holder, work, done] {
+        [this, device, holder, work, done, who] {
             Board* b = FindEntry(device);
             if (!b || !BeginSession(device, holder)) {
                 done(false, "the board left the bus");
@@ -393,9 +411,16 @@ void BoardOwner::RunSession(const std::string& serial, BoardWork work, Done done
             board.SetDevice(b->device);
             const bool read = board.ReadLiveState().ok && board.live.FirmwareVersion == kSupportedFirmwareVersion &&
                               board.ReadDeviceConfig().ok;
+            const DeviceConfig readConfig = board.config;
             if (read) work(board);
             board.SetDevice(nullptr);
-            if (Board* still = FindEntry(device)) still->liveDirty = still->configDirty = true;
+            if (Board* still = FindEntry(device)) {
+                still->liveDirty = still->configDirty = true;
+                if (read && !(board.config == readConfig)) {
+                    still->view.settingsWrites++;
+                    still->view.lastWriter = who;
+                }
+            }
             EndSession(device, holder);
             done(read, read ? std::string() : "reading the board failed");
         },

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -69,6 +70,11 @@ struct HeldDevice {
     // Rows of the day program written through the owner's transfers so far: a change of it
     // tells its readers to read it anew.
     unsigned scheduleWrites = 0;
+    // Writes of settings (reports 2, 4, 5, 6) and day-program rows made through the service,
+    // counted, and who made the last of them ("quelvanctl", "the window", "MQTT", ...).
+    std::uint64_t settingsWrites = 0;
+    std::uint64_t tableWrites = 0;
+    std::string lastWriter;
 };
 
 // {"stale": true|false, "last_read": "2026-12-09T17:02:03Z"} (null before the first read): how
@@ -101,6 +107,8 @@ public:
     void SetTransferObserver(HidDeviceController::TransferObserver observer);
 
     HolderId NewHolder() { return ++lastHolder_; }
+    // Who a holder is, for the settings history ("quelvanctl", "the window", "MQTT").
+    void NameHolder(HolderId holder, std::string name);
     // Runs `work` once `holder` may use the device: at once unless another holder has it in
     // a session, else when that session ends. `failed` runs instead when the wait takes too
     // long or the device leaves. Either runs exactly once, unless the holder is forgotten.
@@ -121,7 +129,7 @@ public:
     // changes are read back and reported after the session.
     using BoardWork = std::function<void(BoardProtocol& board)>;
     using Done = std::function<void(bool ok, const std::string& error)>;
-    void RunSession(const std::string& serial, BoardWork work, Done done);
+    void RunSession(const std::string& serial, BoardWork work, Done done, std::string who = "quelvand");
 
     // One poll of every board not in a session (the poll timer runs it).
     void PollBoards();
@@ -132,6 +140,9 @@ signals:
     // A board's records were read anew after a change made through the service, or the
     // poll found its live state changed.
     void StateChanged(const QString& device);
+    // A holder is about to send the board into its bootloader (a firmware update): the
+    // receivers run before the command goes out.
+    void BeforeFirmwareUpdate(const QString& device);
 
 private:
     struct Board;
@@ -154,6 +165,7 @@ private:
     std::unique_ptr<HidDeviceController> controller_;
     std::vector<std::unique_ptr<Board>> boards_;
     HolderId lastHolder_ = 0;
+    std::map<HolderId, std::string> holderNames_;
     QSocketNotifier* notifier_ = nullptr;
     QTimer* rescan_ = nullptr;
     QTimer* poll_ = nullptr;

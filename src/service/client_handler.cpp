@@ -101,6 +101,12 @@ void ClientHandler::Handle(const std::string& line) {
             return;
         }
         hello_ = true;
+        // Who wrote a setting, for the settings history.
+        const json* client = Field(request, "client");
+        std::string name = client && client->is_string() ? client->get<std::string>().substr(0, 40) : std::string();
+        for (char& c : name)
+            if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+        owner_.NameHolder(holder_, name == "quelvan" ? "the window" : name.empty() ? "a client" : name);
         Reply(id, {{"version", wire::kVersion}, {"service", "quelvand"}, {"release", std::string(kQuelvanVersion)}});
         return;
     }
@@ -120,6 +126,10 @@ void ClientHandler::Handle(const std::string& line) {
     }
     if (op == wire::kForget) {
         Forget(id, request);
+        return;
+    }
+    if (op == wire::kHistory || op == wire::kHistoryShow || op == wire::kRestore) {
+        History(id, op, request);
         return;
     }
     if (op == wire::kWebToken) {
@@ -243,6 +253,7 @@ json ClientHandler::StatusReply() const {
                    {"poll_ms", owner_.Options().pollMs},
                    {"clients", clients_ ? clients_() : 1},
                    {"boards", boards}};
+    status["alarms"] = hooks_ && hooks_->alarms ? hooks_->alarms() : json::array();
     status["mqtt"] = hooks_ && hooks_->mqttStatus ? hooks_->mqttStatus() : json{{"enabled", false}};
     return status;
 }
@@ -274,6 +285,26 @@ void ClientHandler::Forget(const json& id, const json& request) {
                            Error(id, wire::kFailed, error);
                        Pump();
                    });
+}
+
+void ClientHandler::History(const json& id, const std::string& op, const json& request) {
+    if (!hooks_ || !hooks_->history) {
+        Error(id, wire::kNoBridge, "this service keeps no settings history ([history] keep = off)");
+        return;
+    }
+    // A restore answers once the board has been written and read back; the requests behind it wait.
+    waiting_ = true;
+    hooks_->history(op, request, [this, id, alive = std::weak_ptr<int>(alive_)](json reply) {
+        if (alive.expired()) return;
+        waiting_ = false;
+        if (reply.value("ok", false) == true) {
+            reply.erase("ok");
+            Reply(id, std::move(reply));
+        } else {
+            Error(id, reply.value("code", std::string(wire::kFailed)), reply.value("error", std::string()));
+        }
+        Pump();
+    });
 }
 
 }  // namespace quelvan::service

@@ -24,6 +24,12 @@ struct BridgeHooks {
     std::function<void(const std::string& serial, bool force, ForgetDone done)> forget;
     // The web-token reply: {"enabled": false} while the page is off.
     std::function<nlohmann::json()> webToken;
+    // The settings history's requests (history, history-show, restore); `answer` gets
+    // {"ok": true, ...} or {"ok": false, "code", "error"}.
+    using Answer = std::function<void(nlohmann::json reply)>;
+    std::function<void(const std::string& op, const nlohmann::json& request, Answer answer)> history;
+    // Added to the status reply under "alarms": every alarm raised now.
+    std::function<nlohmann::json()> alarms;
 };
 
 class ClientHandler {
@@ -57,6 +63,7 @@ private:
     nlohmann::json ListReply() const;
     nlohmann::json StatusReply() const;
     void Forget(const nlohmann::json& id, const nlohmann::json& request);
+    void History(const nlohmann::json& id, const std::string& op, const nlohmann::json& request);
 
     BoardOwner& owner_;
     Sender send_;

@@ -67,6 +67,21 @@ std::optional<int> WholeNumber(const std::string& value, int minimum, int maximu
     return number;
 }
 
+std::optional<double> DecimalNumber(const std::string& value, double minimum, double maximum) {
+    double number = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+    if (error != std::errc() || end != value.data() + value.size() || !(number >= minimum && number <= maximum))
+        return std::nullopt;
+    return number;
+}
+
+std::optional<bool> OnOff(const std::string& value) {
+    const std::string v = files::LowerName(value);
+    if (v == "on" || v == "yes" || v == "true" || v == "1") return true;
+    if (v == "off" || v == "no" || v == "false" || v == "0") return false;
+    return std::nullopt;
+}
+
 ConfigSection ServiceConfigSection(ServiceSection& target) {
     ServiceSection* s = &target;
     return {"service",
@@ -74,7 +89,21 @@ ConfigSection ServiceConfigSection(ServiceSection& target) {
              {"config_poll_ms",
               [s](const std::string& v, std::string& why) { return ReadPeriod(v, s->configPollMs, why); }},
              {"boards", [s](const std::string& v, std::string& why) { return ReadBoards(v, *s, why); }},
-             {"socket", [s](const std::string& v, std::string& why) { return ReadSocket(v, *s, why); }}},
+             {"socket", [s](const std::string& v, std::string& why) { return ReadSocket(v, *s, why); }},
+             {"clock_sync",
+              [s](const std::string& v, std::string& why) {
+                  const std::optional<bool> on = OnOff(v);
+                  if (on) s->clockSync = *on;
+                  why = "on or off";
+                  return on.has_value();
+              }},
+             {"clock_tolerance_s",
+              [s](const std::string& v, std::string& why) {
+                  const std::optional<int> seconds = WholeNumber(v, 1, 3600);
+                  if (seconds) s->clockToleranceS = *seconds;
+                  why = "a number of seconds 1..3600";
+                  return seconds.has_value();
+              }}},
             nullptr};
 }
 

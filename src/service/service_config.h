@@ -10,6 +10,7 @@
 //   config_poll_ms = 10000  how often its settings are read too, while MQTT publishes them
 //   boards = all          "all", or serial numbers separated by spaces or commas
 //   socket =              the socket's path; empty: the user's or the system's default
+//   clock_sync = on       set the boards' clocks (daemon/clock_keeper.h); clock_tolerance_s = 2
 
 #include <cstddef>
 #include <functional>
@@ -24,6 +25,8 @@ struct ServiceSection {
     int configPollMs = 10000;
     std::vector<std::string> boards;  // empty: all
     std::string socket;               // empty: wire::DefaultServiceSocketPath()
+    bool clockSync = true;            // keep each board's clock on the computer's
+    int clockToleranceS = 2;
 };
 
 // One key of a section: its name and how its value is taken into the configuration; false
@@ -59,5 +62,9 @@ bool ReadConfigFile(const std::string& path, bool required, std::string& text, s
 
 // A whole number in minimum..maximum, nothing else around it.
 std::optional<int> WholeNumber(const std::string& value, int minimum, int maximum);
+// A number with a decimal point in minimum..maximum, nothing else around it.
+std::optional<double> DecimalNumber(const std::string& value, double minimum, double maximum);
+// on/off (also yes/no, true/false, 1/0).
+std::optional<bool> OnOff(const std::string& value);
 
 }  // namespace quelvan::service

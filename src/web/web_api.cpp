@@ -200,7 +200,8 @@ void WebApi::Write(const Call& call, Work work, Success success) {
             if (!ok) return answer(Error(503, "the board cannot be used now: " + error));
             if (*refused) return answer(**refused);
             answer(success(*board));
-        });
+        },
+        "web");
 }
 
 namespace {

@@ -290,6 +290,7 @@ void WebServer::OpenStream(QTcpSocket* socket) {
         "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
         "X-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\nretry: 3000\n\n";
     head += BoardsEvent();
+    head += AlarmsEvent();
     for (const HeldDevice* d : owner_.Devices()) {
         if (d->role != DeviceRole::Board) continue;
         head += StatusEvent(*d);
@@ -334,6 +335,16 @@ QByteArray WebServer::WeatherEvent(const HeldDevice& board) {
 QByteArray WebServer::ScheduleEvent(const std::string& serial) {
     // The page reads the day program anew: it is not part of what the owner keeps.
     return "event: schedule\ndata: " + QByteArray::fromStdString(nlohmann::json{{"serial", serial}}.dump()) + "\n\n";
+}
+
+QByteArray WebServer::AlarmsEvent() const {
+    if (!alarms) return {};
+    const nlohmann::json data = {{"alarms", alarms()}};
+    return "event: alarms\ndata: " + QByteArray::fromStdString(data.dump()) + "\n\n";
+}
+
+void WebServer::AlarmsChanged() {
+    SendToStreams(AlarmsEvent());
 }
 
 void WebServer::OnStateChanged(const QString& device) {

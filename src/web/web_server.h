@@ -67,6 +67,9 @@ public:
     // What quelvanctl service web-token is answered.
     nlohmann::json TokenReply() const;
     int Streams() const;
+    // Every alarm raised now (alarm_keeper.h), sent to the page's event stream; unset: none.
+    std::function<nlohmann::json()> alarms;
+    void AlarmsChanged();
 
 signals:
     // Accepting failed in a way that will not mend itself (out of descriptors mends itself).
@@ -97,6 +100,7 @@ private:
     // A board's weather (a change of it is sent alone), a hint that its day program changed.
     QByteArray WeatherEvent(const HeldDevice& board);
     static QByteArray ScheduleEvent(const std::string& serial);
+    QByteArray AlarmsEvent() const;
     void OnStateChanged(const QString& device);
 
     BoardOwner& owner_;

@@ -25,7 +25,8 @@ inline std::vector<std::string> ObjectIds() {
     std::vector<std::string> ids;
     for (char c = 'a'; c <= 'l'; ++c) ids.push_back(std::string("channel_") + c);
     for (const char* id : {"mode", "water_temperature", "supply_voltage", "moon_phase", "clouds_per_day",
-                           "cloud_seconds", "storms_per_day", "storm_minutes", "sync_clock", "save_eeprom"})
+                           "cloud_seconds", "storms_per_day", "storm_minutes", "sync_clock", "save_eeprom",
+                           "water_alarm", "supply_alarm", "missing_alarm"})
         ids.push_back(id);
     return ids;
 }
@@ -35,6 +36,7 @@ inline std::string ComponentOf(const std::string& objectId) {
     if (objectId == "mode") return "select";
     if (objectId == "water_temperature" || objectId == "supply_voltage" || objectId == "moon_phase") return "sensor";
     if (objectId == "sync_clock" || objectId == "save_eeprom") return "button";
+    if (objectId.size() > 6 && objectId.substr(objectId.size() - 6) == "_alarm") return "binary_sensor";
     return "number";
 }
 

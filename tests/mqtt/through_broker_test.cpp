@@ -103,6 +103,19 @@ TEST_F(ThroughTheBroker, DiscoveryIsOneDeviceWithEveryEntityCheckedKeyByKey) {
          {"storm_minutes", "Dauer eines Gewitters", stormMinutes},
          {"sync_clock", "Uhr stellen", button("sync_clock")},
          {"save_eeprom", "Einstellungen im EEPROM speichern", button("save_eeprom")}});
+    // The alarms' problem sensors; the board missing depends on the service alone.
+    auto alarm = [&](const char* object) {
+        json keys = {{"state_topic", kBase + "/" + object + "/state"},
+                     {"device_class", "problem"},
+                     {"payload_on", "ON"},
+                     {"payload_off", "OFF"},
+                     {"entity_category", "diagnostic"}};
+        if (std::string(object) == "missing_alarm") keys["availability"] = json::array({availability[1]});
+        return keys;
+    };
+    entities.insert(entities.end(), {{"water_alarm", "Temperaturalarm", alarm("water_alarm")},
+                                     {"supply_alarm", "Spannungsalarm", alarm("supply_alarm")},
+                                     {"missing_alarm", "Board nicht erreichbar", alarm("missing_alarm")}});
     ASSERT_EQ(entities.size(), ObjectIds().size());
 
     // As Home Assistant starting now gets them: retained.
@@ -367,7 +380,8 @@ TEST_F(ThroughTheBroker, ForgetEmptiesTheConfigsOfAGoneBoardAndRefusesAHeldOne) 
     ASSERT_TRUE(ha->WaitFor(kBase + "/availability", "offline"));
     const ProcessResult forgot = RunQuelvanctlBinary({"--json", "service", "forget", kSerial});
     ASSERT_EQ(forgot.exitCode, 0) << forgot.err;
-    EXPECT_EQ(json::parse(forgot.out)["topics"], 22 + 12 + 3);
+    // Every config, the lights' and the alarms' states, the sensor's availability, state, availability.
+    EXPECT_EQ(json::parse(forgot.out)["topics"], 25 + 12 + 3 + 3);
     // Home Assistant, starting now, finds nothing of the board.
     MqttTestClient fresh(broker_.Port());
     fresh.Subscribe("homeassistant/#");

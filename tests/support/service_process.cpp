@@ -39,7 +39,12 @@ ServiceProcess::ServiceProcess(const Options& options) {
     socket_ = dir_.File("quelvand.sock");
     log_ = dir_.File("quelvand.log");
     const std::string config = dir_.File("quelvand.conf");
+    // The keepers that write to the board or read it on their own only where a test asks for
+    // them: the other tests count the board's transfers.
+    const bool clockSync = options.moreConfig.find("clock_sync") != std::string::npos;
+    const bool history = options.moreConfig.find("[history]") != std::string::npos;
     std::ofstream(config) << "[service]\npoll_ms = " << options.pollMs << "\nsocket = " << socket_ << "\n"
+                          << (clockSync ? "" : "clock_sync = off\n") << (history ? "" : "[history]\nkeep = off\n")
                           << options.moreConfig;
     std::vector<std::string> args = {QUELVAND_PATH, "--config", config};
     for (const std::string& file : options.stateFiles) args.push_back("--simulate=" + file);

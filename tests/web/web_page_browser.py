@@ -170,7 +170,9 @@ def main():
         config = os.path.join(scratch, "quelvand.conf")
         with open(config, "w") as f:
             f.write(f"[service]\nsocket = {sock}\n[web]\nlisten = 127.0.0.1\nport = {port}\n"
-                    f"token_file = {token_file}\n")
+                    f"token_file = {token_file}\n[history]\nfolder = {os.path.join(scratch, 'history')}\n"
+                    # The simulated water is about 25 °C: the temperature alarm is raised at once.
+                    "[alarm]\nwater_max = 20\n")
         env = dict(os.environ, QUELVAN_SOCKET=sock)
         log = open(os.path.join(scratch, "quelvand.log"), "w")
 
@@ -211,6 +213,12 @@ def main():
             WebDriverWait(driver, 10).until(lambda d: d.find_element(By.ID, "app").is_displayed())
             WebDriverWait(driver, 10).until(lambda d: len(d.find_element(By.ID, "clock").text) == 8)
             WebDriverWait(driver, 10).until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#graph polyline")) == 12)
+            # The red banner at the top: the alarm with its value, bound and since when.
+            banner = WebDriverWait(driver, 10).until(lambda d: d.find_element(By.ID, "alarms"))
+            WebDriverWait(driver, 10).until(lambda d: banner.is_displayed())
+            assert "Temperaturalarm" in banner.text and "über 20,0 °C, seit " in banner.text, banner.text
+            assert banner.location["y"] == 0, "the banner is at the top"
+            assert banner.value_of_css_property("background-color") == "rgba(198, 40, 40, 1)"
             names = [e.text for e in driver.find_elements(By.CSS_SELECTOR, "#channels label")]
             assert len(names) == 12 and names[0], names
             page_width = driver.execute_script("return document.documentElement.scrollWidth")
@@ -252,7 +260,7 @@ def main():
         # The browser reports the refused requests of the stopped service; nothing else.
         errors = [e for e in console_errors(driver) if "ERR_CONNECTION_REFUSED" not in e["message"]]
         assert not errors, f"console errors: {errors}"
-        print("web page: both sizes, token, mode, slider, legend, live changes, offline; screenshots in " + ARTIFACTS)
+        print("web page: both sizes, token, mode, slider, legend, live changes, offline, alarm banner; screenshots in " + ARTIFACTS)
         return 0
     finally:
         if driver:

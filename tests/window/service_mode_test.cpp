@@ -56,7 +56,9 @@ private slots:
         socket_ = dir_.filePath("quelvand.sock").toStdString();
         QFile config(dir_.filePath("quelvand.conf"));
         QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write(QString("[service]\nsocket = %1\n").arg(QString::fromStdString(socket_)).toUtf8());
+        // No settings history in the user's state directory.
+        config.write(
+            QString("[service]\nsocket = %1\n[history]\nkeep = off\n").arg(QString::fromStdString(socket_)).toUtf8());
         config.close();
         serviceArguments_ = {"--config", config.fileName(), "--simulate=" + state};
         service_.start(QUELVAND_PATH, serviceArguments_);
