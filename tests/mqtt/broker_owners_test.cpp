@@ -84,7 +84,9 @@ TEST_F(Owners, ForgetRefusesATypoAnOnlineBoardAndAnotherServicesBoardAndForceIsU
     ha->Clear();
     const ProcessResult forced = Ctl({"--json", "service", "forget", "--force", kOtherSerial});
     ASSERT_EQ(forced.exitCode, 0) << forced.err;
-    EXPECT_EQ(json::parse(forced.out)["topics"], 22 + 12 + 3);
+    // Every config (25, the alarms' three included), the lights' and the alarms' states, the
+    // sensor's availability, the state and the availability.
+    EXPECT_EQ(json::parse(forced.out)["topics"], 25 + 12 + 3 + 3);
     EXPECT_TRUE(ha->WaitUntil([&] { return ConfigsCameBack(*ha, kOtherSerial); })) << other->Log();
     EXPECT_TRUE(ha->WaitFor(std::string("quelvan/") + kOtherSerial + "/availability", "online"));
     EXPECT_NE(other->Log().find("another client emptied its retained topics"), std::string::npos);
