@@ -27,7 +27,9 @@ command -v debootstrap >/dev/null || apt-get install -y -qq debootstrap >/dev/nu
 interpreter=$(sed -n 's/^interpreter //p' "/proc/sys/fs/binfmt_misc/qemu-$cpu")
 if [ ! -f "$root/.quelvan-ready" ]; then
   step "Debian 12 $arch root in $root"
-  rm -rf "$root"
+  # A root left half made may still have file systems mounted in it: never remove through them.
+  for m in dev/pts dev sys proc; do umount "$root/$m" 2>/dev/null || true; done
+  rm -rf --one-file-system "$root"
   debootstrap --arch="$arch" --foreign --variant=minbase bookworm "$root" "$mirror" >"$root.log" 2>&1 \
     || { echo "debootstrap failed (see $root.log)" >&2; exit 1; }
   mkdir -p "$root$(dirname "$interpreter")"
