@@ -46,13 +46,18 @@ void qemu_plugin_register_atexit_cb(qemu_plugin_id_t id, qemu_plugin_udata_cb_t 
 __attribute__((visibility("default"))) int qemu_plugin_version = 1;
 
 static uint64_t count;
-static char path[4096];
+static char path[4000];
 
+/* Written beside the file and renamed over it, so that a reader never sees it half written. */
 static void write_count(void) {
-  FILE *f = fopen(path, "w");
+  char scratch[sizeof path + 8];
+  snprintf(scratch, sizeof scratch, "%s.new", path);
+  FILE *f = fopen(scratch, "w");
   if (f) {
     fprintf(f, "%llu\n", (unsigned long long)__atomic_load_n(&count, __ATOMIC_RELAXED));
-    fclose(f);
+    if (fclose(f) == 0) {
+      rename(scratch, path);
+    }
   }
 }
 

@@ -33,7 +33,13 @@ step "packages"
 source "$here/scripts/install-deps.sh"
 if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
   $SUDO dpkg --add-architecture "$arch"
-  apt_get update -qq
+  # A mirror without ARCH's lists (or with broken ones) would make every apt-get update on
+  # this machine fail from now on: then the architecture is taken away again.
+  if ! apt_get update -qq; then
+    $SUDO dpkg --remove-architecture "$arch"
+    echo "apt could not read the package lists for $arch: $arch removed again, nothing built" >&2
+    exit 1
+  fi
 fi
 wanted=("crossbuild-essential-$arch" qemu-user-static binfmt-support debootstrap "pkgconf:$arch")
 for p in "${LIBRARIES[@]}"; do
