@@ -42,17 +42,20 @@ if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
   fi
 fi
 wanted=("crossbuild-essential-$arch" qemu-user-static binfmt-support debootstrap "pkgconf:$arch")
-for p in "${LIBRARIES[@]}"; do
-  fields="$(apt-cache show --no-all-versions "$p" 2>/dev/null | grep -E '^(Architecture|Multi-Arch):' || true)"
-  if grep -q '^Architecture: all' <<<"$fields"; then
+# One line per library: its name, its architecture ("all" or this machine's) and its
+# Multi-Arch field (one apt-cache call: each costs seconds on a busy machine).
+while read -r p kind multiarch; do
+  if [ "$kind" = all ]; then
     continue # the same files for every architecture: this machine's serve
-  elif grep -q '^Multi-Arch: same' <<<"$fields"; then
+  elif [ "$multiarch" = same ]; then
     wanted+=("$p:$arch")
   else
     # Installing it for ARCH would remove this machine's own: what needs it is skipped below.
     echo "not installed for $arch: $p (it cannot be installed beside this machine's own)"
   fi
-done
+done < <(apt-cache show --no-all-versions "${LIBRARIES[@]}" |
+           awk '/^Package:/ {p = $2; a = ""; m = "no"} /^Architecture:/ {a = $2} /^Multi-Arch:/ {m = $2}
+                /^$/ && p {print p, a, m; p = ""} END {if (p) print p, a, m}')
 missing=()
 for p in "${wanted[@]}"; do installed "$p" || missing+=("$p"); done
 if [ ${#missing[@]} -gt 0 ]; then
