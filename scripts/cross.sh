@@ -14,8 +14,8 @@ here="$(cd "$(dirname "$0")/.." && pwd)"
 arch="${1:-}"
 mode="${2:-}"
 case "$arch" in
-  arm64) triplet=aarch64-linux-gnu; cpu=aarch64 ;;
-  armhf) triplet=arm-linux-gnueabihf; cpu=arm ;;
+  arm64) cpu=aarch64 ;;
+  armhf) cpu=arm ;;
   *) echo "usage: scripts/cross.sh arm64|armhf [--check]" >&2; exit 2 ;;
 esac
 build="$here/build-$arch"
