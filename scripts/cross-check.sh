@@ -63,7 +63,8 @@ step "programs"
 run quelvanctl --version
 run quelvanctl --simulate status
 mkdir -p "$root/run/quelvan"
-in_root chroot "$root" quelvand --simulate 2>"$root.quelvand.log" &
+# Started without the function, so that $! is quelvand itself (env and chroot exec it).
+env -i HOME=/root LANG=C.UTF-8 PATH=/usr/sbin:/usr/bin:/sbin:/bin chroot "$root" quelvand --simulate 2>"$root.quelvand.log" &
 service=$!
 for _ in $(seq 100); do [ -S "$root/run/quelvan/quelvand.sock" ] && break; sleep 0.2; done
 run quelvanctl service status
