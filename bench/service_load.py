@@ -40,9 +40,12 @@ def start_service(quelvand, folder, state=None, mqtt_port=None, web_port=None):
         if web_port:
             f.write("[web]\nport = %d\ntoken_file = %s\n" % (web_port, os.path.join(folder, "web-token")))
     simulate = "--simulate=" + state if state else "--simulate"
-    process = subprocess.Popen([quelvand, "--config", conf, simulate], stdin=subprocess.DEVNULL,
+    # QUELVAND may also be a command line that runs it (under valgrind, for example), which
+    # starts far more slowly.
+    command = quelvand if isinstance(quelvand, list) else [quelvand]
+    process = subprocess.Popen(command + ["--config", conf, simulate], stdin=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
-    for _ in range(500):
+    for _ in range(500 if command == [quelvand] else 6000):
         try:
             s = socket.socket(socket.AF_UNIX)
             s.connect(sock)

@@ -3,19 +3,29 @@
 # Safe to run again: packages already present are skipped.
 set -euo pipefail
 
-PACKAGES=(
-  build-essential cmake ninja-build ccache pkg-config git
-  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev qt6-translations-l10n
+# The libraries the programs and tests are built against, one list for every architecture:
+# scripts/cross.sh installs the same ones for the ARM machines (sourcing this file).
+LIBRARIES=(
+  qt6-base-dev qt6-svg-dev libgl-dev qt6-httpserver-dev qt6-websockets-dev
   libhidapi-dev libudev-dev libsystemd-dev libmosquitto-dev
   libcli11-dev nlohmann-json3-dev
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
-  umockdev libumockdev-dev mosquitto openssl dbus-daemon
+  googletest libgtest-dev libgmock-dev libbenchmark-dev libumockdev-dev
+  libnova-dev
+)
+# What runs on the building machine: compilers and tools, Qt's code generators, and the
+# programs, fonts and texts the tests use.
+TOOLS=(
+  build-essential cmake ninja-build ccache pkg-config git
+  qt6-base-dev-tools qt6-translations-l10n
+  umockdev mosquitto openssl dbus-daemon tzdata python3-ephem
   clang-14 libclang-rt-14-dev
   fonts-dejavu-core
-  qt6-httpserver-dev qt6-websockets-dev chromium chromium-driver python3-selenium
+  chromium chromium-driver python3-selenium
   librsvg2-bin desktop-file-utils appstream dpkg-dev file zsh man-db
-  libnova-dev tzdata python3-ephem
 )
+PACKAGES=("${TOOLS[@]}" "${LIBRARIES[@]}")
+# Sourced (by scripts/cross.sh) only for the lists.
+if [ "${BASH_SOURCE[0]}" != "$0" ]; then return 0; fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

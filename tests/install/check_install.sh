@@ -118,8 +118,9 @@ QT_QPA_PLATFORM=offscreen "$root/bin/quelvanctl" --simulate graph --output "$scr
 
 # The package: every installed file, and dependencies computed from the binaries.
 (cd "$build" && cpack -G DEB -B "$scratch/package" >/dev/null) || fail "cpack"
-deb="$scratch/package/quelvan_${version}_amd64.deb"
-[ -f "$deb" ] || fail "no $deb"
+# The architecture is the build's: amd64 here, arm64 or armhf in the cross builds.
+deb="$(ls "$scratch"/package/quelvan_"${version}"_*.deb 2>/dev/null || true)"
+[ -f "$deb" ] || fail "no quelvan_${version}_*.deb in $scratch/package"
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's#^\./usr/##' >"$scratch/contents.txt"
 for f in "${expected[@]}"; do grep -qx "$f" "$scratch/contents.txt" || fail "not in the package: $f"; done
 grep -qx "./etc/quelvan/quelvand.conf" "$scratch/contents.txt" || fail "not in the package: /etc/quelvan/quelvand.conf"
