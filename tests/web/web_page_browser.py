@@ -84,8 +84,11 @@ def check_phone_graph(driver):
     """The legend names every channel; no label smaller than 12 CSS px; channels of one colour
     have different dashes; each slider is in its channel's colour."""
     WebDriverWait(driver, 10).until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#legend li")) == 12)
-    legend = [e.text for e in driver.find_elements(By.CSS_SELECTOR, "#legend li")]
-    names = [e.text for e in driver.find_elements(By.CSS_SELECTOR, "#channels label")]
+    # Read in one go: the live page draws the legend anew at every status event, so an element
+    # found a moment ago may be gone when its text is asked for.
+    legend, names = driver.execute_script("""
+        const texts = (selector) => [...document.querySelectorAll(selector)].map((e) => e.innerText.trim());
+        return [texts("#legend li"), texts("#channels label")];""")
     assert legend == names, (legend, names)
     sizes = driver.execute_script("""
         const g = document.getElementById("graph"), scale = g.getBoundingClientRect().width / g.viewBox.baseVal.width;
@@ -112,10 +115,11 @@ def check_live(driver, env, scratch):
     """What quelvanctl changes reaches the open page within two seconds."""
     run_ctl(env, "weather", "set", "--clouds-per-day", "9")
     wait_for("the weather on the page", lambda: driver.find_element(By.ID, "cloudsPerDay").text == "9", 2)
-    first = driver.find_element(By.ID, "trb0").find_element(By.XPATH, "preceding-sibling::label").text
+    labels = lambda: driver.execute_script(
+        "return [...document.querySelectorAll('#channels label')].map((e) => e.innerText.trim());")
+    first = labels()[0]
     run_ctl(env, "config", "set", "Names.ColorName1", "1")
-    wait_for("channel B's new name on the page",
-             lambda: driver.find_elements(By.CSS_SELECTOR, "#channels label")[1].text == first, 2)
+    wait_for("channel B's new name on the page", lambda: labels()[1] == first, 2)
     table = os.path.join(scratch, "table.ini")
     run_ctl(env, "export", table)
     text = open(table).read()
@@ -219,7 +223,8 @@ def main():
             assert "Temperaturalarm" in banner.text and "über 20,0 °C, seit " in banner.text, banner.text
             assert banner.location["y"] == 0, "the banner is at the top"
             assert banner.value_of_css_property("background-color") == "rgba(198, 40, 40, 1)"
-            names = [e.text for e in driver.find_elements(By.CSS_SELECTOR, "#channels label")]
+            names = driver.execute_script(
+                "return [...document.querySelectorAll('#channels label')].map((e) => e.innerText.trim());")
             assert len(names) == 12 and names[0], names
             page_width = driver.execute_script("return document.documentElement.scrollWidth")
             assert page_width <= width, f"the page is {page_width} px wide in a {width} px window"
