@@ -16,7 +16,8 @@ Failure FileFailure(const files::FileResult& result) {
     return Failure{kExitFileUnusable, "error: " + result.error, {}};
 }
 
-// The whole table as the board holds it; only a complete load may be exported or written back.
+}  // namespace
+
 std::optional<Failure> LoadWholeTable(BoardSession& session, ScheduleTable& table) {
     const ScheduleLoadResult load = LoadSchedule(session.Protocol(), table);
     if (load.complete) return std::nullopt;
@@ -26,8 +27,6 @@ std::optional<Failure> LoadWholeTable(BoardSession& session, ScheduleTable& tabl
                           std::to_string(load.reads) + " entries arrived; nothing was done";
     return failure;
 }
-
-}  // namespace
 
 FileGrammar::FileGrammar(CLI::App& app) {
     auto* exportCommand =

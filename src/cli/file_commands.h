@@ -18,7 +18,15 @@ namespace CLI {
 class App;
 }
 
+namespace quelvan {
+class ScheduleTable;
+}
+
 namespace quelvan::cli {
+
+// The whole table as the board holds it; only a complete load may be exported or written back
+// (a failure says how many entries arrived).
+std::optional<Failure> LoadWholeTable(BoardSession& session, ScheduleTable& table);
 
 // Adds "export" and "import config|table" to the command line and fills a request from
 // them once it is parsed. Lives as long as the parse.

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "cli/file_commands.h"
 #include "cli/json_text.h"
 #include "cli/schedule_commands.h"
 #include "cli/sun_commands.h"
@@ -20,16 +21,6 @@ Failure Usage(const std::string& message) {
     return Failure{kExitUsage, "error: " + message, {}};
 }
 
-std::optional<Failure> LoadBoardTable(BoardSession& session, ScheduleTable& table) {
-    const ScheduleLoadResult load = LoadSchedule(session.Protocol(), table);
-    if (load.complete) return std::nullopt;
-    Failure failure = session.TransferFailure("reading the schedule", TransferResult{false, load.reads});
-    if (failure.exitCode == kExitTransferFailed)
-        failure.message = "error: reading the schedule failed: " + std::to_string(load.stored) + " of " +
-                          std::to_string(load.reads) + " entries arrived; nothing was done";
-    return failure;
-}
-
 // Writes the rows through the table upload (every row by index), reads the table back and
 // compares; then sets today's moon transit.
 std::optional<Failure> Upload(BoardSession& session, ScheduleTable& table, const std::vector<ScheduleEntry>& rows,
@@ -45,7 +36,7 @@ std::optional<Failure> Upload(BoardSession& session, ScheduleTable& table, const
         return failure;
     }
     ScheduleTable back;
-    if (auto failure = LoadBoardTable(session, back)) return failure;
+    if (auto failure = LoadWholeTable(session, back)) return failure;
     if (back.Entries() != table.Entries())
         return Failure{kExitTransferFailed, "error: the board's table read back differs from the program sent", {}};
     board.live.MoonTransitHour = static_cast<std::int8_t>(moonMinute / 60);
@@ -77,7 +68,7 @@ std::optional<Failure> RunSunProgram(const Request& request, const Clock& clock,
     int rows = asked.rows.value_or(0);
     int fullMoonMinute = 0;
     if (session) {
-        if (auto failure = LoadBoardTable(*session, table)) return failure;
+        if (auto failure = LoadWholeTable(*session, table)) return failure;
         if (table.Empty()) return Failure{kExitTransferFailed, "error: the board holds no rows", {}};
         // The owner's colour mix stays: each channel's highest value in the board's program.
         options.maxima.fill(0);
