@@ -93,6 +93,12 @@ TEST(HostileClients, ACrowdBeyondTheFileLimitLeavesTheSocketAndTheServiceAnswers
 
 // Far below the cap: the descriptors run out first, and accepting pauses instead of ending.
 TEST(HostileClients, OutOfFileDescriptorsTheServicePausesAcceptingAndKeepsItsSocket) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizers' runtime needs descriptors of its own to check a call through a vtable
+    // (to see that memory is readable), and out of them it takes every such call for broken
+    // and stops the service; the plain build runs this test.
+    GTEST_SKIP() << "out of file descriptors the sanitizers' runtime cannot check the service";
+#endif
     ScratchDir dir;
     const std::string state = dir.File("board.state");
     WriteBoardState(state, [](sim::SimulatedHidBackend&) {});

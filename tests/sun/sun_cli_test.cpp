@@ -169,7 +169,8 @@ TEST(SunCommandsOffline, PlacesShowAndProgramNeedNoBoard) {
     r = RunQuelvanctlBinary({"sun", "program", "Arctic/Longyearbyen", "--date", "2026-12-21", "--rows", "6", "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("polar night"), std::string::npos) << r.err;
-    for (const auto& e : nlohmann::json::parse(r.out)["entries"])
+    const nlohmann::json dark = nlohmann::json::parse(r.out);
+    for (const auto& e : dark["entries"])
         for (const auto& v : e["channels"]) EXPECT_EQ(v, 0);
 }
 
