@@ -15,6 +15,7 @@
 
 #include "schedule/schedule_table.h"
 #include "schedule/time_text.h"
+#include "schedule_window.h"
 #include "window/graph_image.h"
 #include "window/schedule_grid.h"
 #include "window/table_page.h"
@@ -22,50 +23,11 @@
 #include "window_test_main.h"
 
 using namespace quelvan;
+using test::Entry;
+using test::RowWrite;
+using test::ScheduleWindow;
 
 namespace {
-
-// The window on a board with a program, shown and active, remembering in `options`' file.
-class ScheduleWindow : public test::WindowFixture {
-public:
-    ScheduleWindow(std::vector<ScheduleEntry> rows, MainWindowOptions options = {})
-        : WindowFixture({}, std::move(options)) {
-        backend.Board().Schedule() = std::move(rows);
-        window->resize(900, 700);
-        window->show();
-        window->activateWindow();
-        active = QTest::qWaitForWindowActive(window.get());
-        Discover();
-        window->PageControl().setCurrentWidget(Page("tsMessages"));
-        backend.ClearTransfers();
-    }
-    bool active = false;
-    ScheduleGrid& Grid() const { return *window->findChild<ScheduleGrid*>("sg"); }
-    std::vector<test::Bytes> RowWrites() const {
-        std::vector<test::Bytes> rows;
-        for (const test::Bytes& b : Sets("board", report::kSchedule))
-            if (b.size() == report::kScheduleLength) rows.push_back(b);
-        return rows;
-    }
-};
-
-ScheduleEntry Entry(int hour, int minute, std::array<std::uint8_t, kChannelCount> percent) {
-    ScheduleEntry e;
-    e.Hour = static_cast<std::int8_t>(hour);
-    e.Minute = static_cast<std::int8_t>(minute);
-    e.Color = percent;
-    return e;
-}
-
-test::Bytes RowWrite(int index, const ScheduleEntry& entry) {
-    test::Bytes bytes(report::kScheduleLength);
-    bytes[0] = report::kSchedule;
-    bytes[1] = static_cast<std::uint8_t>(index);
-    bytes[2] = static_cast<std::uint8_t>(entry.Hour);
-    bytes[3] = static_cast<std::uint8_t>(entry.Minute);
-    for (std::size_t c = 0; c < entry.Color.size(); ++c) bytes[4 + c] = entry.Color[c];
-    return bytes;
-}
 
 // A board program of 24 rows: channel A up to 80 %, C up to 40 %, the rest off.
 std::vector<ScheduleEntry> BoardProgram() {

@@ -39,7 +39,8 @@ inline Bytes RowWrite(int index, const ScheduleEntry& entry) {
 class ScheduleWindow : public WindowFixture {
 public:
     // `rows` becomes the board's program; the window connects to it at once.
-    explicit ScheduleWindow(std::vector<ScheduleEntry> rows) {
+    explicit ScheduleWindow(std::vector<ScheduleEntry> rows, MainWindowOptions options = {})
+        : WindowFixture({}, std::move(options)) {
         backend.Board().Schedule() = std::move(rows);
         window->resize(900, 700);
         window->show();
