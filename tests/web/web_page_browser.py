@@ -136,13 +136,18 @@ def check_live(driver, env, scratch):
 
 def check_stale(driver):
     """A board the service could not read for a while is shown greyed, with its last read."""
-    driver.execute_script("showStatus(Object.assign({}, state.status, "
-                          "{stale: true, last_read: '2026-12-09T10:00:00Z'}))")
-    assert "stale" in driver.find_element(By.ID, "app").get_attribute("class")
-    note = driver.find_element(By.ID, "staleNote")
-    assert note.is_displayed() and "2026" in note.text, note.text
-    driver.execute_script("showStatus(Object.assign({}, state.status, {stale: false}))")
-    assert not note.is_displayed()
+    # The live page redraws at every status event, so the stale state is drawn and read in one
+    # script: an event arriving between two calls would otherwise clear it again.
+    shown = driver.execute_script(
+        "showStatus(Object.assign({}, state.status, {stale: true, last_read: '2026-12-09T10:00:00Z'}));"
+        "const note = document.getElementById('staleNote');"
+        "return [document.getElementById('app').className, note.offsetParent !== null, note.textContent];")
+    assert "stale" in shown[0], shown
+    assert shown[1] and "2026" in shown[2], shown
+    hidden = driver.execute_script(
+        "showStatus(Object.assign({}, state.status, {stale: false}));"
+        "return document.getElementById('staleNote').offsetParent === null;")
+    assert hidden, "the stale note stays after a fresh read"
 
 
 def check_offline(driver, stop, start):
