@@ -13,7 +13,7 @@ namespace {
 constexpr int kExportAttempts = 3;
 
 FileResult Failure(std::string message, std::string error, std::string reason) {
-    return FileResult{false, std::move(message), std::move(error), std::move(reason), {}};
+    return FileResult{false, std::move(message), std::move(error), std::move(reason), {}, {}};
 }
 
 FileResult ReadFailure(const std::string& path, int error) {
@@ -134,7 +134,7 @@ FileResult ImportTable(const std::string& path, std::vector<ScheduleEntry>& tabl
     FileResult result = ReadSettingsFile(path, text);
     if (!result.ok) return result;
     if (!HasTableRows(text, table.size())) return NoSettingsFound(path, RowSectionsText(table.size()));
-    ReadTable(text, table);
+    ReadTable(text, table, &result.unfitting);
     return result;
 }
 

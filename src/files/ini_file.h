@@ -9,6 +9,7 @@
 // are missing or not integers leave their field, and a file without any of the sections
 // the import needs is an error.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,14 +19,24 @@
 
 namespace quelvan::files {
 
+// A number of a row section that its field cannot hold (the table keeps its low byte): the
+// window shows the number as the file has it, so that the cell is named instead of running
+// as some other value.
+struct UnfittingValue {
+    std::size_t row = 0;
+    int column = 0;  // the row key's: RowKey::kHour, RowKey::kMinute or the channel
+    long long value = 0;
+};
+
 struct FileResult {
     bool ok = true;
     // A German line for the log and the status bar: what went wrong, or after a successful
     // export what the user should know (row sections taken out); empty otherwise.
     std::string message;
-    std::string error;             // when !ok: the English sentence for the command line
-    std::string reason;            // when !ok: the reason alone, as the operating system or the file gives it
-    std::vector<int> removedRows;  // export: row sections of a longer table that were taken out
+    std::string error;                      // when !ok: the English sentence for the command line
+    std::string reason;                     // when !ok: the reason alone, as the operating system or the file gives it
+    std::vector<int> removedRows;           // export: row sections of a longer table that were taken out
+    std::vector<UnfittingValue> unfitting;  // table import: the numbers the table could not hold
 };
 
 // Checks, before the board is asked for anything, that an export into `path` can be done:
@@ -52,7 +63,9 @@ struct SettingsUpdate {
 SettingsUpdate UpdateSettingsText(std::string_view existing, const DeviceConfig& config,
                                   const std::vector<ScheduleEntry>& table);
 void ReadConfiguration(std::string_view text, DeviceConfig& config);
-void ReadTable(std::string_view text, std::vector<ScheduleEntry>& table);
+// `unfitting`, when given, gets the numbers that do not fit their field.
+void ReadTable(std::string_view text, std::vector<ScheduleEntry>& table,
+               std::vector<UnfittingValue>* unfitting = nullptr);
 // Whether the text holds any section a configuration import reads, or any row section of
 // a table of `rows` rows.
 bool HasConfiguration(std::string_view text);

@@ -174,13 +174,17 @@ void ReadConfiguration(std::string_view text, DeviceConfig& config) {
     }
 }
 
-void ReadTable(std::string_view text, std::vector<ScheduleEntry>& table) {
+void ReadTable(std::string_view text, std::vector<ScheduleEntry>& table, std::vector<UnfittingValue>* unfitting) {
     const IniText ini(text);
     for (std::size_t row = 0; row < table.size(); ++row) {
         const std::string section = RowSection(row);
         for (const RowKey& key : RowKeys()) {
-            if (const auto value = ini.Value(section, key.name))
-                if (const auto number = ParseIniInteger(*value)) key.Store(table[row], *number);
+            const auto value = ini.Value(section, key.name);
+            if (!value) continue;
+            const auto number = ParseIniInteger(*value);
+            if (!number) continue;
+            key.Store(table[row], *number);
+            if (unfitting && key.Read(table[row]) != *number) unfitting->push_back({row, key.column, *number});
         }
     }
 }

@@ -52,18 +52,16 @@ QString RefusedCellText(int column, const QString& pos, const QString& caption, 
     return where + QStringLiteral("ist kein Prozentwert von 0 bis 100; der alte Wert bleibt.");
 }
 
-QStringList BadCells(const std::vector<ScheduleEntry>& entries, const QStringList& captions) {
+QStringList BadCells(const std::vector<QStringList>& rows, const QStringList& captions) {
     QStringList cells;
-    auto name = [&captions](std::size_t i, std::size_t column, const QString& value) {
-        const QString caption =
-            column < static_cast<std::size_t>(captions.size()) ? captions[static_cast<qsizetype>(column)] : QString();
-        return QStringLiteral("Pos. %1 \"%2\" (%3)").arg(i).arg(caption, value);
-    };
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const ScheduleEntry& entry = entries[i];
-        if (!ValidTime(entry.Hour, entry.Minute)) cells << name(i, 0, TimeText(entry.Hour, entry.Minute));
-        for (std::size_t c = 0; c < entry.Color.size(); ++c)
-            if (entry.Color[c] > kFullPercent) cells << name(i, c + 1, QString::number(entry.Color[c]));
+    for (const QStringList& row : rows) {
+        for (qsizetype column = 1; column < row.size(); ++column) {
+            const QString& text = row[column];
+            const bool good = column == 1 ? CheckedTimeCell(text).has_value() : CheckedPercentCell(text).has_value();
+            if (good) continue;
+            const QString caption = column - 1 < captions.size() ? captions[column - 1] : QString();
+            cells << QStringLiteral("Pos. %1 \"%2\" (%3)").arg(row.front(), caption, text);
+        }
     }
     return cells;
 }

@@ -24,9 +24,11 @@ std::optional<QString> CheckedPercentCell(const QString& text);
 // number in the column "Pos.", `caption` the column's header.
 QString RefusedCellText(int column, const QString& pos, const QString& caption, const QString& typed);
 
-// The cells of a table whose values the board cannot run, each as
-// Pos. N "caption" (value); `captions` are the headers of the columns "Zeit" and A..L.
-QStringList BadCells(const std::vector<ScheduleEntry>& entries, const QStringList& captions);
+// The cells of the grid whose texts the board cannot run, each as Pos. N "caption" (text).
+// A row is the grid's texts from "Pos." on ("Pos.", "Zeit", A..L); `captions` are the
+// headers of the columns "Zeit" and A..L. The texts are checked rather than the table's
+// bytes, since a file's number that no byte holds would pass as its low byte.
+QStringList BadCells(const std::vector<QStringList>& rows, const QStringList& captions);
 // "ungültige Werte in ..." with the first few of them named.
 QString BadCellsText(const QStringList& cells);
 

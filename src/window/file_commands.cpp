@@ -93,6 +93,7 @@ void TfrmQuelvan::mnuDataImportClick() {
     }
     // Grid edits not yet taken into the table give way to the file's rows.
     Table().ShowSchedule();
+    Table().ShowFileNumbers(result.unfitting);
     // Values the board cannot run are shown and named, and the table stays on its page to
     // be corrected instead of being sent (or lost by a reload when the page is entered).
     if (const QStringList bad = Table().BadCells(); !bad.isEmpty()) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "device/board_protocol.h"
+#include "files/row_keys.h"
 #include "schedule/schedule_table.h"
 #include "schedule/schedule_transfer.h"
 #include "window/cell_check.h"
@@ -71,7 +72,36 @@ void TablePage::CellRefused(int column, int row, const QString& typed) {
 QStringList TablePage::BadCells() const {
     QStringList captions;
     for (int column = 1; column < ScheduleGrid::kColumns; ++column) captions << sg_->Cell(column, 0);
-    return quelvan::BadCells(table_.Entries(), captions);
+    std::vector<QStringList> rows;
+    for (int row = 1; row < sg_->GridRowCount(); ++row) {
+        QStringList texts;
+        for (int column = 0; column < ScheduleGrid::kColumns; ++column) texts << sg_->Cell(column, row);
+        rows.push_back(texts);
+    }
+    return quelvan::BadCells(rows, captions);
+}
+
+void TablePage::ShowFileNumbers(const std::vector<files::UnfittingValue>& numbers) {
+    const QScopedValueRollback<bool> showing(showing_, true);
+    const auto& entries = table_.Entries();
+    for (const files::UnfittingValue& number : numbers) {
+        if (number.row >= entries.size()) continue;
+        const int row = static_cast<int>(number.row) + 1;
+        if (number.column >= 0) {
+            sg_->SetCell(number.column + 2, row, QString::number(number.value));
+            continue;
+        }
+        // The time cell shows the file's hour and minute, whichever of them did not fit.
+        const ScheduleEntry& entry = entries[number.row];
+        long long hour = entry.Hour, minute = entry.Minute;
+        for (const files::UnfittingValue& other : numbers) {
+            if (other.row != number.row) continue;
+            if (other.column == files::RowKey::kHour) hour = other.value;
+            if (other.column == files::RowKey::kMinute) minute = other.value;
+        }
+        sg_->SetCell(1, row,
+                     QStringLiteral("%1:%2").arg(hour, 2, 10, QLatin1Char('0')).arg(minute, 2, 10, QLatin1Char('0')));
+    }
 }
 
 void TablePage::LoadFromDevice() {
@@ -142,15 +172,17 @@ bool ReportUpload(const BoardProtocol& board, const ScheduleWriteResult& result,
 }
 
 bool TablePage::UploadSchedule() {
-    SortSchedule();
     // Values the board cannot run are not sent; nothing of the table is, so that the board
-    // does not run half of an edit.
+    // does not run half of an edit. The grid is checked before it is sorted into the table,
+    // where a number no byte holds would turn into its low byte.
+    sg_->CommitEditor();
     if (const QStringList bad = BadCells(); !bad.isEmpty()) {
         if (board_.Device() && status.report)
             status.report(QStringLiteral("Tabelle nicht hochgeladen: ") + BadCellsText(bad) +
                           QStringLiteral(". Bitte korrigieren und erneut hochladen."));
         return false;
     }
+    SortSchedule();
     const bool complete = ReportUpload(board_, WriteSchedule(board_, table_), status);
     if (complete) unsentEdits_ = false;
     return complete;

@@ -7,6 +7,9 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <vector>
+
+#include "files/ini_file.h"
 
 class QLabel;
 class QPushButton;
@@ -51,6 +54,9 @@ public:
     // The table's cells that the board cannot run (an imported file's, or the board's
     // own), named by "Pos." and column; empty when there are none.
     QStringList BadCells() const;
+    // After an import: the file's numbers that the table could not hold, shown as the file
+    // has them (the table keeps their low byte), so that BadCells names them.
+    void ShowFileNumbers(const std::vector<files::UnfittingValue>& numbers);
     // Whether the grid holds edits or moved rows that have not been uploaded since the table
     // was loaded (an open cell editor's text counts once it differs from its cell).
     bool HasUnsentEdits();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 
 #include "device/config_keys.h"
 #include "files/ini_file.h"
@@ -133,6 +134,17 @@ TEST(IniImport, TableKeepsItsLengthAndReadsItsRowsOnly) {
     EXPECT_EQ(table[0], row0);
     EXPECT_EQ(table[1], row1);
     EXPECT_EQ(table[2], kept) << "a missing section leaves the row";
+
+    // The numbers the table keeps only as their low byte are told, so that they can be shown
+    // as the file has them instead of running as another value; what fits is not.
+    std::vector<ScheduleEntry> again(3, kept);
+    std::vector<UnfittingValue> unfitting;
+    ReadTable(text + "[2]\nHour=200\nMinute=-129\nColor0=-1\nColor1=255\nColor2=256\n", again, &unfitting);
+    const std::vector<std::tuple<std::size_t, int, long long>> expected = {
+        {1, 3, 300}, {2, RowKey::kHour, 200}, {2, RowKey::kMinute, -129}, {2, 0, -1}, {2, 2, 256}};
+    std::vector<std::tuple<std::size_t, int, long long>> told;
+    for (const UnfittingValue& u : unfitting) told.emplace_back(u.row, u.column, u.value);
+    EXPECT_EQ(told, expected);
 
     std::vector<ScheduleEntry> empty;
     ReadTable(text, empty);

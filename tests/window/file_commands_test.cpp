@@ -148,7 +148,7 @@ private slots:
         for (int row = 0; row < 6; ++row) {
             text += QString("[%1]\nHour=%2\n").arg(row).arg(hours[row]);
             if (row != 2) text += "Minute=15\n";
-            text += QString("Color0=%1\n").arg(300 + row);  // stored as its low 8 bits
+            text += QString("Color0=%1\n").arg(44 + row);
         }
         WriteText(path, text);
         f.dialogs.SetNextFileName(path);
@@ -165,42 +165,50 @@ private slots:
         QCOMPARE(f.Grid().Cell(1, 1), QStringLiteral("08:15"));
     }
 
-    // A file whose table the board cannot run (a time past 24:00, a percentage above 100) is
-    // shown on "Tabelle" with its bad cells named, and nothing is uploaded, by the import or by
-    // "Hochladen", until they are corrected.
+    // A file whose table the board cannot run (a time past 24:00, a percentage above 100, a
+    // number no byte holds, which the table would keep as its low byte: 300 as 44, 264 o'clock
+    // as 8) is shown on "Tabelle" as the file has it, its bad cells named, and nothing is
+    // uploaded, by the import or by "Hochladen", until they are corrected.
     void tableImportWithBadValuesIsShownButNotUploaded() {
         ScheduleWindow f(kUnsorted);
         QTemporaryDir dir;
         const QString path = dir.filePath("day.ini");
         WriteText(path,
-                  "[0]\nHour=25\nMinute=0\nColor0=10\n[1]\nHour=6\nMinute=30\nColor0=150\n[2]\nHour=12\n"
-                  "Minute=0\nColor0=20\n[3]\nHour=24\nMinute=0\nColor0=0\n");
+                  "[0]\nHour=25\nMinute=0\nColor0=10\n[1]\nHour=6\nMinute=30\nColor0=150\n[2]\nHour=264\n"
+                  "Minute=0\nColor0=20\nColor1=300\n[3]\nHour=24\nMinute=0\nColor0=0\n");
         f.dialogs.SetNextFileName(path);
         f.Action("mnuDataImport")->trigger();
         QVERIFY(f.RowWrites().empty());
-        const QString said = QStringLiteral(
-            "Tabelle aus day.ini importiert, aber nicht hochgeladen: ungültige Werte in Pos. 0 \"Zeit\" (25:00), "
-            "Pos. 1 \"Weiß\" (150). Bitte korrigieren und \"Hochladen\" klicken.");
+        const QString b = f.Grid().Cell(3, 0);
+        const QString named = QStringLiteral(
+                                  "ungültige Werte in Pos. 0 \"Zeit\" (25:00), Pos. 1 \"Weiß\" (150), Pos. 2 \"Zeit\" "
+                                  "(264:00), Pos. 2 \"%1\" (300)")
+                                  .arg(b);
+        const QString said = "Tabelle aus day.ini importiert, aber nicht hochgeladen: " + named +
+                             ". Bitte korrigieren und \"Hochladen\" klicken.";
         QCOMPARE(f.Panel(0), said);
         QCOMPARE(f.LogTexts().last(), said);
         // Shown where it can be corrected; the page was made active without reading the board.
         QCOMPARE(f.CurrentPage(), f.Page("tsData"));
         QCOMPARE(f.Grid().Cell(1, 1), QStringLiteral("25:00"));
         QCOMPARE(f.Grid().Cell(2, 2), QStringLiteral("150"));
+        QCOMPARE(f.Grid().Cell(1, 3), QStringLiteral("264:00"));
+        QCOMPARE(f.Grid().Cell(3, 3), QStringLiteral("300"));
         QCOMPARE(f.backend.CountTransfers(false, report::kSchedule), 0);
-        // "Hochladen" refuses it as well, naming the cells again.
+        // "Hochladen" refuses it as well, naming the cells again where they stand.
         QTest::mouseClick(f.window->findChild<QPushButton*>("btnUpload"), Qt::LeftButton);
         QVERIFY(f.RowWrites().empty());
-        // (sorted first, as every upload does: 25:00 comes last)
-        QCOMPARE(f.Panel(0), QStringLiteral("Tabelle nicht hochgeladen: ungültige Werte in Pos. 0 \"Weiß\" (150), "
-                                            "Pos. 3 \"Zeit\" (25:00). Bitte korrigieren und erneut hochladen."));
+        QCOMPARE(f.Panel(0), "Tabelle nicht hochgeladen: " + named + ". Bitte korrigieren und erneut hochladen.");
+        QCOMPARE(f.Grid().Cell(3, 3), QStringLiteral("300"));
 
-        f.TypeIntoCell(1, 4, "23:00");
-        f.TypeIntoCell(2, 1, "100");
+        f.TypeIntoCell(1, 1, "23:00");
+        f.TypeIntoCell(2, 2, "100");
+        f.TypeIntoCell(1, 3, "12:00");
+        f.TypeIntoCell(3, 3, "30");
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QCoreApplication::processEvents();  // the grid commits an edit on Enter through the event loop
         QTest::mouseClick(f.window->findChild<QPushButton*>("btnUpload"), Qt::LeftButton);
-        const std::vector<Bytes> expected = {RowWrite(0, Entry(6, 30, {100})), RowWrite(1, Entry(12, 0, {20})),
+        const std::vector<Bytes> expected = {RowWrite(0, Entry(6, 30, {100})), RowWrite(1, Entry(12, 0, {20, 30})),
                                              RowWrite(2, Entry(23, 0, {10})), RowWrite(3, Entry(24, 0, {0}))};
         QCOMPARE(f.RowWrites(), expected);
     }
