@@ -34,12 +34,18 @@ source "$here/scripts/install-deps.sh"
 if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
   $SUDO dpkg --add-architecture "$arch"
   # A mirror without ARCH's lists (or with broken ones) would make every apt-get update on
-  # this machine fail from now on: then the architecture is taken away again.
-  if ! apt_get update -qq; then
-    $SUDO dpkg --remove-architecture "$arch"
-    echo "apt could not read the package lists for $arch: $arch removed again, nothing built" >&2
-    exit 1
+  # this machine fail from now on: then the architecture is taken away again, unless the
+  # owner asked for ARCH's libraries from the pool (cross-pool.sh says how).
+  update_log="$(mktemp)"
+  if ! apt_get update -qq 2>&1 | tee "$update_log"; then
+    if ! "$here/scripts/cross-pool.sh" "$arch" "$update_log"; then
+      $SUDO dpkg --remove-architecture "$arch"
+      echo "apt could not read the package lists for $arch: $arch removed again, nothing built" >&2
+      exit 1
+    fi
+    echo "note: until the mirror's lists for $arch are whole again, apt-get update on this machine reports them" >&2
   fi
+  rm -f "$update_log"
 fi
 wanted=("crossbuild-essential-$arch" qemu-user-static binfmt-support debootstrap "pkgconf:$arch")
 # One line per library: its name, its architecture ("all" or this machine's) and its
