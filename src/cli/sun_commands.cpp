@@ -179,8 +179,7 @@ std::optional<std::string> SunGrammar::Fill(Request& request) const {
 }
 
 bool SunNeedsBoard(const Request& request) {
-    return request.command == Command::SunProgram &&
-           (!request.sun.rows || request.sun.upload || !request.sun.iniFile.empty());
+    return request.command == Command::SunProgram && (!request.sun.rows || request.sun.upload);
 }
 
 std::optional<Failure> ResolveSubject(const Request& request, const Clock& clock, SunSubject& subject) {

@@ -100,8 +100,10 @@ std::optional<Failure> RunSunProgram(const Request& request, const Clock& clock,
             << " at " << subject.name << " on " << sun::FormatDate(subject.date) << "\n";
 
     if (!asked.iniFile.empty()) {
-        const DeviceConfig config = session ? session->Protocol().config : DeviceConfig{};
-        const files::FileResult written = files::ExportSettingsAndTable(asked.iniFile, config, program.rows);
+        // Without a board the file gets the rows alone: no made-up settings beside them.
+        const files::FileResult written =
+            session ? files::ExportSettingsAndTable(asked.iniFile, session->Protocol().config, program.rows)
+                    : files::ExportTable(asked.iniFile, program.rows);
         if (!written.ok) return Failure{kExitFileUnusable, "error: " + written.error, {}};
     }
     if (!asked.graphFile.empty()) {

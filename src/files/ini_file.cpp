@@ -92,8 +92,9 @@ FileResult CheckExportTarget(const std::string& path) {
     return {};
 }
 
-FileResult ExportSettingsAndTable(const std::string& path, const DeviceConfig& config,
-                                  const std::vector<ScheduleEntry>& table) {
+namespace {
+
+FileResult Export(const std::string& path, const DeviceConfig* config, const std::vector<ScheduleEntry>& table) {
     for (int attempt = 1;; ++attempt) {
         ExportTarget open;
         if (auto failure = OpenExportTarget(path, open)) return *failure;
@@ -113,6 +114,17 @@ FileResult ExportSettingsAndTable(const std::string& path, const DeviceConfig& c
         }
         return result;
     }
+}
+
+}  // namespace
+
+FileResult ExportSettingsAndTable(const std::string& path, const DeviceConfig& config,
+                                  const std::vector<ScheduleEntry>& table) {
+    return Export(path, &config, table);
+}
+
+FileResult ExportTable(const std::string& path, const std::vector<ScheduleEntry>& table) {
+    return Export(path, nullptr, table);
 }
 
 FileResult ReadSettingsFile(const std::string& path, std::string& text) {

@@ -44,6 +44,8 @@ struct FileResult {
 FileResult CheckExportTarget(const std::string& path);
 FileResult ExportSettingsAndTable(const std::string& path, const DeviceConfig& config,
                                   const std::vector<ScheduleEntry>& table);
+// The row sections alone, as the export writes them (a table made without a board).
+FileResult ExportTable(const std::string& path, const std::vector<ScheduleEntry>& table);
 // The whole file (a regular file of at most kMaxReadBytes), for an import that reads it
 // before anything else happens.
 FileResult ReadSettingsFile(const std::string& path, std::string& text);
@@ -61,6 +63,10 @@ struct SettingsUpdate {
     std::vector<int> removedRows;
 };
 SettingsUpdate UpdateSettingsText(std::string_view existing, const DeviceConfig& config,
+                                  const std::vector<ScheduleEntry>& table);
+// Without a configuration (null) only the row sections are owned: a table file made without
+// a board carries no made-up settings for `import config` to take.
+SettingsUpdate UpdateSettingsText(std::string_view existing, const DeviceConfig* config,
                                   const std::vector<ScheduleEntry>& table);
 void ReadConfiguration(std::string_view text, DeviceConfig& config);
 // `unfitting`, when given, gets the numbers that do not fit their field.

@@ -27,7 +27,7 @@ struct OwnedSection {
     std::optional<std::size_t> firstBlockEnd;             // line after which missing keys go
 };
 
-std::vector<OwnedSection> OwnedSections(const DeviceConfig& config, const std::vector<ScheduleEntry>& table) {
+std::vector<OwnedSection> OwnedSections(const DeviceConfig* config, const std::vector<ScheduleEntry>& table) {
     std::vector<OwnedSection> sections;
     auto open = [&](std::string name) {
         sections.emplace_back();
@@ -38,8 +38,9 @@ std::vector<OwnedSection> OwnedSections(const DeviceConfig& config, const std::v
         section.keys.push_back({std::move(name), value, false});
     };
     for (const ConfigKey& key : ConfigKeys()) {
+        if (!config) break;
         if (sections.empty() || sections.back().name != key.section) open(std::string(key.section));
-        add(sections.back(), key.name, ReadConfigKey(config, key));
+        add(sections.back(), key.name, ReadConfigKey(*config, key));
     }
     for (std::size_t row = 0; row < table.size(); ++row) {
         open(RowSection(row));
@@ -62,6 +63,11 @@ struct OutLine {
 }  // namespace
 
 SettingsUpdate UpdateSettingsText(std::string_view existing, const DeviceConfig& config,
+                                  const std::vector<ScheduleEntry>& table) {
+    return UpdateSettingsText(existing, &config, table);
+}
+
+SettingsUpdate UpdateSettingsText(std::string_view existing, const DeviceConfig* config,
                                   const std::vector<ScheduleEntry>& table) {
     SettingsUpdate update;
     const IniText ini(existing);

@@ -166,6 +166,17 @@ TEST(SunCommandsOffline, PlacesShowAndProgramNeedNoBoard) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(ReadFile(png).substr(0, 8), "\x89PNG\r\n\x1a\n");
 
+    // A table file made without a board holds the rows alone, no made-up settings.
+    const std::string ini = dir.File("day.ini");
+    r = RunQuelvanctlBinary({"sun", "program", "Manaus", "--rows", "6", "--ini", ini});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string table = ReadFile(ini);
+    EXPECT_NE(table.find("[5]"), std::string::npos) << table;
+    EXPECT_EQ(table.find("[6]"), std::string::npos) << table;
+    EXPECT_EQ(table.find("[Config]"), std::string::npos) << table;
+    r = RunQuelvanctlBinary({"sun", "program", "Manaus", "--ini", ini});
+    EXPECT_EQ(r.exitCode, 3) << "without --rows the board's row count is needed, and there is no board";
+
     r = RunQuelvanctlBinary({"sun", "program", "Arctic/Longyearbyen", "--date", "2026-12-21", "--rows", "6", "--json"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("polar night"), std::string::npos) << r.err;
