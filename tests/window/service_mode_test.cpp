@@ -1,6 +1,6 @@
 // The window on the service's client backend (as `quelvan --service` runs it): it finds the
 // board the service holds, polls and writes as on the bus, and its edits leave another
-// program's change made meanwhile in place.
+// program's change made meanwhile in place, and it tells the service's alarms.
 
 #include <QLineEdit>
 #include <QProcess>
@@ -8,6 +8,7 @@
 #include <QTest>
 #include <thread>
 
+#include "app/window_alarms.h"
 #include "backend/service_backend.h"
 #include "device/channel_values.h"
 #include "window/channel_control.h"
@@ -38,6 +39,11 @@ std::optional<LiveState> ReadBoard(const std::string& socket, std::optional<std:
     return live;
 }
 
+struct Recorded : DesktopNotifier {
+    void Notify(const QString& summary, const QString& body) override { calls.append(summary + " | " + body); }
+    QStringList calls;
+};
+
 }  // namespace
 
 class ServiceModeTest : public QObject {
@@ -51,14 +57,17 @@ private slots:
             sim::SimulatedHidBackend board;
             board.Board().SetFrozen(true);
             board.Board().Config().Mode = 0;
+            board.Board().Live().Temperature = 253;  // 25.3 °C: above the alarm's bound below
             QVERIFY(board.SaveState(state.toStdString()));
         }
         socket_ = dir_.filePath("quelvand.sock").toStdString();
         QFile config(dir_.filePath("quelvand.conf"));
         QVERIFY(config.open(QIODevice::WriteOnly));
-        // No settings history in the user's state directory.
+        // No settings history in the user's state directory; a water temperature alarm at once.
         config.write(
-            QString("[service]\nsocket = %1\n[history]\nkeep = off\n").arg(QString::fromStdString(socket_)).toUtf8());
+            QString("[service]\nsocket = %1\npoll_ms = 200\n[history]\nkeep = off\n[alarm]\nwater_max = 20.0\n")
+                .arg(QString::fromStdString(socket_))
+                .toUtf8());
         config.close();
         serviceArguments_ = {"--config", config.fileName(), "--simulate=" + state};
         service_.start(QUELVAND_PATH, serviceArguments_);
@@ -113,6 +122,40 @@ private slots:
         for (int n = 0; n < kChannelCount; ++n) QCOMPARE(live->ChannelValue[static_cast<std::size_t>(n)], 0);
         window_->tmrQuelvanTimer();
         QCOMPARE(window_->Board().live.ChannelValue[5], 0);
+    }
+
+    // The watch main() puts on the window: the service's alarm as a line in "Meldungen" and
+    // one notification, told once however often the service is asked.
+    void tellsTheServicesAlarmInItsMessagesAndOnTheDesktop() {
+        QVERIFY(window_);
+        Recorded notifier;
+        sim::SimulatedHidBackend onTheBus;
+        QVERIFY(!WatchServiceAlarms(onTheBus, *window_, notifier));
+        const std::unique_ptr<ServiceAlarmWatch> watch = WatchServiceAlarms(*backend_, *window_, notifier);
+        QVERIFY(watch);
+        const std::string serial = [&] {
+            const std::u16string s = window_->BoardDevice()->SerialNumberString();
+            return QString::fromStdU16String(s).toStdString();
+        }();
+        auto* mem = window_->findChild<QPlainTextEdit*>("mem");
+        QVERIFY(mem);
+        const QString line = "Temperaturalarm – Platine " + QString::fromStdString(serial) + ": ";
+        QVERIFY(!mem->toPlainText().contains(line));
+        // The service raises it after a poll or two; its timer would look every few seconds.
+        for (int i = 0; i < 50 && !mem->toPlainText().contains(line); ++i) {
+            watch->Check();
+            if (!mem->toPlainText().contains(line)) QTest::qWait(100);
+        }
+        QVERIFY2(mem->toPlainText().contains(line), qPrintable(mem->toPlainText()));
+        // The board's 25.3 °C and the bound, in the window's number format.
+        const QString values =
+            QLocale().toString(25.3, 'f', 1) + " °C über " + QLocale().toString(20.0, 'f', 1) + " °C";
+        QVERIFY2(mem->toPlainText().contains(line + values), qPrintable(mem->toPlainText()));
+        watch->Check();
+        QCOMPARE(notifier.calls.size(), 1);
+        QVERIFY2(notifier.calls.front().startsWith("Temperaturalarm | Platine " + QString::fromStdString(serial)),
+                 qPrintable(notifier.calls.front()));
+        QCOMPARE(mem->toPlainText().count(line), 1);
     }
 
     void theBoardIsGoneWhenTheServiceEnds() {
