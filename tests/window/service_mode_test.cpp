@@ -11,7 +11,9 @@
 #include "app/window_alarms.h"
 #include "backend/service_backend.h"
 #include "device/channel_values.h"
+#include "files/ini_file.h"
 #include "window/channel_control.h"
+#include "window/table_page.h"
 #include "window_fixture.h"
 #include "window_test_main.h"
 
@@ -63,10 +65,10 @@ private slots:
         socket_ = dir_.filePath("quelvand.sock").toStdString();
         QFile config(dir_.filePath("quelvand.conf"));
         QVERIFY(config.open(QIODevice::WriteOnly));
-        // No settings history in the user's state directory; a water temperature alarm at once.
+        // The settings history in the scratch folder; a water temperature alarm at once.
         config.write(
-            QString("[service]\nsocket = %1\npoll_ms = 200\n[history]\nkeep = off\n[alarm]\nwater_max = 20.0\n")
-                .arg(QString::fromStdString(socket_))
+            QString("[service]\nsocket = %1\npoll_ms = 200\n[history]\nfolder = %2\n[alarm]\nwater_max = 20.0\n")
+                .arg(QString::fromStdString(socket_), dir_.filePath("history"))
                 .toUtf8());
         config.close();
         serviceArguments_ = {"--config", config.fileName(), "--simulate=" + state};
@@ -156,6 +158,79 @@ private slots:
         QVERIFY2(notifier.calls.front().startsWith("Temperaturalarm | Platine " + QString::fromStdString(serial)),
                  qPrintable(notifier.calls.front()));
         QCOMPARE(mem->toPlainText().count(line), 1);
+    }
+
+    // The window's imports on the service: the settings from just before each, then the change.
+    void itsImportsLeaveTheSettingsFromBeforeThemInTheServicesHistory() {
+        QVERIFY(window_);
+        auto history = [this] {
+            const std::optional<std::string> reply = backend_->RequestJson(R"({"op": "history"})");
+            const nlohmann::json parsed = nlohmann::json::parse(reply.value_or(""), nullptr, false);
+            return parsed.is_object() ? parsed.value("entries", nlohmann::json::array()) : nlohmann::json::array();
+        };
+        auto waitFor = [&](std::size_t count) {
+            nlohmann::json entries = history();
+            for (int i = 0; i < 100 && entries.size() < count; ++i) {
+                QTest::qWait(50);
+                entries = history();
+            }
+            return entries;
+        };
+        struct Case {
+            const char* what;
+            void (TfrmQuelvan::*import)();
+            const char* changed;
+        };
+        const Case cases[] = {
+            {"config", &TfrmQuelvan::mnuConfigImportClick, "FanLow"},
+            {"table", &TfrmQuelvan::mnuDataImportClick, "row 0"},
+        };
+        for (const Case& c : cases) {
+            const std::size_t before = waitFor(1).size();
+            QVERIFY(before >= 1);
+            window_->tmrQuelvanTimer();
+            window_->Table().LoadFromDevice();
+            struct {
+                DeviceConfig config;
+                std::vector<ScheduleEntry> table;
+            } const board{window_->Board().config, window_->Schedule().Entries()};
+            DeviceConfig config = board.config;
+            std::vector<ScheduleEntry> table = board.table;
+            QVERIFY(!table.empty());
+            if (std::string(c.what) == "config")
+                config.FanLow = config.FanLow == 91 ? 92 : 91;
+            else
+                table[0].Color[0] = table[0].Color[0] == 9 ? 8 : 9;
+            const QString file = dir_.filePath(QString(c.what) + ".ini");
+            QVERIFY(files::ExportSettingsAndTable(file.toStdString(), config, table).ok);
+            dialogs_.SetNextFileName(file);
+            (window_.get()->*c.import)();
+
+            const nlohmann::json entries = waitFor(before + 2);
+            QCOMPARE(entries.size(), before + 2);
+            QCOMPARE(entries[before]["by"].get<std::string>(), std::string("before an import by the window"));
+            QCOMPARE(entries[before + 1]["by"].get<std::string>(), std::string("the window"));
+            QCOMPARE(entries[before + 1]["changed"], nlohmann::json::array({c.changed}));
+            // The one before the import holds what the window read from the board, the one
+            // after it what the file held.
+            auto text = [this](const nlohmann::json& entry) {
+                const std::optional<std::string> reply =
+                    backend_->RequestJson(nlohmann::json{{"op", "history-show"}, {"entry", entry["id"]}}.dump());
+                const nlohmann::json parsed = nlohmann::json::parse(reply.value_or(""), nullptr, false);
+                return parsed.is_object() ? parsed.value("text", std::string()) : std::string();
+            };
+            auto holds = [&](const nlohmann::json& entry, const DeviceConfig& wantedConfig,
+                             const std::vector<ScheduleEntry>& wantedTable) {
+                const std::string shown = text(entry);
+                DeviceConfig readConfig;
+                std::vector<ScheduleEntry> readTable(wantedTable.size());
+                files::ReadConfiguration(shown, readConfig);
+                files::ReadTable(shown, readTable);
+                return !shown.empty() && readConfig == wantedConfig && readTable == wantedTable;
+            };
+            QVERIFY(holds(entries[before], board.config, board.table));
+            QVERIFY(holds(entries[before + 1], config, table));
+        }
     }
 
     void theBoardIsGoneWhenTheServiceEnds() {
