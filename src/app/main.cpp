@@ -10,10 +10,9 @@
 
 #include "app/app_options.h"
 #include "app/qt_texts.h"
-#include "app/service_alarms.h"
 #include "app/single_instance.h"
+#include "app/window_alarms.h"
 #include "backend/backend_factory.h"
-#include "backend/service_backend.h"
 #include "device/clock.h"
 #include "device/transfer_trace.h"
 #include "window/dialog_service.h"
@@ -123,16 +122,7 @@ int main(int argc, char* argv[]) {
     if (trace) window.HidCtl().SetTransferObserver([&trace](const TransferRecord& record) { trace->Write(record); });
     // On the service: its alarms in "Meldungen" and on the desktop.
     DbusNotifier notifier;
-    std::unique_ptr<ServiceAlarmWatch> alarms;
-    if (auto* service = dynamic_cast<ServiceBackend*>(backend.get())) {
-        alarms = std::make_unique<ServiceAlarmWatch>(
-            [service]() -> std::optional<nlohmann::json> {
-                const std::optional<std::string> text = service->StatusJson();
-                if (!text) return std::nullopt;
-                return nlohmann::json::parse(*text, nullptr, false);
-            },
-            [&window](const QString& line) { window.LogMessage(line); }, notifier);
-    }
+    const std::unique_ptr<ServiceAlarmWatch> alarms = WatchServiceAlarms(*backend, window, notifier);
     window.show();
     lock.ListenForRaise(&window, [&window] {
         window.setWindowState(window.windowState() & ~Qt::WindowMinimized);

@@ -329,6 +329,12 @@ public:
         if (--depth_ == 0) connection_->Request({{"op", wire::kEnd}, {"device", device_}});
     }
 
+    void AnnounceImport() override {
+        // Only a held device: the service keeps the settings from before the import's first
+        // write. A service too old to know the request refuses it, and the import goes on.
+        if (holding_ || depth_ > 0) connection_->Request({{"op", wire::kImporting}, {"device", device_}});
+    }
+
 private:
     std::optional<json> Transfer(std::string_view op, const std::uint8_t* buffer, std::size_t length) {
         if (length == 0 || length > wire::kMaxReportBytes) return std::nullopt;

@@ -44,6 +44,11 @@ inline constexpr std::string_view kWebToken = "web-token";
 inline constexpr std::string_view kHistory = "history";
 inline constexpr std::string_view kHistoryShow = "history-show";
 inline constexpr std::string_view kRestore = "restore";
+// A client is about to import a settings file to a device it holds in a session ("device"):
+// the service's history takes the board's settings just before the first write that
+// follows. Services that do not know it answer unknown-op, and the import goes ahead all
+// the same; a client that never sends it gets no entry from before its import.
+inline constexpr std::string_view kImporting = "importing";
 // The one event: the set of devices the service holds has changed.
 inline constexpr std::string_view kDevicesEvent = "devices";
 

@@ -76,6 +76,10 @@ public:
     Failure TransferFailure(const std::string& what, const TransferResult& result) const;
     // WriteDeviceConfig, with the report that failed named in the message.
     std::optional<Failure> WriteDeviceConfig();
+    // The writes that follow import a settings file (HidDevice::AnnounceImport).
+    void AnnounceImport() {
+        if (board_) board_->AnnounceImport();
+    }
 
     // For operations of several reports: the report IDs whose every attempt since
     // `firstTransfer` failed.

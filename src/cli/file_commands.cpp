@@ -103,6 +103,7 @@ std::optional<Failure> RunFileCommand(BoardSession& session, const Request& requ
     if (request.command == Command::ImportConfig) {
         // The whole record goes to the board, the file's mode and step width included.
         files::ReadConfiguration(files.importText, board.config);
+        session.AnnounceImport();
         return session.WriteDeviceConfig();
     }
 
@@ -112,6 +113,7 @@ std::optional<Failure> RunFileCommand(BoardSession& session, const Request& requ
         if (!files::HasTableRows(files.importText, table.Size()))
             return FileFailure(files::NoSettingsFound(request.settingsFile, files::RowSectionsText(table.Size())));
         files::ReadTable(files.importText, table.Rows());
+        session.AnnounceImport();
     }
     table.SortByTime();
     sent["entries"] = table.Size();

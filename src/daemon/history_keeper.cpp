@@ -38,6 +38,7 @@ HistoryKeeper::HistoryKeeper(BoardOwner& owner, const Clock& clock, HistoryStore
     : owner_(owner), clock_(clock), store_(store) {
     connect(&owner_, &BoardOwner::StateChanged, this, &HistoryKeeper::OnStateChanged);
     connect(&owner_, &BoardOwner::BeforeFirmwareUpdate, this, &HistoryKeeper::OnBeforeFirmwareUpdate);
+    connect(&owner_, &BoardOwner::BeforeImport, this, &HistoryKeeper::OnBeforeImport);
 }
 
 void HistoryKeeper::OnStateChanged(const QString& device) {
@@ -72,6 +73,20 @@ void HistoryKeeper::OnBeforeFirmwareUpdate(const QString& device) {
     if (!b.known || now - b.markedBeforeUpdate < kUpdateMarkSpan) return;
     b.markedBeforeUpdate = now;
     Record(held->serial, b.record, "before a firmware update", true);
+}
+
+void HistoryKeeper::OnBeforeImport(const QString& device, const QString& who) {
+    const HeldDevice* held = owner_.Find(device.toStdString());
+    if (!held) return;
+    // The board's settings as last recorded: every change made through the service was read
+    // back and recorded when its session ended, and the importer has had the board to
+    // itself since it announced the import.
+    Board& b = boards_[held->serial];
+    if (!b.known) {
+        LogWarning("board " + held->serial + ": no entry before the import, its settings were never read");
+        return;
+    }
+    Record(held->serial, b.record, "before an import by " + who.toStdString(), true);
 }
 
 void HistoryKeeper::ReadWhole(const std::string& serial, const std::string& who, std::function<void(bool)> done) {

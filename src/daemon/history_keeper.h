@@ -1,8 +1,8 @@
 #pragma once
 // Keeps the settings history (history_store.h) of every board the owner holds: an entry
 // whenever the settings or the day program change (seen by the poll, or written through
-// the service, with who wrote them), and always one just before a firmware update or a
-// restore through the service. The day program is read in a session of its own when the
+// the service, with who wrote them), and always one just before a firmware update, an
+// import or a restore through the service. The day program is read in a session of its own when the
 // board is first seen and after rows were written through the service. Answers the
 // socket's history requests and restores an entry through the import's steps.
 
@@ -42,6 +42,7 @@ private:
     };
     void OnStateChanged(const QString& device);
     void OnBeforeFirmwareUpdate(const QString& device);
+    void OnBeforeImport(const QString& device, const QString& who);
     // Reads settings and day program in a session and records them when they differ.
     void ReadWhole(const std::string& serial, const std::string& who, std::function<void(bool ok)> done = {});
     // A new entry; `always` even when nothing differs from the one before.

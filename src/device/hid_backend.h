@@ -38,6 +38,10 @@ public:
     virtual bool Shared() const { return false; }
     virtual bool BeginExclusive() { return true; }
     virtual void EndExclusive() {}
+    // The writes that follow, while the device is held, import a settings file: the service
+    // keeps the board's settings from just before them in its history. Nothing for a device
+    // on the bus.
+    virtual void AnnounceImport() {}
 };
 
 struct HidOpenResult {

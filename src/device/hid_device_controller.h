@@ -58,6 +58,11 @@ public:
     void EndExclusive() {
         if (Shared()) handle_->EndExclusive();
     }
+    // See HidHandle::AnnounceImport (a program that holds the device for all its run is not
+    // "shared", but its service keeps the history all the same).
+    void AnnounceImport() {
+        if (handle_) handle_->AnnounceImport();
+    }
     // errno of the last failed read-write open (EACCES: no permission), 0 otherwise.
     int LastOpenError() const { return lastOpenError_; }
 

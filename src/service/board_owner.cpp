@@ -57,6 +57,7 @@ struct BoardOwner::Board {
     bool scheduleDirty = false;  // a row of the day program was written since the last report
     bool readBackQueued = false;
     bool kickQueued = false;
+    bool importAnnounced = false;  // by the session's holder, until its first write or the end
 };
 
 BoardOwner::BoardOwner(HidBackend& backend, const Clock& clock, OwnerOptions options, QObject* parent)
@@ -258,10 +259,18 @@ bool BoardOwner::BeginSession(const std::string& device, HolderId holder) {
     return true;
 }
 
+bool BoardOwner::AnnounceImport(const std::string& device, HolderId holder) {
+    Board* b = FindEntry(device);
+    if (!b || b->view.role != DeviceRole::Board || b->view.sessionHolder != holder) return false;
+    b->importAnnounced = true;
+    return true;
+}
+
 bool BoardOwner::EndSession(const std::string& device, HolderId holder) {
     Board* b = FindEntry(device);
     if (!b || b->view.sessionHolder != holder) return false;
     b->view.sessionHolder = 0;
+    b->importAnnounced = false;
     if (b->liveDirty || b->configDirty)
         ReadBoard(*b, b->configDirty);
     else if (std::exchange(b->scheduleDirty, false))
@@ -305,9 +314,15 @@ bool BoardOwner::Transfer(const std::string& device, HolderId holder, bool isSet
     }
     if (isSet && b->view.role == DeviceRole::Board && (IsConfigReport(buffer[0]) || buffer[0] == report::kSchedule) &&
         !command) {
-        (buffer[0] == report::kSchedule ? b->view.tableWrites : b->view.settingsWrites)++;
         const auto name = holderNames_.find(holder);
-        b->view.lastWriter = name != holderNames_.end() ? name->second : "a client";
+        const std::string writer = name != holderNames_.end() ? name->second : "a client";
+        if (inSession && std::exchange(b->importAnnounced, false)) {
+            emit BeforeImport(QString::fromStdString(device), QString::fromStdString(writer));
+            b = FindEntry(device);
+            if (!b) return false;
+        }
+        (buffer[0] == report::kSchedule ? b->view.tableWrites : b->view.settingsWrites)++;
+        b->view.lastWriter = writer;
     }
     const bool ok = isSet ? b->device->WriteFeature(buffer.data(), buffer.size())
                           : b->device->ReadFeature(buffer.data(), buffer.size());

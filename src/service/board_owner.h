@@ -116,6 +116,10 @@ public:
                   std::function<void(std::string_view code, const std::string& why)> failed);
     // Ends the holder's sessions and drops its waiting work.
     void ForgetHolder(HolderId holder);
+    // The holder, in a session on the board, is about to import a settings file: its next
+    // write of settings or day-program rows in that session is preceded by BeforeImport.
+    // False when the holder has no session on a board of that name.
+    bool AnnounceImport(const std::string& device, HolderId holder);
 
     // These act at once; use them from WhenFree's work (or while holding the session).
     bool BeginSession(const std::string& device, HolderId holder);
@@ -143,6 +147,9 @@ signals:
     // A holder is about to send the board into its bootloader (a firmware update): the
     // receivers run before the command goes out.
     void BeforeFirmwareUpdate(const QString& device);
+    // A holder that announced an import is about to write its first settings or rows to the
+    // board (`who`: the holder's name); the receivers run before that write goes out.
+    void BeforeImport(const QString& device, const QString& who);
 
 private:
     struct Board;

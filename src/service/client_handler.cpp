@@ -138,7 +138,7 @@ void ClientHandler::Handle(const std::string& line) {
     }
 
     const bool known = op == wire::kStrings || op == wire::kOpen || op == wire::kGet || op == wire::kSet ||
-                       op == wire::kBegin || op == wire::kEnd;
+                       op == wire::kBegin || op == wire::kEnd || op == wire::kImporting;
     if (!known) {
         Error(id, wire::kUnknownOp, "unknown op \"" + op + "\"");
         return;
@@ -161,6 +161,13 @@ void ClientHandler::Handle(const std::string& line) {
     } else if (op == wire::kOpen) {
         const OpenResult opened = owner_.Open(device);
         Reply(id, {{"read_write", opened.readWrite}, {"error", opened.error}});
+    } else if (op == wire::kImporting) {
+        // Only within the client's own session: nobody else can write between this and the
+        // import's first write, so the settings kept before it are the ones it overwrites.
+        if (!sessions_.count(device) || !owner_.AnnounceImport(device, holder_))
+            Error(id, wire::kNoSession, "no session on this board");
+        else
+            Reply(id);
     } else if (op == wire::kEnd) {
         if (!sessions_.erase(device) || !owner_.EndSession(device, holder_))
             Error(id, wire::kNoSession, "no session on this device");

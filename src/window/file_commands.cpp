@@ -74,6 +74,7 @@ void TfrmQuelvan::mnuConfigImportClick() {
         ReportStatus(QString::fromStdString(result.message));
         return;
     }
+    if (HidDevice* device = board_.Device()) device->AnnounceImport();
     const TransferResult sent = board_.WriteDeviceConfig();  // the whole record, mode and step width included
     channels_->ShowChannelNames();
     if (hooks.showDeviceConfig) hooks.showDeviceConfig();
@@ -103,6 +104,10 @@ void TfrmQuelvan::mnuDataImportClick() {
                      BadCellsText(bad) + ". Bitte korrigieren und \"Hochladen\" klicken.");
         return;
     }
+    // Shared through the service: the rows go in one piece, and the service keeps the day
+    // program from before them.
+    const ExclusiveUse exclusive(board_.Device());
+    if (HidDevice* device = board_.Device()) device->AnnounceImport();
     // A refused or incomplete upload has said so already.
     if (Table().UploadSchedule()) ShowStatusMessage("Tabelle importiert aus " + FileNameOnly(*fileName));
 }

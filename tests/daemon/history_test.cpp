@@ -1,8 +1,8 @@
 // The settings history: the store's files (round trip through the export's format, 200
 // kept, nothing lost when a write fails), and quelvand keeping it for a simulated board:
 // one entry per change naming what changed and who, a restore that brings the board back
-// byte for byte, an entry just before a firmware update, and a folder that cannot be
-// written costing nothing but one line in the log.
+// byte for byte, an entry just before a firmware update and just before an import, and a
+// folder that cannot be written costing nothing but one line in the log.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -12,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -165,8 +166,9 @@ TEST_F(HistoryThroughTheService, ConfigSetMakesOneEntryNamingTheKeyAndWhoChanged
     // The entry is a settings file the import takes as it stands.
     std::ofstream(dir_.File("entry.ini")) << Ctl({"service", "history", "show", "1"}).out;
     EXPECT_EQ(Ctl({"import", "config", dir_.File("entry.ini")}).exitCode, 0);
-    entries = WaitForEntries(3);
-    EXPECT_EQ(entries[2]["changed"], json::array({"FanLow"}));
+    entries = WaitForEntries(4);
+    EXPECT_EQ(entries[2]["by"], "before an import by quelvanctl");
+    EXPECT_EQ(entries[3]["changed"], json::array({"FanLow"}));
 }
 
 TEST_F(HistoryThroughTheService, ARestoreBringsTheBoardBackByteForByteAndIsRecordedItself) {
@@ -183,16 +185,16 @@ TEST_F(HistoryThroughTheService, ARestoreBringsTheBoardBackByteForByteAndIsRecor
     changedTable.replace(value, end - value, changedTable.substr(value, end - value) == "50" ? "51" : "50");
     std::ofstream(dir_.File("table.ini")) << changedTable;
     ASSERT_EQ(Ctl({"import", "table", dir_.File("table.ini")}).exitCode, 0);
-    WaitForEntries(4);
+    WaitForEntries(5);
     ASSERT_NE(BoardRecords(), original);
 
     const std::size_t traceBefore = ReadLines(trace_).size();
     const ProcessResult restored = Ctl({"service", "restore", first});
     ASSERT_EQ(restored.exitCode, 0) << restored.err;
     EXPECT_EQ(BoardRecords(), original);
-    const json entries = WaitForEntries(6);
-    EXPECT_EQ(entries[4]["by"], "before a restore of entry " + first);
-    EXPECT_EQ(entries[5]["by"], "a restore of entry " + first);
+    const json entries = WaitForEntries(7);
+    EXPECT_EQ(entries[5]["by"], "before a restore of entry " + first);
+    EXPECT_EQ(entries[6]["by"], "a restore of entry " + first);
 
     // What the restore sent: the settings as first read, byte for byte, and every row.
     const std::vector<TraceLine> lines = ParseTrace(ReadLines(trace_));
@@ -228,6 +230,94 @@ TEST_F(HistoryThroughTheService, AFirmwareUpdateThroughTheServiceLeavesAnEntryFr
     EXPECT_EQ(entries[2]["by"], "before a firmware update");
     const std::string text = Ctl({"service", "history", "show", std::to_string(entries[2]["id"].get<int>())}).out;
     EXPECT_NE(text.find("FanLow=77"), std::string::npos) << "the settings before the update";
+}
+
+// `text` with the value of `key` in `section` (the first one anywhere when empty) replaced.
+std::string WithValue(std::string text, const std::string& section, const std::string& key,
+                      const std::function<std::string(const std::string&)>& change) {
+    const std::size_t from = section.empty() ? 0 : text.find("\n[" + section + "]");
+    const std::size_t at = from == std::string::npos ? from : text.find("\n" + key + "=", from);
+    if (at == std::string::npos) return {};
+    const std::size_t value = at + key.size() + 2, end = text.find('\n', value);
+    text.replace(value, end - value, change(text.substr(value, end - value)));
+    return text;
+}
+
+TEST_F(HistoryThroughTheService, AnImportLeavesAnEntryOfTheSettingsJustBeforeItAndOneOfTheChange) {
+    struct Case {
+        const char* part;
+        const char* section;
+        const char* key;
+        const char* changed;
+    };
+    const Case cases[] = {
+        {"config", "", "FanLow", "FanLow"},
+        {"table", "1", "Color0", "row 1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.part);
+        Start();
+        WaitForEntries(1);
+        // A change first, so that the settings before the import are not the first entry's.
+        ASSERT_EQ(Ctl({"config", "set", "FanLow", "77"}).exitCode, 0);
+        WaitForEntries(2);
+        const std::string before = dir_.File(std::string(c.part) + "-before.ini");
+        ASSERT_EQ(Ctl({"export", before}).exitCode, 0);
+        const std::string imported =
+            WithValue(ReadFile(before), c.section, c.key, [](const std::string& v) { return v == "91" ? "92" : "91"; });
+        ASSERT_FALSE(imported.empty()) << ReadFile(before);
+        const std::string file = dir_.File(std::string(c.part) + "-import.ini");
+        std::ofstream(file) << imported;
+        const ProcessResult run = Ctl({"import", c.part, file});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+
+        const json entries = WaitForEntries(4);
+        ASSERT_EQ(entries.size(), 4u);
+        EXPECT_EQ(entries[2]["by"], "before an import by quelvanctl");
+        EXPECT_EQ(entries[3]["by"], "quelvanctl");
+        EXPECT_EQ(entries[3]["changed"], json::array({c.changed}));
+        auto shown = [](const json& entry) {
+            return service::RecordOfText(
+                Ctl({"service", "history", "show", std::to_string(entry["id"].get<int>())}).out);
+        };
+        const HistoryRecord board = service::RecordOfText(ReadFile(before)), wanted = service::RecordOfText(imported);
+        const HistoryRecord justBefore = shown(entries[2]), after = shown(entries[3]);
+        EXPECT_EQ(justBefore.config, board.config);
+        EXPECT_EQ(justBefore.table, board.table);
+        EXPECT_EQ(after.config, std::string(c.part) == "config" ? wanted.config : board.config);
+        EXPECT_EQ(after.table, std::string(c.part) == "table" ? wanted.table : board.table);
+
+        std::string log;
+        EXPECT_EQ(service_->Stop(&log), 0) << log;
+        service_.reset();
+        std::filesystem::remove_all(dir_.File("history"));
+    }
+}
+
+TEST_F(HistoryThroughTheService, AnAnnouncedImportThatWritesNothingLeavesNoMarkOnLaterWrites) {
+    Start();
+    WaitForEntries(1);
+    RawClient client(service_->Socket());
+    ASSERT_EQ(client.Ask({{"id", 1}, {"op", "hello"}, {"version", 1}, {"client", "raw"}})["ok"], true);
+    const std::string device = client.Ask({{"id", 2}, {"op", "list"}})["devices"].at(0)["device"];
+    // Only within the client's own session.
+    EXPECT_EQ(client.Ask({{"id", 3}, {"op", "importing"}, {"device", device}})["code"], "no-session");
+    EXPECT_EQ(client.Ask({{"id", 4}, {"op", "importing"}, {"device", "nothing"}})["code"], "no-device");
+    ASSERT_EQ(client.Ask({{"id", 5}, {"op", "begin"}, {"device", device}})["ok"], true);
+    EXPECT_EQ(client.Ask({{"id", 6}, {"op", "importing"}, {"device", device}})["ok"], true);
+    ASSERT_EQ(client.Ask({{"id", 7}, {"op", "end"}, {"device", device}})["ok"], true);
+    // The next session's writes are no import, whoever makes them.
+    ASSERT_EQ(client.Ask({{"id", 8}, {"op", "begin"}, {"device", device}})["ok"], true);
+    const json read = client.Ask({{"id", 9},
+                                  {"op", "get"},
+                                  {"device", device},
+                                  {"data", std::string(2 * report::kConfigPart1Length, '0').replace(0, 2, "02")}});
+    ASSERT_EQ(read["ok"], true) << read.dump();
+    EXPECT_EQ(client.Ask({{"id", 10}, {"op", "set"}, {"device", device}, {"data", read["data"]}})["ok"], true);
+    ASSERT_EQ(client.Ask({{"id", 11}, {"op", "end"}, {"device", device}})["ok"], true);
+    ASSERT_EQ(Ctl({"config", "set", "FanLow", "77"}).exitCode, 0);
+    const json entries = WaitForEntries(2);
+    for (const json& e : entries) EXPECT_EQ(e["by"].get<std::string>().find("import"), std::string::npos) << e;
 }
 
 TEST_F(HistoryThroughTheService, AFolderThatCannotBeWrittenStopsNothingAndIsLoggedOnce) {
