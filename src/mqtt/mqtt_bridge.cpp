@@ -70,6 +70,7 @@ std::optional<mqtt::DeviceFacts> MqttBridge::FactsOf(const HeldDevice& held) con
     facts.firmwareVersion = held.live.FirmwareVersion;
     facts.colorNames = held.config.ColorName;
     facts.configurationUrl = options_.configurationUrl;
+    facts.sun = sunState && sunState(held.serial).has_value();
     return facts;
 }
 
@@ -205,6 +206,13 @@ void MqttBridge::AlarmsChanged(const std::string& serial) {
     PublishAlarms(serial, alarmState(serial), nullptr);
 }
 
+void MqttBridge::SunChanged(const std::string& serial) {
+    for (auto& [device, board] : boards_) {
+        if (board.serial != serial || !board.announced) continue;
+        if (const HeldDevice* held = owner_.Find(device)) return PublishState(board, *held);
+    }
+}
+
 void MqttBridge::PublishState(Board& board, const HeldDevice& held) {
     json state =
         mqtt::BoardState(board.serial, topics_.ClientId(), held.live, held.config, held.stale, held.lastReadMs);
@@ -212,6 +220,8 @@ void MqttBridge::PublishState(Board& board, const HeldDevice& held) {
         state["alarms"] = alarmState(board.serial);
         PublishAlarms(board.serial, state["alarms"], &board);
     }
+    if (sunState)
+        if (std::optional<json> sun = sunState(board.serial)) state["sun"] = std::move(*sun);
     PublishChanged(board, topics_.State(board.id), state.dump(-1, ' ', false, json::error_handler_t::replace), 0);
     auto& lastOn = lastOn_.try_emplace(board.serial).first->second;
     for (int n = 0; n < kChannelCount; ++n) {
