@@ -51,24 +51,26 @@ ConfigSection SunConfigSection(SunSection& target) {
              {"noon",
               [s](const std::string& v, std::string& why) {
                   why = "empty or a time HH:MM";
-                  if (v.empty()) return s->noon.reset(), true;
-                  s->noon = sun::ParseMinuteOfDay(v);
-                  return s->noon.has_value();
+                  s->noon.reset();
+                  if (!v.empty()) s->noon = sun::ParseMinuteOfDay(v);
+                  return v.empty() || s->noon.has_value();
               }},
              {"twilight", Choice(target.civil, "none", "civil")},
              {"max",
               [s](const std::string& v, std::string& why) {
                   std::array<double, kChannelCount> maxima{};
-                  if (!v.empty() && !sun::ParseMaxima(v, maxima, why)) return false;
+                  std::string error;
+                  why = "CHANNEL=PERCENT pairs separated by commas, e.g. A=80,C=60 (A..L, 0..100)";
+                  if (!v.empty() && !sun::ParseMaxima(v, maxima, error)) return false;
                   s->maxima = v;
                   return true;
               }},
              {"siesta",
               [s](const std::string& v, std::string& why) {
                   why = "empty or HH:MM-HH:MM=P (a span and its percentage)";
-                  if (v.empty()) return s->siesta.reset(), true;
-                  s->siesta = sun::ParseSiesta(v);
-                  return s->siesta.has_value();
+                  s->siesta.reset();
+                  if (!v.empty()) s->siesta = sun::ParseSiesta(v);
+                  return v.empty() || s->siesta.has_value();
               }},
              {"follow", Choice(target.follow, "off", "daily")},
              {"boards",
@@ -81,9 +83,9 @@ ConfigSection SunConfigSection(SunSection& target) {
              {"acclimate_from",
               [s](const std::string& v, std::string& why) {
                   why = "empty (no ramp) or a day YYYY-MM-DD";
-                  if (v.empty()) return s->acclimateFrom.reset(), true;
-                  s->acclimateFrom = sun::ParseDate(v);
-                  return s->acclimateFrom.has_value();
+                  s->acclimateFrom.reset();
+                  if (!v.empty()) s->acclimateFrom = sun::ParseDate(v);
+                  return v.empty() || s->acclimateFrom.has_value();
               }},
              {"acclimate_days",
               [s](const std::string& v, std::string& why) {
@@ -120,7 +122,7 @@ void CheckSunSection(const SunSection& s, std::vector<std::string>& errors) {
 double AcclimationPercent(const SunSection& s, const sun::CivilDate& today) {
     if (!s.acclimateFrom) return 100;
     const int day = DaysBetween(*s.acclimateFrom, today);
-    if (day <= 0) return s.acclimateStart;
+    if (day < 0) return s.acclimateStart;
     if (day >= s.acclimateDays) return 100;
     return s.acclimateStart + (100 - s.acclimateStart) * day / s.acclimateDays;
 }

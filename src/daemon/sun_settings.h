@@ -36,8 +36,9 @@ ConfigSection SunConfigSection(SunSection& target);
 // following, and the ramp's full maxima named.
 void CheckSunSection(const SunSection& sun, std::vector<std::string>& errors);
 
-// The percentage of the maxima on `today`: acclimate_start before and on acclimate_from,
-// rising in a straight line to 100 over acclimate_days days, 100 after; 100 without a ramp.
+// The percentage of the maxima on `today`: acclimate_start before acclimate_from and on it,
+// rising in a straight line to 100 over acclimate_days days, 100 from then on; 100 without
+// a ramp.
 double AcclimationPercent(const SunSection& sun, const sun::CivilDate& today);
 
 // Days from `from` to `to` (negative when `to` lies before).
