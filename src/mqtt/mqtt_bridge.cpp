@@ -294,6 +294,9 @@ void MqttBridge::OnMessage(const std::string& topic, const std::string& payload,
             if (!board.announced) continue;
             const auto own = mqtt::RetainedTopicsOfBoard(topics_, board.id);
             if (std::find(own.begin(), own.end(), topic) == own.end()) continue;
+            // A board that does not follow the sun has its sun sensors' configs emptied by the
+            // service itself.
+            if (board.facts && !board.facts->sun && IsSunConfig(topic, board.id)) return;
             board.emptied = true;
             if (!republish_->isActive()) republish_->start(kRepublishDelayMs);
             return;
@@ -349,6 +352,11 @@ void MqttBridge::HandleStaleState(const std::string& id, const std::string& payl
 }
 
 // ---- configs emptied by someone else ----
+
+bool MqttBridge::IsSunConfig(const std::string& topic, const std::string& id) const {
+    return topic == topics_.Config(mqtt::Component::Sensor, id, mqtt::kSunrise) ||
+           topic == topics_.Config(mqtt::Component::Sensor, id, mqtt::kSunset);
+}
 
 void MqttBridge::WatchOwnTopics(const Board& board, bool watch) {
     for (const std::string& filter : {topics_.BoardConfigs(board.id), topics_.Availability(board.id)})

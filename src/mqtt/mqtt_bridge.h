@@ -115,6 +115,7 @@ private:
     bool TakeForgetMessage(const std::string& topic, const std::string& payload, bool retained);
     void WatchOwnTopics(const Board& board, bool watch);
     void RepublishEmptied();
+    bool IsSunConfig(const std::string& topic, const std::string& id) const;
 
     void SyncDevices();
     void OnStateChanged(const QString& device);
