@@ -74,10 +74,13 @@ SunKeeper::SunKeeper(BoardOwner& owner, const Clock& clock, SunSection settings,
         started->start();
         monotonicMs_ = [started] { return started->elapsed(); };
     }
-    if (const sun::PlaceLookup found = sun::FindPlace(sun::LoadPlaces(), settings_.place); found.place)
+    // Looked up when the file was read already; the time-zone table may have changed since.
+    if (const sun::PlaceLookup found = sun::FindPlace(sun::LoadPlaces(), settings_.place); found.place) {
         place_ = *found.place;
-    else
-        LogWarning("sun: place " + settings_.place + ": " + found.error);
+        placeFound_ = true;
+    } else {
+        LogWarning("sun: place " + settings_.place + ": " + found.error + "; the sun is not followed");
+    }
     placeName_ = PlaceName(place_);
     zone_ = settings_.tz.empty() ? place_.zone : settings_.tz;
     connect(&owner_, &BoardOwner::StateChanged, this, &SunKeeper::Check);
@@ -114,7 +117,7 @@ std::shared_ptr<const sun::SunDay> SunKeeper::DayOf(const sun::CivilDate& date) 
 }
 
 void SunKeeper::CheckBoard(const HeldDevice& held) {
-    if (held.role != DeviceRole::Board || !held.liveValid || !Follows(held.serial)) return;
+    if (!placeFound_ || held.role != DeviceRole::Board || !held.liveValid || !Follows(held.serial)) return;
     Board& b = boards_[held.serial];
     const LocalDateTime now = clock_.Now();
     const sun::CivilDate today{now.year, now.month, now.day};

@@ -94,6 +94,7 @@ private:
     SunSection settings_;
     std::function<std::int64_t()> monotonicMs_;
     sun::Place place_;
+    bool placeFound_ = false;
     std::string placeName_, zone_;
     std::shared_ptr<const sun::SunDay> day_;  // today's, made once for all boards
     std::map<std::string, Board> boards_;

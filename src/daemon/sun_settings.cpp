@@ -1,5 +1,7 @@
 #include "daemon/sun_settings.h"
 
+#include <cctype>
+
 #include "sun/places.h"
 
 namespace quelvan::service {
@@ -20,7 +22,9 @@ long DayNumber(const sun::CivilDate& d) {
 
 Reader Choice(bool& field, const char* off, const char* on) {
     bool* target = &field;
-    return [=](const std::string& v, std::string& why) {
+    return [=](const std::string& value, std::string& why) {
+        std::string v = value;
+        for (char& c : v) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         why = std::string(off) + " or " + on;
         if (v == off || v == on) *target = v == on;
         return v == off || v == on;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "schedule/moon_phase.h"
 #include "schedule/schedule_table.h"
 #include "service/board_owner.h"
 #include "simulator/simulated_backend.h"
@@ -222,6 +223,41 @@ TEST_F(FollowedSun, APolarNightLikeTheDayBeforeUploadsNoRow) {
     EXPECT_FALSE(keeper_->Today(kSerial)->uploaded);
     EXPECT_FALSE(keeper_->Today(kSerial)->sunrise);
     EXPECT_EQ(keeper_->Today(kSerial)->date, (sun::CivilDate{2015, 12, 21}));
+}
+
+TEST_F(FollowedSun, TheBoardsMoonFollowsTheRealMoonsPhases) {
+    // The moon's phases of late 2015 as published (UTC): full 25 November 22:44, last
+    // quarter 3 December 07:40, new 11 December 10:29, first quarter 18 December 15:14. The
+    // board draws its moon from today's transit against its full-moon transit (23:30 here).
+    struct Day {
+        sun::CivilDate date;
+        double phase;                  // the published phase's illuminated part
+        std::optional<bool> litRight;  // waxing: lit on the right; none at full and new
+    };
+    const Day days[] = {
+        {{2015, 11, 25}, 1.0, std::nullopt},
+        {{2015, 12, 3}, 0.5, false},
+        {{2015, 12, 11}, 0.0, std::nullopt},
+        {{2015, 12, 18}, 0.5, true},
+    };
+    bool started = false;
+    for (const Day& d : days) {
+        SCOPED_TRACE(sun::FormatDate(d.date));
+        if (!started) {
+            Start(d.date.year, d.date.month, d.date.day, 10, 0);
+            started = true;
+        } else {
+            SetTime(d.date.year, d.date.month, d.date.day, 0, 1);
+            Check();
+        }
+        const LiveState& live = backend_.Board().Live();
+        const MoonPhase moon = ComputeMoonPhase(live.MoonTransitHour, live.MoonTransitMinute, 23, 30);
+        // Within a day of the real moon: it changes by at most about 0.12 a day.
+        EXPECT_NEAR(moon.phase, d.phase, 0.12);
+        if (d.litRight) {
+            EXPECT_EQ(moon.litRight, *d.litRight);
+        }
+    }
 }
 
 TEST_F(FollowedSun, ABoardNotNamedInBoardsIsLeftAlone) {
