@@ -129,7 +129,8 @@ void SunKeeper::CheckBoard(const HeldDevice& held) {
     const std::string serial = held.serial;
     owner_.RunSession(
         serial, [this, serial, day, outcome](BoardProtocol& board) { Work(serial, *day, board, *outcome); },
-        [this, serial, outcome](bool ok, const std::string& error) { Finish(serial, *outcome, ok, error); });
+        [this, serial, outcome](bool ok, const std::string& error) { Finish(serial, *outcome, ok, error); },
+        "quelvand (sun)");  // the writer the settings history names
 }
 
 void SunKeeper::Work(const std::string& serial, const sun::SunDay& day, BoardProtocol& board, Outcome& outcome) {

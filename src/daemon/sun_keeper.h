@@ -37,7 +37,7 @@ struct SunToday {
     sun::CivilDate date;
     std::optional<double> sunrise, sunset;                // board minutes
     std::optional<std::int64_t> sunriseUnix, sunsetUnix;  // the instants, seconds since 1970
-    bool uploaded = false;                                // today's program was sent today
+    bool uploaded = false;  // written by this check (false: the board held the program already)
 };
 
 // {"place", "date", "sunrise": "HH:MM", "sunset", "sunrise_utc": ISO 8601 Z, "sunset_utc",
