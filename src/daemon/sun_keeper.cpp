@@ -146,9 +146,11 @@ void SunKeeper::Work(const std::string& serial, const sun::SunDay& day, BoardPro
         outcome.error = "it holds fewer than two rows";
         return;
     }
-    // The maxima of its program as first seen: read again from a program made here, they
-    // would wear down by the fit's rounding day after day.
-    if (!b.baseMaxima) b.baseMaxima = sun::ProgramMaxima(table.Entries());
+    // The maxima of the owner's program: taken when the board is first seen and whenever it
+    // holds another program than the one made here (the owner changed it). Read again from a
+    // program made here they would wear down by the fit's rounding day after day.
+    if (!b.baseMaxima || (b.lastRows && !sun::TableHolds(table, *b.lastRows)))
+        b.baseMaxima = sun::ProgramMaxima(table.Entries());
     sun::DaylightOptions options;
     options.maxima = *b.baseMaxima;
     std::string error;
@@ -184,6 +186,7 @@ void SunKeeper::Work(const std::string& serial, const sun::SunDay& day, BoardPro
         today.uploaded = true;
         b.uploadedSinceStore = true;
     }
+    b.lastRows = program.fitted.rows;
     outcome.today = today;
     if (!sun::MoonTransitIs(board.live, program.moonMinute)) {
         if (!sun::WriteMoonTransit(board, program.moonMinute).ok) {

@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "daemon/sun_settings.h"
 #include "device/board_protocol.h"
@@ -76,7 +77,8 @@ private:
     struct Board {
         std::optional<sun::CivilDate> done;  // the day its program was made for
         std::optional<std::int64_t> failedAtMs;
-        std::optional<std::array<double, kChannelCount>> baseMaxima;  // from its program at first sight
+        std::optional<std::array<double, kChannelCount>> baseMaxima;  // of the owner's program
+        std::optional<std::vector<ScheduleEntry>> lastRows;           // the program made here last
         std::optional<sun::CivilDate> storedOn;
         bool uploadedSinceStore = false;
         bool pending = false;

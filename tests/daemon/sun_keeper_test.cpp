@@ -202,11 +202,16 @@ TEST_F(FollowedSun, ThreeDaysUploadOnTheDaysTheProgramChangesAndNeverStoreInEepr
     EXPECT_TRUE(keeper_->Today(kSerial)->uploaded);
     EXPECT_EQ(keeper_->Today(kSerial)->date, (sun::CivilDate{2015, 12, 2}));
 
-    // Day 3.
+    // Day 3, after the owner put another program on the board: its colour mix is taken.
+    std::vector<ScheduleEntry> owners = OwnersRows();
+    owners[12].Color = {50, 20, 0};
+    backend_.Board().Schedule() = owners;
     SetTime(2015, 12, 3, 0, 1);
     Check();
     EXPECT_EQ(RowIndexesWritten(), allRows);
-    EXPECT_EQ(BoardTop(0), 90);
+    EXPECT_EQ(BoardTop(0), 50);
+    EXPECT_EQ(BoardTop(1), 20);
+    EXPECT_EQ(BoardTop(2), 5) << "C's highest value is now the 5 % of the other rows";
     EXPECT_EQ(StoreCommands(), 0);
     EXPECT_EQ(backend_.Board().EEPROMStoreCount(), storedBefore) << "the power-on program stays the owner's";
 }
