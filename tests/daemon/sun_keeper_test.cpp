@@ -265,6 +265,30 @@ TEST_F(FollowedSun, TheBoardsMoonFollowsTheRealMoonsPhases) {
     }
 }
 
+TEST_F(FollowedSun, TheSensorsInstantsCountTheHourTheClockSkipsOrRepeats) {
+    // London's clock goes from 01:00 to 02:00 on 29 March 2026 and from 02:00 back to 01:00
+    // on 25 October 2026: a time of the board's clock after that lies an hour nearer to (or
+    // further from) midnight than its reading says.
+    struct Day {
+        sun::CivilDate date;
+        double midnightUtc;  // local midnight, seconds since 1970
+        int skippedMinutes;  // the clock's jump by the afternoon
+    };
+    const Day days[] = {
+        {{2026, 3, 29}, 1774742400, 60},
+        {{2026, 6, 1}, 1780268400, 0},
+        {{2026, 10, 25}, 1792882800, -60},
+    };
+    for (const Day& d : days) {
+        SCOPED_TRACE(sun::FormatDate(d.date));
+        Start(d.date.year, d.date.month, d.date.day, 12, 0);
+        ASSERT_TRUE(keeper_->Today(kSerial));
+        const SunToday t = *keeper_->Today(kSerial);
+        ASSERT_TRUE(t.sunset && t.sunsetUnix);
+        EXPECT_NEAR(static_cast<double>(*t.sunsetUnix), d.midnightUtc + (*t.sunset - d.skippedMinutes) * 60, 1);
+    }
+}
+
 TEST_F(FollowedSun, ABoardNotNamedInBoardsIsLeftAlone) {
     settings_.boards = {"QV2-999999"};
     Start(2026, 6, 1, 10, 0);
