@@ -10,8 +10,7 @@
 #include "files/ini_file.h"
 #include "schedule/board_json.h"
 #include "schedule/schedule_table.h"
-#include "schedule/schedule_transfer.h"
-#include "sun/daylight.h"
+#include "sun/board_program.h"
 
 namespace quelvan::cli {
 
@@ -26,22 +25,23 @@ Failure Usage(const std::string& message) {
 std::optional<Failure> Upload(BoardSession& session, ScheduleTable& table, const std::vector<ScheduleEntry>& rows,
                               int moonMinute) {
     BoardProtocol& board = session.Protocol();
-    table.Rows() = rows;
-    table.SortByTime();
-    const ScheduleWriteResult write = WriteSchedule(board, table);
-    if (write.failed > 0 || !write.allowed) {
-        Failure failure = session.TransferFailure("writing the schedule", write.total);
-        failure.message = "error: writing the schedule failed: " + std::to_string(write.failed) + " of " +
-                          std::to_string(write.written) + " rows did not arrive";
+    const sun::TableUpload upload = sun::UploadTable(board, table, rows);
+    if (upload.failed == sun::UploadStep::Write) {
+        Failure failure = session.TransferFailure("writing the schedule", upload.write.total);
+        failure.message = "error: writing the schedule failed: " + std::to_string(upload.write.failed) + " of " +
+                          std::to_string(upload.write.written) + " rows did not arrive";
         return failure;
     }
-    ScheduleTable back;
-    if (auto failure = LoadWholeTable(session, back)) return failure;
-    if (back.Entries() != table.Entries())
+    if (upload.failed == sun::UploadStep::ReadBack) {
+        Failure failure = session.TransferFailure("reading the schedule", TransferResult{false, upload.readBack.reads});
+        if (failure.exitCode == kExitTransferFailed)
+            failure.message = "error: reading the schedule failed: " + std::to_string(upload.readBack.stored) + " of " +
+                              std::to_string(upload.readBack.reads) + " entries arrived; nothing was done";
+        return failure;
+    }
+    if (upload.failed == sun::UploadStep::Differs)
         return Failure{kExitTransferFailed, "error: the board's table read back differs from the program sent", {}};
-    board.live.MoonTransitHour = static_cast<std::int8_t>(moonMinute / 60);
-    board.live.MoonTransitMinute = static_cast<std::int8_t>(moonMinute % 60);
-    const TransferResult moon = board.WriteLiveState(false, true, false);
+    const TransferResult moon = sun::WriteMoonTransit(board, moonMinute);
     if (!moon.ok) return session.TransferFailure("writing the moon transit", moon);
     return std::nullopt;
 }
@@ -71,16 +71,12 @@ std::optional<Failure> RunSunProgram(const Request& request, const Clock& clock,
         if (auto failure = LoadWholeTable(*session, table)) return failure;
         if (table.Empty()) return Failure{kExitTransferFailed, "error: the board holds no rows", {}};
         // The owner's colour mix stays: each channel's highest value in the board's program.
-        options.maxima.fill(0);
-        for (const ScheduleEntry& e : table.Entries())
-            for (std::size_t c = 0; c < e.Color.size(); ++c)
-                options.maxima[c] = std::max(options.maxima[c], static_cast<double>(e.Color[c]));
+        options.maxima = sun::ProgramMaxima(table.Entries());
         if (asked.rows && *asked.rows != static_cast<int>(table.Size()) && asked.upload)
             return Usage("--rows " + std::to_string(*asked.rows) + " differs from the board's " +
                          std::to_string(table.Size()) + " rows; --upload writes the board's own number");
         if (!asked.rows) rows = static_cast<int>(table.Size());
-        const DeviceConfig& config = session->Protocol().config;
-        fullMoonMinute = (config.FullmoonTransitHour * 60 + config.FullmoonTransitMinute) % 1440;
+        fullMoonMinute = sun::FullMoonMinute(session->Protocol().config);
     }
     if (std::string error; !asked.maxima.empty() && !sun::ParseMaxima(asked.maxima, options.maxima, error))
         return Usage("--max: " + error);

@@ -7,12 +7,13 @@ ConfigOutcome ParseServiceConfig(const std::string& text) {
     ServiceConfig& c = outcome.config;
     // Later bridges add their sections here.
     const std::vector<ConfigSection> sections = {ServiceConfigSection(c.service), MqttConfigSection(c.mqtt),
-                                                 WebConfigSection(c.web), HistoryConfigSection(c.history),
-                                                 AlarmConfigSection(c.alarm)};
+                                                 WebConfigSection(c.web),         HistoryConfigSection(c.history),
+                                                 AlarmConfigSection(c.alarm),     SunConfigSection(c.sun)};
     if (!ReadConfigSections(text, sections, outcome.errors, outcome.warnings)) return outcome;
     // What only the sections together can tell.
     CheckMqttAgainstService(c.mqtt, c.service, outcome.errors, outcome.warnings);
     CheckAlarmBounds(c.alarm, outcome.errors);
+    CheckSunSection(c.sun, outcome.errors);
     return outcome;
 }
 

@@ -1,13 +1,14 @@
 #pragma once
 // quelvand.conf as a whole: the owner's [service] section (service/service_config.h), the
 // broker's [mqtt] (mqtt/mqtt_settings.h), the page's [web] (web/web_settings.h) and the keepers'
-// [history] and [alarm] (daemon/keeper_settings.h), read by
-// one reader from their tables.
+// [history] and [alarm] (daemon/keeper_settings.h) and [sun] (daemon/sun_settings.h), read
+// by one reader from their tables.
 
 #include <string>
 #include <vector>
 
 #include "daemon/keeper_settings.h"
+#include "daemon/sun_settings.h"
 #include "mqtt/mqtt_settings.h"
 #include "service/service_config.h"
 #include "web/web_settings.h"
@@ -20,6 +21,7 @@ struct ServiceConfig {
     WebSection web;
     HistorySection history;
     AlarmSection alarm;
+    SunSection sun;
 };
 
 struct ConfigOutcome {

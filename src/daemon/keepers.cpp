@@ -3,6 +3,7 @@
 #include "daemon/alarm_keeper.h"
 #include "daemon/clock_keeper.h"
 #include "daemon/history_keeper.h"
+#include "daemon/sun_keeper.h"
 #include "mqtt/mqtt_service.h"
 #include "service/board_owner.h"
 #include "service/client_handler.h"
@@ -41,9 +42,11 @@ void Keepers::Start(BoardOwner& owner) {
                                                                                       : config_.history.folder);
         history_ = std::make_unique<HistoryKeeper>(owner, clock_, *historyStore_);
     }
+    if (config_.sun.follow) sun_ = std::make_unique<SunKeeper>(owner, clock_, config_.sun);
 }
 
 void Keepers::Attach(BridgeHooks& hooks, MqttService& mqtt, WebServer* web) {
+    if (sun_) AttachSun(mqtt, web);
     if (history_)
         hooks.history = [this](const std::string& op, const nlohmann::json& request, BridgeHooks::Answer answer) {
             history_->Handle(op, request, std::move(answer));
@@ -60,6 +63,21 @@ void Keepers::Attach(BridgeHooks& hooks, MqttService& mqtt, WebServer* web) {
     QObject::connect(alarms, &AlarmKeeper::AlarmsChanged, alarms, [&mqtt, web](const QString& serial) {
         mqtt.AlarmsChanged(serial.toStdString());
         if (web) web->AlarmsChanged();
+    });
+}
+
+void Keepers::AttachSun(MqttService& mqtt, WebServer* web) {
+    SunKeeper* sun = sun_.get();
+    auto state = [sun](const std::string& serial) -> std::optional<nlohmann::json> {
+        if (!sun->Follows(serial)) return std::nullopt;
+        const std::optional<SunToday> today = sun->Today(serial);
+        return today ? SunJson(*today) : nlohmann::json(nullptr);
+    };
+    mqtt.SetSunState(state);
+    if (web) web->SetSunState(state);
+    QObject::connect(sun, &SunKeeper::TodayChanged, sun, [&mqtt, web](const QString& serial) {
+        mqtt.SunChanged(serial.toStdString());
+        if (web) web->SunChanged(serial.toStdString());
     });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The keepers quelvand plugs onto the owner: the clock (clock_keeper.h), the alarms
-// (alarm_keeper.h) and the settings history (history_keeper.h). Each is a listener on the
+// (alarm_keeper.h), the settings history (history_keeper.h) and the day from the sun
+// (sun_keeper.h). Each is a listener on the
 // owner that asks it for sessions, each switched on and off by its own configuration keys;
 // this composes them and links what they tell to the socket, MQTT and the web page.
 
@@ -16,6 +17,7 @@ class BoardOwner;
 class ClockKeeper;
 class HistoryKeeper;
 class HistoryStore;
+class SunKeeper;
 class MqttService;
 class WebServer;
 struct BridgeHooks;
@@ -36,12 +38,14 @@ public:
     void Attach(BridgeHooks& hooks, MqttService& mqtt, WebServer* web);
 
 private:
+    void AttachSun(MqttService& mqtt, WebServer* web);
     const ServiceConfig& config_;
     const Clock& clock_;
     std::unique_ptr<ClockKeeper> clockKeeper_;
     std::unique_ptr<AlarmKeeper> alarms_;
     std::unique_ptr<HistoryStore> historyStore_;
     std::unique_ptr<HistoryKeeper> history_;
+    std::unique_ptr<SunKeeper> sun_;
 };
 
 }  // namespace quelvan::service

@@ -70,6 +70,7 @@ std::optional<mqtt::DeviceFacts> MqttBridge::FactsOf(const HeldDevice& held) con
     facts.firmwareVersion = held.live.FirmwareVersion;
     facts.colorNames = held.config.ColorName;
     facts.configurationUrl = options_.configurationUrl;
+    facts.sun = sunState && sunState(held.serial).has_value();
     return facts;
 }
 
@@ -205,6 +206,13 @@ void MqttBridge::AlarmsChanged(const std::string& serial) {
     PublishAlarms(serial, alarmState(serial), nullptr);
 }
 
+void MqttBridge::SunChanged(const std::string& serial) {
+    for (auto& [device, board] : boards_) {
+        if (board.serial != serial || !board.announced) continue;
+        if (const HeldDevice* held = owner_.Find(device)) return PublishState(board, *held);
+    }
+}
+
 void MqttBridge::PublishState(Board& board, const HeldDevice& held) {
     json state =
         mqtt::BoardState(board.serial, topics_.ClientId(), held.live, held.config, held.stale, held.lastReadMs);
@@ -212,6 +220,8 @@ void MqttBridge::PublishState(Board& board, const HeldDevice& held) {
         state["alarms"] = alarmState(board.serial);
         PublishAlarms(board.serial, state["alarms"], &board);
     }
+    if (sunState)
+        if (std::optional<json> sun = sunState(board.serial)) state["sun"] = std::move(*sun);
     PublishChanged(board, topics_.State(board.id), state.dump(-1, ' ', false, json::error_handler_t::replace), 0);
     auto& lastOn = lastOn_.try_emplace(board.serial).first->second;
     for (int n = 0; n < kChannelCount; ++n) {
@@ -284,6 +294,9 @@ void MqttBridge::OnMessage(const std::string& topic, const std::string& payload,
             if (!board.announced) continue;
             const auto own = mqtt::RetainedTopicsOfBoard(topics_, board.id);
             if (std::find(own.begin(), own.end(), topic) == own.end()) continue;
+            // A board that does not follow the sun has its sun sensors' configs emptied by the
+            // service itself.
+            if (board.facts && !board.facts->sun && IsSunConfig(topic, board.id)) return;
             board.emptied = true;
             if (!republish_->isActive()) republish_->start(kRepublishDelayMs);
             return;
@@ -339,6 +352,11 @@ void MqttBridge::HandleStaleState(const std::string& id, const std::string& payl
 }
 
 // ---- configs emptied by someone else ----
+
+bool MqttBridge::IsSunConfig(const std::string& topic, const std::string& id) const {
+    return topic == topics_.Config(mqtt::Component::Sensor, id, mqtt::kSunrise) ||
+           topic == topics_.Config(mqtt::Component::Sensor, id, mqtt::kSunset);
+}
 
 void MqttBridge::WatchOwnTopics(const Board& board, bool watch) {
     for (const std::string& filter : {topics_.BoardConfigs(board.id), topics_.Availability(board.id)})

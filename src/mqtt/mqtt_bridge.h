@@ -79,6 +79,11 @@ public:
     std::function<nlohmann::json(const std::string& serial)> alarmState;
     // A board's alarms changed (also a board that is gone).
     void AlarmsChanged(const std::string& serial);
+    // The day from the sun a board runs (daemon/sun_keeper.h): none for a board that does not
+    // follow it (no sensors are announced), else added to its state as "sun" (null before
+    // its first program). Unset: none for every board.
+    std::function<std::optional<nlohmann::json>(const std::string& serial)> sunState;
+    void SunChanged(const std::string& serial);
 
 private:
     struct Board {
@@ -110,6 +115,7 @@ private:
     bool TakeForgetMessage(const std::string& topic, const std::string& payload, bool retained);
     void WatchOwnTopics(const Board& board, bool watch);
     void RepublishEmptied();
+    bool IsSunConfig(const std::string& topic, const std::string& id) const;
 
     void SyncDevices();
     void OnStateChanged(const QString& device);

@@ -104,6 +104,17 @@ json EntityConfig(const Topics& topics, const DeviceFacts& facts, const EntityKi
                 {"payload_off", "OFF"},
                 {"entity_category", "diagnostic"}};
     }
+    if (object == kSunrise || object == kSunset) {
+        // Home Assistant shows a null timestamp as unknown (a polar day or night).
+        const std::string key = object == kSunrise ? "sunrise_utc" : "sunset_utc";
+        json config = reading(object == kSunrise ? "Sonnenaufgang" : "Sonnenuntergang", "");
+        config["value_template"] = "{{ value_json.sun." + key +
+                                   " if value_json.sun is defined and value_json.sun and " + "value_json.sun." + key +
+                                   " else None }}";
+        config["device_class"] = "timestamp";
+        config["icon"] = object == kSunrise ? "mdi:weather-sunset-up" : "mdi:weather-sunset-down";
+        return config;
+    }
     const char* name = object == "sync_clock" ? "Uhr stellen" : "Einstellungen im EEPROM speichern";
     return {{"name", name},
             {"command_topic", topics.Command(id, object)},
@@ -129,6 +140,10 @@ std::vector<Message> DiscoveryConfigs(const Topics& topics, const DeviceFacts& f
 
     std::vector<Message> messages;
     for (const EntityKind& entity : Entities()) {
+        if (!facts.sun && (entity.objectId == kSunrise || entity.objectId == kSunset)) {
+            messages.push_back({topics.Config(entity.component, facts.id, entity.objectId), ""});
+            continue;
+        }
         json config = EntityConfig(topics, facts, entity);
         config["unique_id"] = "quelvan_" + facts.id + "_" + entity.objectId;
         config["device"] = device;

@@ -20,6 +20,7 @@ struct DeviceFacts {
     int firmwareVersion = 0;
     std::array<std::uint8_t, kChannelCount> colorNames{};  // the lights' names follow them
     std::string configurationUrl;                          // empty: none to offer
+    bool sun = false;                                      // it follows the sun: sunrise, sunset
     bool operator==(const DeviceFacts&) const = default;
 };
 
@@ -28,7 +29,8 @@ struct Message {
     std::string payload;
 };
 
-// Every entity's config, in the order of Entities().
+// Every entity's config, in the order of Entities(); for a board that does not follow the sun
+// its sunrise and sunset configs are empty (removing ones announced before).
 std::vector<Message> DiscoveryConfigs(const Topics& topics, const DeviceFacts& facts);
 
 // Every retained topic the service publishes for a board: configs, state, availability.

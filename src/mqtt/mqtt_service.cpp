@@ -106,4 +106,12 @@ void MqttService::AlarmsChanged(const std::string& serial) {
     if (bridge_) bridge_->AlarmsChanged(serial);
 }
 
+void MqttService::SetSunState(std::function<std::optional<nlohmann::json>(const std::string& serial)> state) {
+    if (bridge_) bridge_->sunState = std::move(state);
+}
+
+void MqttService::SunChanged(const std::string& serial) {
+    if (bridge_) bridge_->SunChanged(serial);
+}
+
 }  // namespace quelvan::service

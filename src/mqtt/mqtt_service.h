@@ -38,6 +38,9 @@ public:
     // The alarms (alarm_keeper.h) published with each board; see MqttBridge::alarmState.
     void SetAlarmState(std::function<nlohmann::json(const std::string& serial)> state);
     void AlarmsChanged(const std::string& serial);
+    // The day from the sun (sun_keeper.h) published with each board; see MqttBridge::sunState.
+    void SetSunState(std::function<std::optional<nlohmann::json>(const std::string& serial)> state);
+    void SunChanged(const std::string& serial);
     // Called when the broker connection comes or goes.
     std::function<void()> onConnectionChanged;
 

@@ -59,7 +59,9 @@ const std::vector<EntityKind>& Entities() {
                                  {"save_eeprom", Component::Button},
                                  {"water_alarm", Component::BinarySensor},
                                  {"supply_alarm", Component::BinarySensor},
-                                 {"missing_alarm", Component::BinarySensor}});
+                                 {"missing_alarm", Component::BinarySensor},
+                                 {"sunrise", Component::Sensor},
+                                 {"sunset", Component::Sensor}});
         return list;
     }();
     return entities;

@@ -40,7 +40,7 @@ struct EntityKind {
 };
 // channel_a .. channel_l, mode, water_temperature, supply_voltage, moon_phase,
 // clouds_per_day, cloud_seconds, storms_per_day, storm_minutes, sync_clock, save_eeprom,
-// water_alarm, supply_alarm, missing_alarm.
+// water_alarm, supply_alarm, missing_alarm, sunrise, sunset.
 const std::vector<EntityKind>& Entities();
 // "channel_a" .. "channel_l" for 0..11.
 std::string ChannelObjectId(int channel);
@@ -52,6 +52,10 @@ inline constexpr std::string_view kWaterTemperature = "water_temperature";
 inline constexpr std::string_view kWaterAlarm = "water_alarm";
 inline constexpr std::string_view kSupplyAlarm = "supply_alarm";
 inline constexpr std::string_view kMissingAlarm = "missing_alarm";
+// The day from the sun the board runs (timestamps read from its state's "sun"): announced
+// only for boards that follow it.
+inline constexpr std::string_view kSunrise = "sunrise";
+inline constexpr std::string_view kSunset = "sunset";
 
 class Topics {
 public:

@@ -32,19 +32,12 @@ bool ReadPeriod(const std::string& value, int& target, std::string& why) {
 }
 
 bool ReadBoards(const std::string& value, ServiceSection& service, std::string& why) {
-    std::string list = value;
-    for (char& c : list)
-        if (c == ',') c = ' ';
-    std::istringstream words(list);
-    std::vector<std::string> serials;
-    for (std::string word; words >> word;) serials.push_back(word);
-    if (serials.size() == 1 && serials.front() == "all")
-        serials.clear();
-    else if (serials.empty()) {
+    std::optional<std::vector<std::string>> serials = SerialNumbers(value);
+    if (!serials) {
         why = "\"all\" or serial numbers";
         return false;
     }
-    service.boards = std::move(serials);
+    service.boards = std::move(*serials);
     return true;
 }
 
@@ -58,6 +51,18 @@ bool ReadSocket(const std::string& value, ServiceSection& service, std::string& 
 }
 
 }  // namespace
+
+std::optional<std::vector<std::string>> SerialNumbers(const std::string& value) {
+    std::string list = value;
+    for (char& c : list)
+        if (c == ',') c = ' ';
+    std::istringstream words(list);
+    std::vector<std::string> serials;
+    for (std::string word; words >> word;) serials.push_back(word);
+    if (serials.empty()) return std::nullopt;
+    if (serials.size() == 1 && serials.front() == "all") serials.clear();
+    return serials;
+}
 
 std::optional<int> WholeNumber(const std::string& value, int minimum, int maximum) {
     int number = 0;

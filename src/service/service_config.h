@@ -60,6 +60,8 @@ inline constexpr std::size_t kMaxConfigBytes = 1u << 20;
 // is missing and not `required`.
 bool ReadConfigFile(const std::string& path, bool required, std::string& text, std::string& error);
 
+// "all" (an empty list) or serial numbers separated by spaces or commas; nullopt for nothing.
+std::optional<std::vector<std::string>> SerialNumbers(const std::string& value);
 // A whole number in minimum..maximum, nothing else around it.
 std::optional<int> WholeNumber(const std::string& value, int minimum, int maximum);
 // A number with a decimal point in minimum..maximum, nothing else around it.

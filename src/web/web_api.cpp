@@ -181,10 +181,12 @@ json WebApi::BoardsJson() const {
     return {{"boards", boards}, {"modes", modes}};
 }
 
-std::optional<json> WebApi::StatusOf(const HeldDevice& board) {
+std::optional<json> WebApi::StatusOf(const HeldDevice& board) const {
     if (!board.liveValid || !board.configValid) return std::nullopt;
     json status = StatusJson(board.live, board.config);
     status.update(FreshnessJson(board));
+    if (sun)
+        if (std::optional<json> today = sun(board.serial)) status["sun"] = std::move(*today);
     return status;
 }
 
@@ -204,14 +206,14 @@ void WebApi::Write(const Call& call, Work work, Success success) {
         "web");
 }
 
-namespace {
-
-WebReply StatusReply(const HeldDevice& board) {
-    if (const auto status = WebApi::StatusOf(board)) return {200, *status, {}};
+WebReply WebApi::StatusReply(const HeldDevice& board) const {
+    if (const auto status = StatusOf(board)) return {200, *status, {}};
     return Error(502, "the board was not read back");
 }
 
-}  // namespace
+WebApi::Success WebApi::StatusSuccess() const {
+    return [this](const HeldDevice& board) { return StatusReply(board); };
+}
 
 void WebApi::Boards(const Call& call) {
     call.answer({200, BoardsJson(), {}});
@@ -384,7 +386,7 @@ void WebApi::SetChannel(const Call& call) {
             }
             return Failed("writing the live state", board.WriteLiveState(false, false, true));
         },
-        StatusReply);
+        StatusSuccess());
 }
 
 void WebApi::SetMode(const Call& call) {
@@ -399,7 +401,7 @@ void WebApi::SetMode(const Call& call) {
             board.config.Mode = static_cast<std::uint8_t>(mode);
             return Failed("writing the settings", board.WriteDeviceConfig());
         },
-        StatusReply);
+        StatusSuccess());
 }
 
 void WebApi::SyncClock(const Call& call) {
@@ -410,14 +412,14 @@ void WebApi::SyncClock(const Call& call) {
             board.SetClockFromComputer();
             return Failed("writing the live state", board.WriteLiveState(true, false, false));
         },
-        StatusReply);
+        StatusSuccess());
 }
 
 void WebApi::SaveEeprom(const Call& call) {
     if (auto bad = UnknownKey(call.body, {})) return call.answer(*bad);
     Write(
         call, [](BoardProtocol& board) { return Failed("saving the settings to EEPROM", board.SaveEEPROM()); },
-        StatusReply);
+        StatusSuccess());
 }
 
 }  // namespace quelvan::service

@@ -42,7 +42,10 @@ public:
     // What GET /api/boards answers.
     nlohmann::json BoardsJson() const;
     // A board's status as GET …/status answers it; nullopt until it has been read whole.
-    static std::optional<nlohmann::json> StatusOf(const HeldDevice& board);
+    std::optional<nlohmann::json> StatusOf(const HeldDevice& board) const;
+    // The day from the sun a board runs, added to its status as "sun" (daemon/sun_keeper.h):
+    // none for a board that does not follow it; unset: none at all.
+    std::function<std::optional<nlohmann::json>(const std::string& serial)> sun;
 
     // The longest body a request may carry; the largest one needed is a day-program entry.
     static constexpr std::size_t kMaxBodyBytes = 4096;
@@ -54,6 +57,8 @@ private:
     using Success = std::function<WebReply(const HeldDevice& board)>;
     // Runs `work` in a session; it returns a reply only when it refuses or fails.
     void Write(const Call& call, Work work, Success success);
+    WebReply StatusReply(const HeldDevice& board) const;
+    Success StatusSuccess() const;
 
     void Boards(const Call& call);
     void Status(const Call& call);

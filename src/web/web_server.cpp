@@ -314,7 +314,7 @@ void WebServer::SendToStreams(const QByteArray& event) {
 }
 
 QByteArray WebServer::StatusEvent(const HeldDevice& board) const {
-    const std::optional<nlohmann::json> status = WebApi::StatusOf(board);
+    const std::optional<nlohmann::json> status = api_.StatusOf(board);
     if (!status) return {};
     const nlohmann::json data = {{"serial", board.serial}, {"status", *status}};
     return "event: status\ndata: " + QByteArray::fromStdString(data.dump()) + "\n\n";
@@ -345,6 +345,14 @@ QByteArray WebServer::AlarmsEvent() const {
 
 void WebServer::AlarmsChanged() {
     SendToStreams(AlarmsEvent());
+}
+
+void WebServer::SetSunState(std::function<std::optional<nlohmann::json>(const std::string& serial)> state) {
+    api_.sun = std::move(state);
+}
+
+void WebServer::SunChanged(const std::string& serial) {
+    if (const HeldDevice* board = owner_.FindBoard(serial)) SendToStreams(StatusEvent(*board));
 }
 
 void WebServer::OnStateChanged(const QString& device) {

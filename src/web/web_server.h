@@ -70,6 +70,10 @@ public:
     // Every alarm raised now (alarm_keeper.h), sent to the page's event stream; unset: none.
     std::function<nlohmann::json()> alarms;
     void AlarmsChanged();
+    // The day from the sun each board runs, in its status (WebApi::sun); a change of it is sent
+    // to the event stream as the board's status.
+    void SetSunState(std::function<std::optional<nlohmann::json>(const std::string& serial)> state);
+    void SunChanged(const std::string& serial);
 
 signals:
     // Accepting failed in a way that will not mend itself (out of descriptors mends itself).

@@ -174,5 +174,77 @@ TEST(ConfigRules, TheLinkHomeAssistantOffersIsAnAddressReachableFromElsewhere) {
         EXPECT_EQ(ParseServiceConfig("[web]\npublic_url = " + std::string(bad) + "\n").errors.size(), 1u) << bad;
 }
 
+TEST(ConfigRules, TheSunSectionsKeysDefaultsAndBadValuesNamingTheKey) {
+    const SunSection defaults = ParseServiceConfig("").config.sun;
+    EXPECT_FALSE(defaults.follow);
+    EXPECT_FALSE(defaults.saveWeekly);
+    EXPECT_FALSE(defaults.civil);
+    EXPECT_TRUE(defaults.boards.empty());
+    EXPECT_FALSE(defaults.acclimateFrom);
+    EXPECT_FALSE(defaults.noon);
+    EXPECT_FALSE(defaults.siesta);
+    EXPECT_EQ(defaults.acclimateDays, 14);
+    EXPECT_EQ(defaults.acclimateStart, 50);
+
+    const ConfigOutcome good = ParseServiceConfig(
+        "[sun]\nplace = Manaus\ntz = Europe/Berlin\nnoon = 14:30\ntwilight = civil\nmax = A=80,C=60\n"
+        "siesta = 12:00-14:00=40\nfollow = daily\nboards = QV2-1, QV2-2\nacclimate_from = 2026-03-01\n"
+        "acclimate_days = 21\nacclimate_start = 30.5\nsave_eeprom = weekly\n");
+    ASSERT_TRUE(good.errors.empty()) << good.errors.front();
+    const SunSection& s = good.config.sun;
+    EXPECT_EQ(s.place, "Manaus");
+    EXPECT_EQ(s.tz, "Europe/Berlin");
+    EXPECT_EQ(s.noon, 14 * 60 + 30);
+    EXPECT_TRUE(s.civil);
+    EXPECT_EQ(s.maxima, "A=80,C=60");
+    ASSERT_TRUE(s.siesta);
+    EXPECT_EQ(s.siesta->start, 720);
+    EXPECT_EQ(s.siesta->end, 840);
+    EXPECT_EQ(s.siesta->percent, 40);
+    EXPECT_TRUE(s.follow);
+    EXPECT_EQ(s.boards, (std::vector<std::string>{"QV2-1", "QV2-2"}));
+    EXPECT_EQ(s.acclimateFrom, (sun::CivilDate{2026, 3, 1}));
+    EXPECT_EQ(s.acclimateDays, 21);
+    EXPECT_EQ(s.acclimateStart, 30.5);
+    EXPECT_TRUE(s.saveWeekly);
+
+    struct Bad {
+        const char* lines;
+        const char* named;  // in the one error
+    };
+    const Bad bad[] = {
+        {"follow = yes\n", "follow = yes"},
+        {"follow = weekly\n", "follow"},
+        {"twilight = nautical\n", "twilight"},
+        {"noon = 25:00\n", "noon"},
+        {"noon = noon\n", "noon"},
+        {"siesta = 13:00=50\n", "siesta"},
+        {"siesta = 14:00-12:00=50\n", "siesta"},
+        {"siesta = 12:00-14:00=150\n", "siesta"},
+        {"max = Z=50\n", "max"},
+        {"max = A=101\n", "max"},
+        {"acclimate_from = 2026-02-30\n", "acclimate_from"},
+        {"acclimate_days = -1\n", "acclimate_days"},
+        {"acclimate_start = 120\n", "acclimate_start"},
+        {"save_eeprom = daily\n", "save_eeprom"},
+        {"tz = Mars/Olympus_Mons\n", "tz"},
+        {"boards =\n", "boards"},
+        {"follow = daily\n", "place"},
+        {"follow = daily\nplace = Atlantis\n", "Atlantis"},
+        {"follow = daily\nplace = America\n", "America"},  // ambiguous
+        {"follow = daily\nplace = 95,10\n", "95,10"},
+        {"follow = daily\nplace = Manaus\nacclimate_from = 2026-03-01\n", "max"},
+    };
+    for (const Bad& b : bad) {
+        const ConfigOutcome outcome = ParseServiceConfig("[sun]\n" + std::string(b.lines));
+        ASSERT_EQ(outcome.errors.size(), 1u) << b.lines;
+        EXPECT_NE(outcome.errors.front().find("[sun]"), std::string::npos) << outcome.errors.front();
+        EXPECT_NE(outcome.errors.front().find(b.named), std::string::npos) << outcome.errors.front();
+    }
+    // The place is looked up only when it is followed.
+    EXPECT_TRUE(ParseServiceConfig("[sun]\nplace = Atlantis\n").errors.empty());
+    EXPECT_TRUE(ParseServiceConfig("[sun]\nfollow = daily\nplace = 51.5,-0.12\n").errors.empty());
+}
+
 }  // namespace
 }  // namespace quelvan::service

@@ -66,7 +66,8 @@ grep -qx "StateDirectory=quelvan" "$root/lib/systemd/user/quelvand.service" || f
 grep -qx "#\[web\]" "$conf" || fail "quelvand.conf does not show [web] (commented out: off by default)"
 grep -q "^u quelvan " "$root/lib/sysusers.d/quelvan.conf" || fail "sysusers file makes no user quelvan"
 for key in poll_ms config_poll_ms boards socket host port username password_file ca_file keepalive client_id \
-           discovery_prefix base_topic listen token_file; do
+           discovery_prefix base_topic listen token_file follow place tz noon twilight max siesta acclimate_from \
+           acclimate_days acclimate_start save_eeprom; do
   grep -q "^#$key =" "$conf" || fail "quelvand.conf does not show $key"
 done
 grep -q 'GROUP="quelvan", MODE="0660"' "$root/lib/udev/rules.d/70-quelvan.rules" || fail "udev rule gives no group access"

@@ -21,7 +21,7 @@ using nlohmann::json;
 TEST(MqttRules, TopicNamesAndIdsUsersRelyOn) {
     EXPECT_EQ(mqtt::TopicId("QV2-000123"), "QV2-000123");
     EXPECT_EQ(mqtt::TopicId("a/b+c#d e.ä"), "a_b_c_d_e___");
-    EXPECT_EQ(mqtt::Entities().size(), 25u);
+    EXPECT_EQ(mqtt::Entities().size(), 27u);
 
     const mqtt::Topics t("ha", "home/quelvan", "quelvand-tank.lan");
     EXPECT_EQ(t.State("X"), "home/quelvan/X/state");

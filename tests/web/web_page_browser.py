@@ -181,7 +181,9 @@ def main():
             f.write(f"[service]\nsocket = {sock}\n[web]\nlisten = 127.0.0.1\nport = {port}\n"
                     f"token_file = {token_file}\n[history]\nfolder = {os.path.join(scratch, 'history')}\n"
                     # The simulated water is about 25 °C: the temperature alarm is raised at once.
-                    "[alarm]\nwater_max = 20\n")
+                    "[alarm]\nwater_max = 20\n"
+                    # Today's day program from the sun in London, with its line under the status.
+                    "[sun]\nfollow = daily\nplace = Europe/London\n")
         env = dict(os.environ, QUELVAN_SOCKET=sock)
         log = open(os.path.join(scratch, "quelvand.log"), "w")
 
@@ -228,6 +230,10 @@ def main():
             assert "Temperaturalarm" in banner.text and "über 20,0 °C, seit " in banner.text, banner.text
             assert banner.location["y"] == 0, "the banner is at the top"
             assert banner.value_of_css_property("background-color") == "rgba(198, 40, 40, 1)"
+            daylight = WebDriverWait(driver, 10).until(lambda d: d.find_element(By.ID, "daylight"))
+            WebDriverWait(driver, 10).until(lambda d: daylight.is_displayed())
+            assert re.fullmatch(r"Tageslicht: London, Sonnenaufgang \d\d:\d\d, Sonnenuntergang \d\d:\d\d",
+                                daylight.text), daylight.text
             names = driver.execute_script(
                 "return [...document.querySelectorAll('#channels label')].map((e) => e.innerText.trim());")
             assert len(names) == 12 and names[0], names
@@ -270,7 +276,8 @@ def main():
         # The browser reports the refused requests of the stopped service; nothing else.
         errors = [e for e in console_errors(driver) if "ERR_CONNECTION_REFUSED" not in e["message"]]
         assert not errors, f"console errors: {errors}"
-        print("web page: both sizes, token, mode, slider, legend, live changes, offline, alarm banner; screenshots in " + ARTIFACTS)
+        print("web page: both sizes, token, mode, slider, legend, live changes, offline, alarm banner, daylight; "
+              "screenshots in " + ARTIFACTS)
         return 0
     finally:
         if driver:
