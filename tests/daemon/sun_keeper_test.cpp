@@ -121,6 +121,16 @@ protected:
     void SetTime(int year, int month, int day, int hour, int minute) {
         clock_.Set(LocalDateTime{year, month, day, hour, minute, 0, 0});
     }
+    // Day by day: the first starts the service at `startHour`, each later one is the first
+    // check after its midnight.
+    void NextDay(const sun::CivilDate& date, int startHour) {
+        if (!keeper_) {
+            Start(date.year, date.month, date.day, startHour, 0);
+            return;
+        }
+        SetTime(date.year, date.month, date.day, 0, 1);
+        Check();
+    }
     // One check of the keeper's timer, with the transfers it makes.
     void Check() {
         backend_.ClearTransfers();
@@ -245,16 +255,9 @@ TEST_F(FollowedSun, TheBoardsMoonFollowsTheRealMoonsPhases) {
         {{2015, 12, 11}, 0.0, std::nullopt},
         {{2015, 12, 18}, 0.5, true},
     };
-    bool started = false;
     for (const Day& d : days) {
         SCOPED_TRACE(sun::FormatDate(d.date));
-        if (!started) {
-            Start(d.date.year, d.date.month, d.date.day, 10, 0);
-            started = true;
-        } else {
-            SetTime(d.date.year, d.date.month, d.date.day, 0, 1);
-            Check();
-        }
+        NextDay(d.date, 10);
         const LiveState& live = backend_.Board().Live();
         const MoonPhase moon = ComputeMoonPhase(live.MoonTransitHour, live.MoonTransitMinute, 23, 30);
         // Within a day of the real moon: it changes by at most about 0.12 a day.
@@ -331,16 +334,9 @@ TEST_F(FollowedSun, TheRampsMaximaReachTheBoard) {
         {{2026, 3, 20}, 80, 40},  // the end
         {{2026, 4, 2}, 80, 40},   // after
     };
-    bool started = false;
     for (const Day& d : days) {
         SCOPED_TRACE(sun::FormatDate(d.date));
-        if (!started) {
-            Start(d.date.year, d.date.month, d.date.day, 6, 0);
-            started = true;
-        } else {
-            SetTime(d.date.year, d.date.month, d.date.day, 0, 1);
-            Check();
-        }
+        NextDay(d.date, 6);
         // The fitted rows may miss noon's top by the rounding of a row between.
         EXPECT_NEAR(BoardTop(0), d.topA, 1);
         EXPECT_NEAR(BoardTop(2), d.topC, 1);
