@@ -38,5 +38,7 @@ done
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 echo "Installing: ${missing[*]}" >&2
-$SUDO apt-get update -qq
+# A list the mirror serves mid-sync (apt names it) need not stop the install: the packages
+# come from the lists that were read, and apt says so if one is missing.
+$SUDO apt-get update -qq || echo "note: apt could not read every package list; installing from the others" >&2
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
