@@ -4,10 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "board_fixture.h"
+#include "broker_service.h"
 #include "daemon/alarm_keeper.h"
-#include "mqtt_helpers.h"
-#include "service_process.h"
 
 namespace quelvan::testing {
 namespace {
@@ -83,7 +81,7 @@ void EditBoard(const std::string& state, const std::function<void(sim::Simulated
     edit(board);
 }
 
-class AlarmsThroughTheBroker : public ::testing::Test {
+class AlarmsThroughTheBroker : public BrokerService {
 protected:
     void SetUp() override {
         ASSERT_TRUE(broker_.Running()) << "mosquitto did not start";
@@ -91,24 +89,7 @@ protected:
             b.Board().Live().Temperature = 253;
             b.Board().Live().SupplyVoltage = 12000;
         });
-        ServiceProcess::Options options;
-        options.stateFiles = {state_};
-        options.pollMs = 200;
-        options.moreConfig = "[mqtt]\nhost = 127.0.0.1\nport = " + std::to_string(broker_.Port()) +
-                             "\nclient_id = quelvand-test\n[alarm]\nwater_max = 26.0\nsupply_min = 11.0\n"
-                             "missing_after_s = 1\n";
-        service_ = std::make_unique<ServiceProcess>(options);
-        ASSERT_TRUE(service_->Running());
-        client_ = std::make_unique<MqttTestClient>(broker_.Port());
-        ASSERT_TRUE(client_->Connected());
-        client_->Subscribe("homeassistant/#");
-        client_->Subscribe("quelvan/#");
-    }
-    void TearDown() override {
-        std::string log;
-        if (service_ && service_->Running()) {
-            EXPECT_EQ(service_->Stop(&log), 0) << log;
-        }
+        StartService("[alarm]\nwater_max = 26.0\nsupply_min = 11.0\nmissing_after_s = 1\n");
     }
     bool WaitForAlarm(const char* object, const char* payload) {
         return client_->WaitFor(std::string("quelvan/") + kSerial + "/" + object + "/state", payload);
@@ -118,12 +99,6 @@ protected:
         EXPECT_EQ(r.exitCode, 0) << r.err;
         return json::parse(r.out, nullptr, false);
     }
-
-    MqttBroker broker_;
-    ScratchDir dir_;
-    const std::string state_ = dir_.File("board.state");
-    std::unique_ptr<ServiceProcess> service_;
-    std::unique_ptr<MqttTestClient> client_;
 };
 
 TEST_F(AlarmsThroughTheBroker, ThreeProblemSensorsFollowTheBoardWithTheirHysteresis) {

@@ -14,9 +14,7 @@
 #include <fstream>
 #include <regex>
 
-#include "board_fixture.h"
-#include "mqtt_helpers.h"
-#include "service_process.h"
+#include "broker_service.h"
 
 namespace quelvan::testing {
 namespace {
@@ -50,7 +48,7 @@ std::string HttpGet(int port, const std::string& path) {
     return body == std::string::npos ? std::string() : answer.substr(body + 4);
 }
 
-class SunThroughTheService : public ::testing::Test {
+class SunThroughTheService : public BrokerService {
 protected:
     void SetUp() override {
         ASSERT_TRUE(broker_.Running()) << "mosquitto did not start";
@@ -66,25 +64,7 @@ protected:
         ::chmod(tokenFile_.c_str(), 0600);
     }
     void Start(const std::string& sun) {
-        ServiceProcess::Options options;
-        options.stateFiles = {state_};
-        options.pollMs = 200;
-        options.traceFile = trace_;
-        options.moreConfig = "[mqtt]\nhost = 127.0.0.1\nport = " + std::to_string(broker_.Port()) +
-                             "\nclient_id = quelvand-test\n[web]\nport = " + std::to_string(webPort_) +
-                             "\ntoken_file = " + tokenFile_ + "\n" + sun;
-        service_ = std::make_unique<ServiceProcess>(options);
-        ASSERT_TRUE(service_->Running());
-        client_ = std::make_unique<MqttTestClient>(broker_.Port());
-        ASSERT_TRUE(client_->Connected());
-        client_->Subscribe("homeassistant/#");
-        client_->Subscribe("quelvan/#");
-    }
-    void TearDown() override {
-        std::string log;
-        if (service_ && service_->Running()) {
-            EXPECT_EQ(service_->Stop(&log), 0) << log;
-        }
+        StartService("[web]\nport = " + std::to_string(webPort_) + "\ntoken_file = " + tokenFile_ + "\n" + sun, trace_);
     }
     int RowWrites() const {
         int n = 0;
@@ -93,14 +73,9 @@ protected:
         return n;
     }
 
-    MqttBroker broker_;
-    ScratchDir dir_;
-    const std::string state_ = dir_.File("board.state");
     const std::string trace_ = dir_.File("trace");
     const std::string tokenFile_ = dir_.File("web-token");
     const int webPort_ = FreeLoopbackPort();
-    std::unique_ptr<ServiceProcess> service_;
-    std::unique_ptr<MqttTestClient> client_;
 };
 
 std::string TodayUtc() {
