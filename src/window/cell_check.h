@@ -9,8 +9,6 @@
 #include <optional>
 #include <vector>
 
-#include "device/records.h"
-
 namespace quelvan {
 
 // A time typed as H:MM or HH:MM from 00:00 to 24:00, in the grid's form ("7:05" gives

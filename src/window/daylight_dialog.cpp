@@ -17,6 +17,7 @@
 
 #include "schedule/graph_geometry.h"
 #include "schedule/render/graph_picture.h"
+#include "sun/board_program.h"
 #include "sun/daylight.h"
 #include "window/graph_image.h"
 
@@ -89,14 +90,13 @@ DaylightDialog::DaylightDialog(const std::vector<ScheduleEntry>& current,
 
     // The channels' maxima, in percent, from the highest value of each in the current program.
     auto* maxima = new QGridLayout;
+    const std::array<double, kChannelCount> highest = sun::ProgramMaxima(current);
     for (int c = 0; c < kChannelCount; ++c) {
         auto* spin = new QSpinBox(this);
         spin->setObjectName(QStringLiteral("edtMax%1").arg(c));
         spin->setRange(0, 100);
         spin->setSuffix(QStringLiteral(" %"));
-        int highest = current.empty() ? 100 : 0;
-        for (const ScheduleEntry& e : current) highest = std::max<int>(highest, e.Color[static_cast<std::size_t>(c)]);
-        spin->setValue(std::min(highest, 100));
+        spin->setValue(current.empty() ? 100 : std::min(static_cast<int>(highest[static_cast<std::size_t>(c)]), 100));
         auto* label = new QLabel(QString(QChar('A' + c)), this);
         label->setBuddy(spin);
         maxima->addWidget(label, c / 6, (c % 6) * 2);
