@@ -31,21 +31,10 @@ step "packages"
 "$here/scripts/install-deps.sh"
 # shellcheck source=install-deps.sh
 source "$here/scripts/install-deps.sh"
+added=0
 if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
   $SUDO dpkg --add-architecture "$arch"
-  # A mirror without ARCH's lists (or with broken ones) would make every apt-get update on
-  # this machine fail from now on: then the architecture is taken away again, unless the
-  # owner asked for ARCH's libraries from the pool (cross-pool.sh says how).
-  update_log="$(mktemp)"
-  if ! apt_get update -qq 2>&1 | tee "$update_log"; then
-    if ! "$here/scripts/cross-pool.sh" "$arch" "$update_log"; then
-      $SUDO dpkg --remove-architecture "$arch"
-      echo "apt could not read the package lists for $arch: $arch removed again, nothing built" >&2
-      exit 1
-    fi
-    echo "note: until the mirror's lists for $arch are whole again, apt-get update on this machine reports them" >&2
-  fi
-  rm -f "$update_log"
+  added=1
 fi
 wanted=("crossbuild-essential-$arch" qemu-user-static binfmt-support debootstrap "pkgconf:$arch")
 # One line per library: its name, its architecture ("all" or this machine's) and its
@@ -65,6 +54,26 @@ done < <(apt-cache show --no-all-versions "${LIBRARIES[@]}" |
 missing=()
 for p in "${wanted[@]}"; do installed "$p" || missing+=("$p"); done
 if [ ${#missing[@]} -gt 0 ]; then
+  # Fresh lists before installing: ARCH's libraries must have the versions this machine's
+  # have or will have. A mirror without ARCH's lists (or with broken ones) would make every
+  # apt-get update on this machine fail from now on: then an architecture added here is taken
+  # away again, unless the owner asked for ARCH's libraries from the pool (cross-pool.sh says
+  # how), which is then done again each time with the lists as they are.
+  update_log="$(mktemp)"
+  if ! apt_get update -qq 2>&1 | tee "$update_log"; then
+    if ! "$here/scripts/cross-pool.sh" "$arch" "$update_log"; then
+      rm -f "$update_log"
+      if [ "$added" = 1 ]; then
+        $SUDO dpkg --remove-architecture "$arch"
+        echo "apt could not read the package lists for $arch: $arch removed again, nothing built" >&2
+      else
+        echo "apt could not read the package lists: nothing installed, nothing built" >&2
+      fi
+      exit 1
+    fi
+    echo "note: until the mirror's lists for $arch are whole again, apt-get update on this machine reports them" >&2
+  fi
+  rm -f "$update_log"
   echo "Installing: ${missing[*]}"
   apt_get install -y -qq --no-install-recommends "${missing[@]}"
 fi
