@@ -7,7 +7,7 @@ set -euo pipefail
 # scripts/cross.sh installs the same ones for the ARM machines (sourcing this file).
 LIBRARIES=(
   qt6-base-dev qt6-svg-dev libgl-dev qt6-httpserver-dev qt6-websockets-dev
-  libhidapi-dev libudev-dev libsystemd-dev libmosquitto-dev
+  libhidapi-dev libudev-dev libmosquitto-dev
   libcli11-dev nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev libumockdev-dev
   libnova-dev

@@ -129,7 +129,7 @@ grep -qx "./etc/quelvan/quelvand.conf" "$scratch/contents.txt" || fail "not in t
 dpkg-deb -I "$deb" conffiles | grep -qx "/etc/quelvan/quelvand.conf" || fail "quelvand.conf is not a conffile"
 dpkg-deb -I "$deb" postinst | grep -q "systemd-sysusers" || fail "postinst does not create the service's user"
 depends="$(dpkg-deb -f "$deb" Depends)"
-for lib in libqt6widgets6 libqt6network6 libqt6httpserver6 libsystemd0 libhidapi-hidraw0 libudev1 libmosquitto1 libc6 qt6-translations-l10n; do
+for lib in libqt6widgets6 libqt6network6 libqt6httpserver6 libhidapi-hidraw0 libudev1 libmosquitto1 libc6 qt6-translations-l10n; do
   [[ "$depends" == *"$lib"* ]] || fail "Depends lacks $lib: $depends"
 done
 for script in postinst postrm; do

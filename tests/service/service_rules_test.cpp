@@ -2,14 +2,24 @@
 // messages, and how the log lines look.
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
 
 #include "backend/service_protocol.h"
 #include "service/peer_access.h"
 #include "service/repeated_event_log.h"
 #include "service/service_log.h"
+#include "service/systemd_notifier.h"
 
 namespace quelvan::service {
 namespace {
@@ -83,6 +93,95 @@ TEST(ServiceRules, RepeatedEventsAreLoggedAsOneLineAPeriodWithTheirCount) {
     }
     ASSERT_EQ(lines.size(), 2u) << "what is still counted is logged at the end";
     EXPECT_EQ(lines[1], "2 wrong tokens refused in the last 150 ms (the last from ::1)");
+}
+
+TEST(ServiceRules, TheWatchdogIsTheStartedProcesssOnlyAndItsIntervalAPlainNumber) {
+    const std::string own = std::to_string(::getpid());
+    const std::string other = std::to_string(::getpid() + 1);
+    struct Case {
+        const char* usec;  // nullptr: unset
+        const char* pid;
+        std::uint64_t expected;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, 0},     {"30000000", nullptr, 30000000}, {"30000000", own.c_str(), 30000000},
+        {"30000000", other.c_str(), 0}, {"30000000", "x", 0},       {"", nullptr, 0},
+        {"abc", nullptr, 0},      {"-5", nullptr, 0},              {"12x", nullptr, 0},
+        {"0", nullptr, 0},
+    };
+    for (const Case& c : cases) {
+        c.usec ? ::setenv("WATCHDOG_USEC", c.usec, 1) : ::unsetenv("WATCHDOG_USEC");
+        c.pid ? ::setenv("WATCHDOG_PID", c.pid, 1) : ::unsetenv("WATCHDOG_PID");
+        EXPECT_EQ(SystemdWatchdogMicroseconds(), c.expected) << (c.usec ? c.usec : "unset") << " pid " << (c.pid ? c.pid : "unset");
+    }
+    ::unsetenv("WATCHDOG_USEC");
+    ::unsetenv("WATCHDOG_PID");
+}
+
+TEST(ServiceRules, SystemdHearsReadyStatusStoppingAndTheWatchdogOnThePathOrAbstractSocket) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const std::string path = folder.filePath("notify").toStdString();
+    const std::string abstract = "@quelvan-notify-test-" + std::to_string(::getpid());
+    for (const std::string& name : {path, abstract}) {
+        SCOPED_TRACE(name);
+        const int listener = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        ASSERT_GE(listener, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, name.data(), name.size());
+        if (name[0] == '@') address.sun_path[0] = '\0';
+        const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size() + (name[0] == '/'));
+        ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), size), 0) << std::strerror(errno);
+        // The next datagram, while the event loop runs (the watchdog's timer is on it).
+        const auto next = [listener] {
+            QElapsedTimer t;
+            t.start();
+            while (t.elapsed() < 3000) {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+                pollfd p{listener, POLLIN, 0};
+                if (::poll(&p, 1, 10) == 1) {
+                    char buffer[512];
+                    const ssize_t n = ::recv(listener, buffer, sizeof buffer, 0);
+                    return n < 0 ? std::string("(error)") : std::string(buffer, static_cast<std::size_t>(n));
+                }
+            }
+            return std::string("(nothing)");
+        };
+        ::setenv("NOTIFY_SOCKET", name.c_str(), 1);
+        ::setenv("WATCHDOG_USEC", "100000", 1);  // a keep-alive every 50 ms
+        ::unsetenv("WATCHDOG_PID");
+        {
+            SystemdNotifier notifier;
+            EXPECT_EQ(next(), "WATCHDOG=1");
+            notifier.Ready("1 board, socket /run/quelvan/quelvand.sock");
+            std::string message = next();
+            while (message == "WATCHDOG=1") message = next();
+            EXPECT_EQ(message, "READY=1\nSTATUS=1 board, socket /run/quelvan/quelvand.sock");
+            notifier.Status("2 boards");
+            while ((message = next()) == "WATCHDOG=1") {}
+            EXPECT_EQ(message, "STATUS=2 boards");
+            notifier.Stopping();
+            while ((message = next()) == "WATCHDOG=1") {}
+            EXPECT_EQ(message, "STOPPING=1");
+        }
+        ::unsetenv("WATCHDOG_USEC");
+        for (pollfd p{listener, POLLIN, 0}; ::poll(&p, 1, 0) == 1;) {
+            char drop[64];
+            (void)::recv(listener, drop, sizeof drop, 0);  // keep-alives sent after STOPPING
+        }
+        {
+            // Without a watchdog only what is said is sent.
+            SystemdNotifier notifier;
+            notifier.Status("quiet");
+            EXPECT_EQ(next(), "STATUS=quiet");
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 200);
+            pollfd p{listener, POLLIN, 0};
+            EXPECT_EQ(::poll(&p, 1, 200), 0);
+        }
+        ::unsetenv("NOTIFY_SOCKET");
+        ::close(listener);
+    }
 }
 
 }  // namespace
