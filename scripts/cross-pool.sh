@@ -17,24 +17,9 @@ log="$2"
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
-failed=()
-while read -r url; do
-  other="$(echo "$url" | sed -n 's#.*/binary-\([a-z0-9]*\)/.*#\1#p')"
-  if [ "$other" = "$arch" ]; then
-    failed+=("$url")
-  elif [ -n "$other" ] && [ "$other" != "$(dpkg --print-architecture)" ] &&
-       [ -f "/var/cache/quelvan-cross/$other/Packages" ]; then
-    continue # another cross architecture's list, whose libraries an earlier run took from the pool
-  else
-    echo "apt could not read package lists other than $arch's (see above): nothing to work around" >&2
-    exit 1
-  fi
-done < <(sed -n 's/^E: Failed to fetch \([^ ]*\) .*/\1/p' "$log" | sort -u)
-if [ ${#failed[@]} -eq 0 ]; then
-  if grep -q "^E: Failed to fetch" "$log"; then
-    exit 0 # $arch's own lists are whole
-  fi
-  echo "apt-get update failed without naming a list (see above): nothing to work around" >&2
+mapfile -t failed < <(sed -n 's/^E: Failed to fetch \([^ ]*\) .*/\1/p' "$log" | sort -u)
+if [ ${#failed[@]} -eq 0 ] || printf '%s\n' "${failed[@]}" | grep -vq "/binary-$arch/"; then
+  echo "apt could not read package lists other than $arch's (see above): nothing to work around" >&2
   exit 1
 fi
 echo "The mirror's package lists for $arch could not be read:" >&2

@@ -59,8 +59,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   # apt-get update on this machine fail from now on: then an architecture added here is taken
   # away again, unless the owner asked for ARCH's libraries from the pool (cross-pool.sh says
   # how), which is then done again each time with the lists as they are.
+  # Only this machine's lists and ARCH's are fetched (the others are kept as they are): a
+  # broken list of another architecture would otherwise keep apt from taking ARCH's lists of
+  # the same release.
   update_log="$(mktemp)"
-  if ! apt_get update -qq 2>&1 | tee "$update_log"; then
+  if ! apt_get update -qq -o APT::Architectures="$(dpkg --print-architecture),$arch" \
+         -o APT::Get::List-Cleanup=0 2>&1 | tee "$update_log"; then
     if ! "$here/scripts/cross-pool.sh" "$arch" "$update_log"; then
       rm -f "$update_log"
       if [ "$added" = 1 ]; then
