@@ -148,6 +148,12 @@ TEST(ServiceRules, SystemdHearsReadyStatusStoppingAndTheWatchdogOnThePathOrAbstr
             }
             return std::string("(nothing)");
         };
+        // The next message that is not a keep-alive.
+        const auto said = [&next] {
+            std::string message;
+            while ((message = next()) == "WATCHDOG=1") {}
+            return message;
+        };
         ::setenv("NOTIFY_SOCKET", name.c_str(), 1);
         ::setenv("WATCHDOG_USEC", "100000", 1);  // a keep-alive every 50 ms
         ::unsetenv("WATCHDOG_PID");
@@ -155,15 +161,11 @@ TEST(ServiceRules, SystemdHearsReadyStatusStoppingAndTheWatchdogOnThePathOrAbstr
             SystemdNotifier notifier;
             EXPECT_EQ(next(), "WATCHDOG=1");
             notifier.Ready("1 board, socket /run/quelvan/quelvand.sock");
-            std::string message = next();
-            while (message == "WATCHDOG=1") message = next();
-            EXPECT_EQ(message, "READY=1\nSTATUS=1 board, socket /run/quelvan/quelvand.sock");
+            EXPECT_EQ(said(), "READY=1\nSTATUS=1 board, socket /run/quelvan/quelvand.sock");
             notifier.Status("2 boards");
-            while ((message = next()) == "WATCHDOG=1") {}
-            EXPECT_EQ(message, "STATUS=2 boards");
+            EXPECT_EQ(said(), "STATUS=2 boards");
             notifier.Stopping();
-            while ((message = next()) == "WATCHDOG=1") {}
-            EXPECT_EQ(message, "STOPPING=1");
+            EXPECT_EQ(said(), "STOPPING=1");
         }
         ::unsetenv("WATCHDOG_USEC");
         for (pollfd p{listener, POLLIN, 0}; ::poll(&p, 1, 0) == 1;) {
